@@ -1,0 +1,190 @@
+#include "controller/frmMain.h"
+
+#include "control/frmControl.h"
+#include "controller/application.h"
+#include "controller/rounding.h"
+#include "display/frmUnder.h"
+#include "settings/keys.h"
+#include "tray/frmHelper.h"
+
+namespace vexlo {
+
+namespace {
+constexpr int kBarLeft = 34;
+constexpr int kBarTop = 168;
+constexpr int kChunkWidth = 9;
+constexpr int kOverlayStart = 35;
+constexpr std::uint8_t kMainAlpha = 125;
+constexpr std::uint8_t kFadeStep = 25;
+}  // namespace
+
+frmMain::frmMain(Application& app)
+    : app_(app), window_(app.platform().windows.createWindow(WindowRole::Main, kCaption)) {
+    tray_ = &window_->addElement(Element::Kind::Picture, "Tray");
+    bar_ = &window_->addElement(Element::Kind::Image, "bar");
+    testbox_ = &window_->addElement(Element::Kind::Image, "testbox");
+    TimerService& timers = app.platform().timers;
+    timer1_ = timers.createTimer(5, true);
+    timer2_ = timers.createTimer(1000, false);
+    timer3_ = timers.createTimer(50, false);
+}
+
+frmMain::~frmMain() = default;
+
+clsVolume& frmMain::Vol() {
+    if (!vol_) {
+        Platform& p = app_.platform();
+        vol_ = std::make_unique<clsVolume>(p.mixer, p.waveIn, p.messageBox);
+    }
+    return *vol_;
+}
+
+void frmMain::Form_Load() {
+    Trans& trans = app_.Transparency();
+    SkinFiles& skin = app_.Skin();
+    ReadWrite& settings = app_.Settings();
+    Screen& screen = app_.platform().screen;
+
+    trans.MakeLayered(handle());
+    // Windows are created as tool windows, out of the task-switching list already.
+    window_->setIcon(skin.Load("\\icon3.ico"));
+    tray_->setPicture(skin.Load("\\icon3.ico"));
+    settings.SetIniPath("core.ini");
+    if (settings.IsOn(settings::kOnTop)) {
+        app_.OnTop().MakeTopmost(handle());
+        app_.OnTop().MakeTopmost(app_.Under().handle());
+        app_.OnTop().MakeTopmost(app_.Under2().handle());
+    }
+    window_->setBackground(skin.Load("\\back.bmp"));
+    auto back = skin.Load("\\back.bmp");
+    testbox_->setPicture(back);
+    testbox_->setBounds(0, 0, back->width(), back->height());
+    auto chunks = skin.Load("\\chunks.bmp");
+    bar_->setPicture(chunks);
+    const int width = testbox_->width();
+    const int height = testbox_->height();
+    const Placement at = CentreOnScreen(screen.width(), screen.height(), width, height);
+    window_->setBounds(at.left, at.top, width, height);
+    testbox_->setPicture(nullptr);
+    testbox_->setVisible(false);
+    bar_->setBounds(kBarLeft, kBarTop, chunks->width(), chunks->height());
+    trans.SetAlpha(handle(), kMainAlpha);
+    LastLevel = Vol().VolumeLevel();
+    if (settings.IsOn(settings::kTrayIcon)) {
+        TrayOn = true;
+        app_.Systray().SetTrayIcon(false, *tray_, kCaption);
+        SetTrayLevelIcon(ChunkCount());
+    }
+    if (settings.IsOn(settings::kHotkeys)) app_.HotKeys().Register(handle());
+    window_->show();
+    window_->hide();
+}
+
+std::int16_t frmMain::ChunkCount() {
+    ChunkStep = RoundToInt32(Vol().VolumeMax() / 17.0);
+    for (std::int64_t i = 1; i <= 17; ++i) {
+        if (LastLevel <= i * ChunkStep) return static_cast<std::int16_t>(i - 1);
+    }
+    // Above seventeen steps (a maximum that is not a multiple of 17 rounded the step down):
+    // the bar is full, not empty. A step of 0 has no range to be full of.
+    return ChunkStep > 0 ? 16 : 0;
+}
+
+void frmMain::Timer1_Timer() {
+    NewLevel = Vol().VolumeLevel();
+    if (NewLevel == LastLevel) return;
+
+    timer2_->setEnabled(false);
+    LastLevel = NewLevel;
+    window_->show();
+    app_.Under().Show();
+    app_.Under2().Show();
+    const std::int16_t n = ChunkCount();
+    if (n != LastChunks) {
+        if (app_.Settings().IsOn(settings::kSoundOn)) {
+            app_.platform().sound.play(app_.Skin().Path("\\sound.wav"), SND_ASYNC);
+        }
+        LastChunks = n;
+    }
+    if (TrayOn) SetTrayLevelIcon(n);
+    bar_->setBounds(bar_->x(), bar_->y(), static_cast<std::int16_t>(n * kChunkWidth),
+                    bar_->height());
+    app_.Under2().SetWidth(kChunkWidth * ChunkCount() + kOverlayStart);
+    timer2_->setEnabled(true);
+}
+
+void frmMain::Timer2_Timer() {
+    Trans& trans = app_.Transparency();
+    timer3_->setEnabled(true);
+    trans.SetAlpha(app_.Under().handle(), kMainAlpha);
+    trans.SetAlpha(app_.Under2().handle(), kMainAlpha);
+    timer2_->setEnabled(false);
+}
+
+void frmMain::Timer3_Timer() {
+    Trans& trans = app_.Transparency();
+    timer1_->setEnabled(false);
+    if (trans.LastAlpha() != 0) {
+        const auto a = static_cast<std::uint8_t>(static_cast<std::int16_t>(trans.LastAlpha() - kFadeStep));
+        trans.SetAlpha(handle(), a);
+        trans.SetAlpha(app_.Under().handle(), trans.LastAlpha());
+        trans.SetAlpha(app_.Under2().handle(), trans.LastAlpha());
+    } else {
+        timer3_->setEnabled(false);
+        window_->hide();
+        app_.Under().Hide();
+        app_.Under2().Hide();
+        trans.SetAlpha(handle(), kMainAlpha);
+        trans.SetAlpha(app_.Under().handle(), 255);
+        trans.SetAlpha(app_.Under2().handle(), 255);
+    }
+    timer1_->setEnabled(true);
+}
+
+void frmMain::SetTrayLevelIcon(std::int16_t chunks) {
+    const char* file = chunks > 12  ? "\\icon3.ico"
+                       : chunks > 7 ? "\\icon2.ico"
+                       : chunks > 3 ? "\\icon1.ico"
+                                    : "\\icon0.ico";
+    tray_->setPicture(app_.Skin().Load(file));
+    app_.Systray().SetTrayIcon(true, *tray_, kCaption);
+}
+
+void frmMain::Tray_MouseMove(int x) {
+    const auto message = static_cast<std::uint32_t>(x);
+    if (message == WM_LBUTTONDOWN) {
+        if (app_.Settings().IsOn(settings::kMixerOnLeftClick)) {
+            app_.Helper().OpMix_Click();
+        } else {
+            app_.Control().Show();
+        }
+    }
+    if (message == WM_RBUTTONDOWN) {
+        app_.platform().windows.setForegroundWindow(handle());
+        app_.platform().windows.popupMenu(handle(), app_.Helper().MenuItems());
+    }
+}
+
+void frmMain::TaskbarCreated() {
+    if (!TrayOn) return;
+    app_.Systray().SetTrayIcon(false, *tray_, kCaption);
+    SetTrayLevelIcon(ChunkCount());
+}
+
+void frmMain::upvol() {
+    const double m = Vol().VolumeMax();
+    const double l = Vol().VolumeLevel();
+    Vol().VolumeLevel(RoundToInt32(m / 17 + l));
+}
+
+void frmMain::downvol() {
+    double m = Vol().VolumeMax();
+    double l = Vol().VolumeLevel();
+    if (m / 17 < l) {
+        m = Vol().VolumeMax();
+        l = Vol().VolumeLevel();
+        Vol().VolumeLevel(RoundToInt32(l - m / 17));
+    }
+}
+
+}  // namespace vexlo

@@ -1,0 +1,70 @@
+// frmMain: the hidden controller window. It owns the volume object and the display's state,
+// watches the master level, fades the display, keeps the tray icon's picture and steps the
+// level for the hotkeys. It is also the on-screen display's background window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "mixer/clsVolume.h"
+#include "platform/timers.h"
+#include "platform/window_system.h"
+
+namespace vexlo {
+
+class Application;
+
+class frmMain {
+public:
+    // Creates the window, its elements and its timers (Timer1 running).
+    explicit frmMain(Application& app);
+    ~frmMain();
+
+    // The start-up sequence; leaves the window hidden.
+    void Form_Load();
+
+    void Timer1_Timer();  // the 5 ms level poll
+    void Timer2_Timer();  // end of the hold after the last change
+    void Timer3_Timer();  // one fade step
+
+    // The level as 0..16 chunks of ChunkStep each; updates ChunkStep.
+    std::int16_t ChunkCount();
+    void SetTrayLevelIcon(std::int16_t chunks);
+    // A tray notification: x carries the mouse message.
+    void Tray_MouseMove(int x);
+    // The tray icon is gone with the notification area; add it again.
+    void TaskbarCreated();
+
+    void upvol();
+    void downvol();
+
+    clsVolume& Vol();
+    NativeHandle handle() const { return window_->handle(); }
+    Window& window() { return *window_; }
+    Element& Tray() { return *tray_; }
+    Element& bar() { return *bar_; }
+    Timer& Timer1() { return *timer1_; }
+    Timer& Timer2() { return *timer2_; }
+    Timer& Timer3() { return *timer3_; }
+
+    bool TrayOn = false;
+    std::int32_t LastLevel = 0;
+    std::int32_t NewLevel = 0;
+    std::int32_t ChunkStep = 0;
+    std::int16_t LastChunks = 0;
+
+private:
+    Application& app_;
+    std::unique_ptr<Window> window_;
+    Element* tray_ = nullptr;
+    Element* bar_ = nullptr;
+    Element* testbox_ = nullptr;
+    std::unique_ptr<Timer> timer1_;
+    std::unique_ptr<Timer> timer2_;
+    std::unique_ptr<Timer> timer3_;
+    std::unique_ptr<clsVolume> vol_;
+};
+
+inline constexpr const char* kCaption = "Vexlo";
+
+}  // namespace vexlo

@@ -1,0 +1,38 @@
+// The one path by which platform events enter the core. Adapters translate what the system
+// reports into these calls; each call is handled to completion before the next one.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/timers.h"
+#include "platform/types.h"
+
+namespace vexlo {
+
+inline constexpr int MK_LBUTTON = 1;
+inline constexpr int MK_RBUTTON = 2;
+inline constexpr int MK_MBUTTON = 4;
+
+struct MouseEvent {
+    NativeHandle target = 0;  // the window or element under the pointer (or holding capture)
+    // WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP, ...
+    std::uint32_t message = 0;
+    int buttons = 0;  // MK_* held during the event (for a press: including the pressed one)
+    int x = 0;        // pixels from the target's top-left corner
+    int y = 0;
+};
+
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    virtual void onTimer(TimerId timer) = 0;
+    virtual void onMouse(const MouseEvent& event) = 0;
+    // Messages of a window whose procedure is HotkeyService::coreProcedure().
+    virtual std::intptr_t onWindowMessage(NativeHandle window, std::uint32_t message,
+                                          std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    virtual void onMenuCommand(int itemId) = 0;
+    // The notification area was (re)created, for example after a shell restart.
+    virtual void onTaskbarCreated() = 0;
+};
+
+}  // namespace vexlo

@@ -1,0 +1,28 @@
+// Port: global hotkeys and the main window's message procedure.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace vexlo {
+
+using WindowProc = std::intptr_t;
+
+class HotkeyService {
+public:
+    virtual ~HotkeyService() = default;
+    virtual bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
+                                std::uint32_t virtualKey) = 0;
+    virtual bool unregisterHotKey(NativeHandle window, int id) = 0;
+    // The procedure value that hands every message of a window to EventSink::onWindowMessage.
+    virtual WindowProc coreProcedure() const = 0;
+    // SetWindowLongA(window, GWL_WNDPROC, procedure): returns the procedure it replaced.
+    virtual WindowProc setWindowProc(NativeHandle window, WindowProc procedure) = 0;
+    // CallWindowProcA: hands a message to a previous procedure and returns its result.
+    virtual std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window,
+                                         std::uint32_t message, std::uintptr_t wParam,
+                                         std::intptr_t lParam) = 0;
+};
+
+}  // namespace vexlo

@@ -1,0 +1,26 @@
+// Port: what the program knows about itself, and ending the process.
+#pragma once
+
+#include <string>
+
+namespace vexlo {
+
+class ProgramInfo {
+public:
+    virtual ~ProgramInfo() = default;
+    // The folder that holds the skin files; the program appends literals such as "\back.bmp".
+    virtual std::string folder() const = 0;
+    // The folder that holds core.ini (the program folder on Windows).
+    virtual std::string settingsFolder() const = 0;
+    // The argument text after the program's own name, as the platform hands it over.
+    virtual std::string commandLine() const = 0;
+};
+
+class Process {
+public:
+    virtual ~Process() = default;
+    // Ends the process with the exit code. Real platforms do not return from it.
+    virtual void exit(int code) = 0;
+};
+
+}  // namespace vexlo
