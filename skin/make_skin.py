@@ -386,7 +386,7 @@ def slate_panel(w, h, radius):
     img = Image(w, h, PANEL_BOTTOM)
     outline = sd_round_rect(0, 0, w, h, radius)
     img.paint(lambda x, y: -1.0, vgrad(PANEL_TOP, PANEL_BOTTOM, 0, h))
-    # soft sheen over the upper part
+    # soft sheen towards the top
     img.paint(lambda x, y: -1.0, WHITE, lambda x, y: 0.05 * (1 - clamp(y / (0.6 * h))) ** 2)
     # rim: a lighter outer line and a faint dark line just inside it
     img.paint(sd_ring(outline, -1.0, 0.0), vgrad(BORDER_TOP, BORDER_BOTTOM, 0, h))
@@ -410,7 +410,7 @@ def cell_x(k):
 
 
 def segment(x0, y0):
-    """The lit part of a chunk: 7 x 10 px with a 1 px gap all round inside its 9 x 12 cell."""
+    """The lit segment of a chunk: 7 x 10 px with a 1 px gap all round inside its 9 x 12 cell."""
     return sd_round_rect(x0 + 1, y0 + 1, x0 + CHUNK_W - 1, y0 + CHUNK_H - 1, 2.0)
 
 
@@ -519,10 +519,10 @@ def make_icon(level, size):
         return [[img.pixel(i, j) + (int(clamp(img.a[j][i]) * 255 + 0.5),) if img.a[j][i] > 0.002
                  else (0, 0, 0, 0) for i in range(size)] for j in range(size)]
 
-    x, y = 7.0, 8.0
+    x, y = 5.0, 8.0
     shape = sd_union(sd_round_rect(1, 6, 4, 10, 0),
-                     sd_polygon([(3.9, 6), (x, 2.9), (x, 13.1), (3.9, 10)]),
-                     *[sd_arc(x, y, r, math.radians(50), 1.1) for r in (2.5, 4.5, 6.5)[:level]])
+                     sd_polygon([(3.4, 6), (6, 3.4), (6, 12.6), (3.4, 10)]),
+                     *[sd_arc(x, y, r, math.radians(55), 1.2) for r in (3.5, 6.0, 8.5)[:level]])
     lit = [[shape(i + 0.5, j + 0.5) <= 0 for i in range(size)] for j in range(size)]
     rows = []
     for j in range(size):
@@ -590,7 +590,7 @@ def make_knob():
 
 
 def make_click(rate=44100, ms=60):
-    """A soft, short tick: two damped partials with a 1 ms attack, peak at half scale."""
+    """A soft, short tick: three damped partials with a quick attack, peak at half scale."""
     n = rate * ms // 1000
     raw = []
     for i in range(n):
