@@ -27,8 +27,12 @@ int ToPixels(float twips, float factor) {
 frmControl::frmControl(Application& app) : app_(app) {}
 frmControl::~frmControl() = default;
 
-NativeHandle frmControl::handle() const { return window_ ? window_->handle() : 0; }
-NativeHandle frmControl::knobHandle() const { return knob_ ? knob_->handle() : 0; }
+NativeHandle frmControl::handle() const {
+    return window_ ? window_->handle() : 0;
+}
+NativeHandle frmControl::knobHandle() const {
+    return knob_ ? knob_->handle() : 0;
+}
 
 clsVolume& frmControl::Vol() {
     if (!vol_) {

@@ -15,7 +15,7 @@ namespace vexlo {
 class Application;
 
 class frmControl {
-public:
+  public:
     explicit frmControl(Application& app);
     ~frmControl();
 
@@ -41,7 +41,7 @@ public:
     std::int32_t GrabY = 0;
     std::int32_t WrittenLevel = 0;
 
-private:
+  private:
     void Form_Load();
     void SetKnobTop(float twips);
     clsVolume& Vol();

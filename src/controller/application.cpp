@@ -15,8 +15,8 @@ Application::Application(Platform& platform)
       onTop_(platform.windows),
       skin_(platform.images, platform.program),
       systray_(platform.tray),
-      hotKey_(platform.hotkeys, HotKey::Actions{[this] { Main().upvol(); },
-                                                [this] { Main().downvol(); }}) {}
+      hotKey_(platform.hotkeys,
+              HotKey::Actions{[this] { Main().upvol(); }, [this] { Main().downvol(); }}) {}
 
 Application::~Application() = default;
 
@@ -43,7 +43,9 @@ void Application::start() {
     Guarded([this] { Helper().Form_Load(); });
 }
 
-bool Application::ControlOnlyMode() const { return platform_.program.commandLine() == "/control"; }
+bool Application::ControlOnlyMode() const {
+    return platform_.program.commandLine() == "/control";
+}
 
 frmHelper& Application::Helper() {
     if (!helper_) helper_ = std::make_unique<frmHelper>(*this);
@@ -68,8 +70,8 @@ OverlayForm& Application::Under() {
 
 OverlayForm& Application::Under2() {
     if (!under2_) {
-        under2_ = std::make_unique<OverlayForm>(platform_.windows, skin_, platform_.screen,
-                                                trans_, "\\overlay2.bmp");
+        under2_ = std::make_unique<OverlayForm>(platform_.windows, skin_, platform_.screen, trans_,
+                                                "\\overlay2.bmp");
     }
     return *under2_;
 }
@@ -79,7 +81,9 @@ frmControl& Application::Control() {
     return *control_;
 }
 
-bool Application::ControlLoaded() const { return control_ && control_->Loaded(); }
+bool Application::ControlLoaded() const {
+    return control_ && control_->Loaded();
+}
 
 void Application::UnloadDisplay() {
     main_.reset();

@@ -22,7 +22,7 @@ class frmHelper;
 class OverlayForm;
 
 class Application final : public EventSink {
-public:
+  public:
     explicit Application(Platform& platform);
     ~Application() override;
     Application(const Application&) = delete;
@@ -37,8 +37,8 @@ public:
     // EventSink: the guarded dispatch point.
     void onTimer(TimerId timer) override;
     void onMouse(const MouseEvent& event) override;
-    std::intptr_t onWindowMessage(NativeHandle window, std::uint32_t message,
-                                  std::uintptr_t wParam, std::intptr_t lParam) override;
+    std::intptr_t onWindowMessage(NativeHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                  std::intptr_t lParam) override;
     void onMenuCommand(int itemId) override;
     void onTaskbarCreated() override;
 
@@ -53,8 +53,8 @@ public:
     bool UnderLoaded() const { return under_ != nullptr; }
     bool Under2Loaded() const { return under2_ != nullptr; }
     bool ControlLoaded() const;
-    void UnloadDisplay();   // frmMain, then frmUnder and frmUnder2
-    void UnloadControl();   // frmControl, which saves its position
+    void UnloadDisplay();  // frmMain, then frmUnder and frmUnder2
+    void UnloadControl();  // frmControl, which saves its position
 
     // True when the command line is exactly "/control"; asked anew each time.
     bool ControlOnlyMode() const;
@@ -67,7 +67,7 @@ public:
     modSystray& Systray() { return systray_; }
     HotKey& HotKeys() { return hotKey_; }
 
-private:
+  private:
     template <typename F>
     void Guarded(F&& handler);
     void End(int code);

@@ -10,7 +10,7 @@ namespace vexlo {
 inline constexpr const char* kAppTitle = "Vexlo";
 
 class FatalError : public std::runtime_error {
-public:
+  public:
     explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 

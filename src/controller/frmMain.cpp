@@ -125,7 +125,8 @@ void frmMain::Timer3_Timer() {
     Trans& trans = app_.Transparency();
     timer1_->setEnabled(false);
     if (trans.LastAlpha() != 0) {
-        const auto a = static_cast<std::uint8_t>(static_cast<std::int16_t>(trans.LastAlpha() - kFadeStep));
+        const auto a =
+            static_cast<std::uint8_t>(static_cast<std::int16_t>(trans.LastAlpha() - kFadeStep));
         trans.SetAlpha(handle(), a);
         trans.SetAlpha(app_.Under().handle(), trans.LastAlpha());
         trans.SetAlpha(app_.Under2().handle(), trans.LastAlpha());

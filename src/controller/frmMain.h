@@ -15,7 +15,7 @@ namespace vexlo {
 class Application;
 
 class frmMain {
-public:
+  public:
     // Creates the window, its elements and its timers (Timer1 running).
     explicit frmMain(Application& app);
     ~frmMain();
@@ -53,7 +53,7 @@ public:
     std::int32_t ChunkStep = 0;
     std::int16_t LastChunks = 0;
 
-private:
+  private:
     Application& app_;
     std::unique_ptr<Window> window_;
     Element* tray_ = nullptr;

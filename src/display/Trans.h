@@ -8,7 +8,7 @@
 namespace vexlo {
 
 class Trans {
-public:
+  public:
     explicit Trans(WindowSystem& windows) : windows_(windows) {}
     // Layered style plus the colour key, no constant alpha yet.
     void MakeLayered(NativeHandle window);
@@ -17,18 +17,18 @@ public:
     // The alpha of the most recent SetAlpha, whatever the window; 0 at start.
     std::uint8_t LastAlpha() const { return lastAlpha_; }
 
-private:
+  private:
     WindowSystem& windows_;
     std::uint8_t lastAlpha_ = 0;
 };
 
 // AlwaysOnTop: puts a window into the topmost band without moving or resizing it.
 class AlwaysOnTop {
-public:
+  public:
     explicit AlwaysOnTop(WindowSystem& windows) : windows_(windows) {}
     void MakeTopmost(NativeHandle window);
 
-private:
+  private:
     WindowSystem& windows_;
 };
 

@@ -15,7 +15,7 @@ namespace vexlo {
 class SkinFiles;
 
 class OverlayForm {
-public:
+  public:
     // Creates the window and runs its load: layered, picture, sized and centred.
     OverlayForm(WindowSystem& windows, SkinFiles& skin, Screen& screen, Trans& trans,
                 const std::string& bitmapLiteral);
@@ -26,7 +26,7 @@ public:
     // New width in pixels; left, top and height stay.
     void SetWidth(int width);
 
-private:
+  private:
     std::unique_ptr<Window> window_;
     Element* testbox_ = nullptr;
 };

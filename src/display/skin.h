@@ -11,13 +11,13 @@
 namespace vexlo {
 
 class SkinFiles {
-public:
+  public:
     SkinFiles(ImageLoader& images, ProgramInfo& program) : images_(images), program_(program) {}
     // The program folder followed by the literal, which begins with a backslash.
     std::string Path(const std::string& literal) const { return program_.folder() + literal; }
     std::shared_ptr<const Picture> Load(const std::string& literal);
 
-private:
+  private:
     ImageLoader& images_;
     ProgramInfo& program_;
 };

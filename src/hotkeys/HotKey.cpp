@@ -16,8 +16,8 @@ void HotKey::Release(NativeHandle mainWindow) {
     if (prevWndProc_ != 0) hotkeys_.setWindowProc(mainWindow, prevWndProc_);
 }
 
-std::intptr_t HotKey::HotKeyProc(NativeHandle window, std::uint32_t message,
-                                 std::uintptr_t wParam, std::intptr_t lParam) {
+std::intptr_t HotKey::HotKeyProc(NativeHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                 std::intptr_t lParam) {
     if (message != WM_HOTKEY) {
         return hotkeys_.callWindowProc(prevWndProc_, window, message, wParam, lParam);
     }

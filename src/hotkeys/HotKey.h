@@ -10,7 +10,7 @@
 namespace vexlo {
 
 class HotKey {
-public:
+  public:
     struct Actions {
         std::function<void()> up;
         std::function<void()> down;
@@ -28,7 +28,7 @@ public:
                              std::intptr_t lParam);
     WindowProc PrevWndProc() const { return prevWndProc_; }
 
-private:
+  private:
     HotkeyService& hotkeys_;
     Actions actions_;
     WindowProc prevWndProc_ = 0;

@@ -40,7 +40,8 @@ clsVolume::clsVolume(MixerDevice& mixer, WaveInDevice& waveIn, MessageBoxes& mes
         {MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER, MIXERCONTROL_CONTROLTYPE_MUTE, &SynMuteCtl},
         {MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, MIXERCONTROL_CONTROLTYPE_MUTE, &WaveMuteCtl},
     };
-    for (const Lookup& l : lookups) FindControl(MixerHandle_, l.componentType, l.controlType, *l.record);
+    for (const Lookup& l : lookups)
+        FindControl(MixerHandle_, l.componentType, l.controlType, *l.record);
 
     MeterBlock.assign(1, 0);
     MeterDetails.cbStruct = 24;
@@ -95,7 +96,9 @@ std::int32_t clsVolume::ReadControlValue(const ControlRecord& record) {
     return static_cast<std::int32_t>(block);
 }
 
-bool clsVolume::ReadMute(const ControlRecord& record) { return ReadControlValue(record) == 1; }
+bool clsVolume::ReadMute(const ControlRecord& record) {
+    return ReadControlValue(record) == 1;
+}
 
 void clsVolume::WriteMute(const ControlRecord& record, bool mute) {
     WriteControlValue(MixerHandle_, record, mute ? 1 : 0);
@@ -180,6 +183,8 @@ std::int32_t clsVolume::CurrentVolumeMeterInput() {
     return ReadMeter(InputMeterCtl);
 }
 
-std::int32_t clsVolume::CurrentVolumeMeterOutput() { return ReadMeter(OutputMeterCtl); }
+std::int32_t clsVolume::CurrentVolumeMeterOutput() {
+    return ReadMeter(OutputMeterCtl);
+}
 
 }  // namespace vexlo

@@ -15,7 +15,7 @@
 namespace vexlo {
 
 class clsVolume {
-public:
+  public:
     clsVolume(MixerDevice& mixer, WaveInDevice& waveIn, MessageBoxes& messageBox);
     ~clsVolume();
     clsVolume(const clsVolume&) = delete;
@@ -80,7 +80,7 @@ public:
     const ControlRecord& InputMeterRecord() const { return InputMeterCtl; }
     const ControlRecord& OutputMeterRecord() const { return OutputMeterCtl; }
 
-private:
+  private:
     bool FindControl(MixerHandle handle, std::uint32_t componentType, std::uint32_t controlType,
                      ControlRecord& record);
     bool WriteControlValue(MixerHandle handle, const ControlRecord& record, std::int32_t value);

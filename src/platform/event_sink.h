@@ -23,7 +23,7 @@ struct MouseEvent {
 };
 
 class EventSink {
-public:
+  public:
     virtual ~EventSink() = default;
     virtual void onTimer(TimerId timer) = 0;
     virtual void onMouse(const MouseEvent& event) = 0;

@@ -10,7 +10,7 @@ namespace vexlo {
 using WindowProc = std::intptr_t;
 
 class HotkeyService {
-public:
+  public:
     virtual ~HotkeyService() = default;
     virtual bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                 std::uint32_t virtualKey) = 0;

@@ -10,7 +10,7 @@ namespace vexlo {
 
 // A loaded picture. Icons carry their native icon handle, which the tray record names.
 class Picture {
-public:
+  public:
     virtual ~Picture() = default;
     virtual NativeHandle handle() const = 0;
     virtual int width() const = 0;  // pixels
@@ -18,7 +18,7 @@ public:
 };
 
 class ImageLoader {
-public:
+  public:
     virtual ~ImageLoader() = default;
     // Loads the file; on failure returns null and puts a short reason into error.
     virtual std::shared_ptr<const Picture> load(const std::string& path, std::string& error) = 0;

@@ -11,7 +11,7 @@ struct LaunchResult {
 };
 
 class Launcher {
-public:
+  public:
     virtual ~Launcher() = default;
     // Starts the command line in a new process shown with showCommand; does not wait.
     // "sndvol32" names the system's own volume control program.

@@ -7,7 +7,7 @@
 namespace vexlo {
 
 class MessageBoxes {
-public:
+  public:
     virtual ~MessageBoxes() = default;
     // Shows a modal box and returns the button chosen (IDOK, ...).
     virtual int show(const std::string& text, const std::string& caption, std::uint32_t style) = 0;

@@ -38,7 +38,7 @@ struct ControlDetails {
 };
 
 class MixerDevice {
-public:
+  public:
     virtual ~MixerDevice() = default;
     // mixerOpen(device, callback 0, instance 0, flags 0).
     virtual MMResult open(std::uint32_t deviceId, MixerHandle& handle) = 0;

@@ -7,7 +7,7 @@
 namespace vexlo {
 
 class ProfileFile {
-public:
+  public:
     virtual ~ProfileFile() = default;
     // GetPrivateProfileStringA: the value of section/key, or defaultValue when the file,
     // section or key is missing, cut to size - 1 characters. Names match case-insensitively.

@@ -6,7 +6,7 @@
 namespace vexlo {
 
 class ProgramInfo {
-public:
+  public:
     virtual ~ProgramInfo() = default;
     // The folder that holds the skin files; the program appends literals such as "\back.bmp".
     virtual std::string folder() const = 0;
@@ -17,7 +17,7 @@ public:
 };
 
 class Process {
-public:
+  public:
     virtual ~Process() = default;
     // Ends the process with the exit code. Real platforms do not return from it.
     virtual void exit(int code) = 0;

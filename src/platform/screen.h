@@ -4,7 +4,7 @@
 namespace vexlo {
 
 class Screen {
-public:
+  public:
     virtual ~Screen() = default;
     virtual int width() const = 0;  // pixels
     virtual int height() const = 0;

@@ -7,7 +7,7 @@
 namespace vexlo {
 
 class Sound {
-public:
+  public:
     virtual ~Sound() = default;
     // sndPlaySoundA: with SND_ASYNC returns at once; a new sound replaces one still playing.
     virtual bool play(const std::string& path, std::uint32_t flags) = 0;

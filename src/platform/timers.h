@@ -11,7 +11,7 @@ using TimerId = int;
 // A periodic timer. Its ticks arrive as EventSink::onTimer(id) on the program's one thread.
 // Enabling a disabled timer starts a fresh period; enabling an enabled one changes nothing.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual TimerId id() const = 0;
     virtual int interval() const = 0;
@@ -20,13 +20,13 @@ public:
 };
 
 class TimerService {
-public:
+  public:
     virtual ~TimerService() = default;
     virtual std::unique_ptr<Timer> createTimer(int intervalMs, bool enabled) = 0;
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::int64_t nowMs() const = 0;
 };

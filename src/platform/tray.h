@@ -21,7 +21,7 @@ struct TrayIconRecord {
 // Presses over the icon reach the core as a mouse move of the hWnd element whose x is the
 // mouse message (WM_LBUTTONDOWN, WM_RBUTTONDOWN, ...).
 class TrayService {
-public:
+  public:
     virtual ~TrayService() = default;
     // Shell_NotifyIconA with NIM_ADD, NIM_MODIFY or NIM_DELETE.
     virtual bool notify(std::uint32_t message, const TrayIconRecord& record) = 0;

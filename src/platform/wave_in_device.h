@@ -39,12 +39,11 @@ struct WaveHeader {
 using WaveInHandle = std::uintptr_t;
 
 class WaveInDevice {
-public:
+  public:
     virtual ~WaveInDevice() = default;
     virtual MMResult open(WaveInHandle& handle, std::uint32_t deviceId,
                           const WaveFormat& format) = 0;
-    virtual MMResult prepareHeader(WaveInHandle handle, WaveHeader& header,
-                                   std::uint32_t size) = 0;
+    virtual MMResult prepareHeader(WaveInHandle handle, WaveHeader& header, std::uint32_t size) = 0;
     virtual MMResult addBuffer(WaveInHandle handle, WaveHeader& header, std::uint32_t size) = 0;
     virtual MMResult start(WaveInHandle handle) = 0;
     virtual MMResult reset(WaveInHandle handle) = 0;

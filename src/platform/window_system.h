@@ -15,7 +15,7 @@ namespace vexlo {
 // A child element of a window: a picture box with its own native handle (the tray's callback
 // element) or an image control that shows its picture unscaled, clipped to its own size.
 class Element {
-public:
+  public:
     enum class Kind { Picture, Image };
     virtual ~Element() = default;
     virtual NativeHandle handle() const = 0;
@@ -36,7 +36,7 @@ enum class WindowRole { Main, Overlay, Control };
 
 // A borderless top-level window without a taskbar button, created hidden.
 class Window {
-public:
+  public:
     virtual ~Window() = default;
     virtual NativeHandle handle() const = 0;
     virtual Element& addElement(Element::Kind kind, const std::string& name) = 0;
@@ -62,7 +62,7 @@ struct MenuItem {
 };
 
 class WindowSystem {
-public:
+  public:
     virtual ~WindowSystem() = default;
     virtual std::unique_ptr<Window> createWindow(WindowRole role, const std::string& caption) = 0;
 

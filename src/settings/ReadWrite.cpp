@@ -105,8 +105,8 @@ bool ParseNumber(const std::string& text, double& value) {
 
 std::string FormatSingle(float value) {
     char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::general, 7);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
     std::string text(buffer, result.ptr);
     if (text == "-0") text = "0";
     return text;

@@ -15,7 +15,7 @@ inline constexpr std::uint32_t kIniBufferSize = 255;
 inline constexpr std::size_t kIniMaxLength = 255;
 
 class ReadWrite {
-public:
+  public:
     ReadWrite(ProfileFile& profile, ProgramInfo& program, MessageBoxes& messageBox);
 
     // IniPath becomes the settings folder, "\" and the bare file name.
@@ -36,7 +36,7 @@ public:
     float Position(const SettingKey& key);
     std::string Read(const SettingKey& key) { return ReadIni(key.section, key.key); }
 
-private:
+  private:
     ProfileFile& profile_;
     ProgramInfo& program_;
     MessageBoxes& messageBox_;

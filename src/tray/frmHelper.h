@@ -14,7 +14,7 @@ inline constexpr int kMenuQuit = 1;
 inline constexpr int kMenuOpenMixer = 2;
 
 class frmHelper {
-public:
+  public:
     explicit frmHelper(Application& app) : app_(app) {}
     // The program entry: the slider window alone for "/control", else the controller.
     void Form_Load();
@@ -24,7 +24,7 @@ public:
     [[noreturn]] void Quit_Click();
     std::vector<MenuItem> MenuItems() const;
 
-private:
+  private:
     Application& app_;
 };
 

@@ -23,6 +23,8 @@ void modSystray::SetTrayIcon(bool modify, const Element& trayElement, const std:
     tray_.notify(modify ? NIM_MODIFY : NIM_ADD, record_);
 }
 
-void modSystray::RemoveTrayIcon() { tray_.notify(NIM_DELETE, record_); }
+void modSystray::RemoveTrayIcon() {
+    tray_.notify(NIM_DELETE, record_);
+}
 
 }  // namespace vexlo

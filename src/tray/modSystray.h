@@ -9,7 +9,7 @@
 namespace vexlo {
 
 class modSystray {
-public:
+  public:
     explicit modSystray(TrayService& tray) : tray_(tray) {}
     // Fills the record anew from the callback element (its handle and current picture) and
     // the caption, then adds (modify false) or modifies (modify true) the icon.
@@ -18,7 +18,7 @@ public:
     void RemoveTrayIcon();
     const TrayIconRecord& Record() const { return record_; }
 
-private:
+  private:
     TrayService& tray_;
     TrayIconRecord record_;
 };

@@ -11,7 +11,7 @@ namespace vexlo {
 std::string NativePath(const std::string& path);
 
 class FileProfile : public ProfileFile {
-public:
+  public:
     std::string getString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, std::uint32_t size,
                           const std::string& path) override;

@@ -1,0 +1,62 @@
+# Shared set-up for the Windows end-to-end tests and the idle benchmark: a private virtual
+# desktop (Xvfb + openbox), a private PulseAudio server with a null sink, and a private
+# 32-bit Wine prefix kept warm by `wineserver -p`. Source it, then call env_start / env_stop.
+#
+#   ENV_DISPLAY   X display number to use (default 71)
+#   ENV_ROOT      folder for everything this run creates (default: a fresh temporary folder)
+
+ENV_DISPLAY=${ENV_DISPLAY:-71}
+ENV_PIDS=()
+
+env_log() { echo "[env] $*" >&2; }
+
+env_start() {
+    ENV_ROOT=${ENV_ROOT:-$(mktemp -d /tmp/vexlo-e2e.XXXXXX)}
+    mkdir -p "$ENV_ROOT"
+    export HOME="$ENV_ROOT/home"
+    export XDG_RUNTIME_DIR="$ENV_ROOT/xdg"
+    export WINEPREFIX="$ENV_ROOT/prefix"
+    export WINEARCH=win32
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export DISPLAY=":$ENV_DISPLAY"
+    export PULSE_SINK=vexlo_null
+    mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+
+    if [ -e "/tmp/.X11-unix/X$ENV_DISPLAY" ] || [ -e "/tmp/.X$ENV_DISPLAY-lock" ]; then
+        env_log "display :$ENV_DISPLAY is taken; remove it or set ENV_DISPLAY"
+        return 1
+    fi
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -noreset -nolisten tcp >"$ENV_ROOT/xvfb.log" 2>&1 &
+    ENV_PIDS+=($!)
+    local i
+    for i in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+    openbox --sm-disable >"$ENV_ROOT/openbox.log" 2>&1 &
+    ENV_PIDS+=($!)
+
+    pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n \
+        --load="module-null-sink sink_name=vexlo_null" \
+        --load=module-native-protocol-unix --load=module-always-sink \
+        >"$ENV_ROOT/pulse.log" 2>&1 &
+    ENV_PIDS+=($!)
+    for i in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i >"$ENV_ROOT/wineboot.log" 2>&1
+        wineserver -w
+    fi
+    wineserver -p
+    ENV_WINESERVER_STARTED=1
+}
+
+env_stop() {
+    if [ -n "${ENV_WINESERVER_STARTED:-}" ]; then
+        wineserver -k 2>/dev/null
+        wineserver -w 2>/dev/null
+    fi
+    local p
+    for p in "${ENV_PIDS[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${ENV_PIDS[@]}"; do wait "$p" 2>/dev/null; done
+    ENV_PIDS=()
+}

@@ -1,0 +1,137 @@
+// The hotkeys' window procedure and the level steps they make.
+#include "harness.h"
+
+namespace vexlo::testing {
+namespace {
+
+struct Stepping : ::testing::Test {
+    Harness h;
+    void startWithMaximum(std::int32_t max, std::uint32_t level) {
+        h.fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME)
+            ->max = max;
+        h.fp.mixer.setMaster(level);
+        h.start();
+    }
+    std::size_t writes() const { return h.fp.mixer.writes.size(); }
+    bool up() { return h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS); }
+    bool down() { return h.fp.hotkeys.press(MOD_WIN, VK_OEM_MINUS); }
+};
+
+TEST_F(Stepping, UpFromZeroToTheTopAndBeyond) {
+    startWithMaximum(65535, 0);
+    for (int i = 1; i <= 17; ++i) {
+        ASSERT_TRUE(up());
+        EXPECT_EQ(h.fp.mixer.master(), static_cast<std::uint32_t>(3855 * i));
+    }
+    up();  // no upper bound in the program: the device decides
+    EXPECT_EQ(h.fp.mixer.writes.back().second, 69390u);
+}
+
+TEST_F(Stepping, DownStopsAtOneStep) {
+    startWithMaximum(65535, 65535);
+    std::vector<std::uint32_t> seen;
+    for (int i = 0; i < 20; ++i) {
+        down();
+        seen.push_back(h.fp.mixer.master());
+    }
+    EXPECT_EQ(seen[0], 61680u);
+    EXPECT_EQ(seen[15], 3855u);
+    EXPECT_EQ(seen[19], 3855u);
+    EXPECT_EQ(writes(), 16u);  // nothing written at or below one step
+}
+
+TEST_F(Stepping, EdgeLevels) {
+    startWithMaximum(65535, 3856);
+    down();
+    EXPECT_EQ(h.fp.mixer.master(), 1u);
+    down();  // 1 is below one step: nothing
+    EXPECT_EQ(writes(), 1u);
+    h.fp.mixer.setMaster(0);
+    down();
+    EXPECT_EQ(writes(), 1u);
+    up();
+    EXPECT_EQ(h.fp.mixer.master(), 3855u);
+}
+
+TEST_F(Stepping, SmallRangesRoundOnlyTheResult) {
+    startWithMaximum(100, 0);
+    up();
+    EXPECT_EQ(h.fp.mixer.master(), 6u);  // 5.88 -> 6
+    up();
+    EXPECT_EQ(h.fp.mixer.master(), 12u);  // 11.88 -> 12
+    h.fp.mixer.setMaster(6);
+    down();
+    EXPECT_EQ(h.fp.mixer.master(), 0u);  // 0.12 -> 0
+    h.fp.mixer.setMaster(5);
+    down();
+    EXPECT_EQ(writes(), 3u);
+}
+
+TEST_F(Stepping, HugeRangesDoNotWrap) {
+    startWithMaximum(INT32_MAX, static_cast<std::uint32_t>(INT32_MAX - 10));
+    up();
+    EXPECT_EQ(h.fp.mixer.writes.back().second, static_cast<std::uint32_t>(INT32_MAX));
+}
+
+TEST_F(Stepping, APressShowsTheNewLevelAtTheNextPoll) {
+    startWithMaximum(65535, 0);
+    up();
+    EXPECT_TRUE(h.displayHidden());
+    h.fp.advance(5);
+    EXPECT_TRUE(h.displayShown());
+    EXPECT_EQ(h.barWidth(), 0);  // 3855 is still 0 chunks
+    EXPECT_EQ(h.under(2)->width, 35);
+    up();
+    h.fp.advance(5);
+    EXPECT_EQ(h.barWidth(), 9);
+    EXPECT_EQ(h.under(2)->width, 44);
+    EXPECT_EQ(h.fp.sound.played.size(), 1u);
+}
+
+TEST_F(Stepping, ARefusingDeviceKeepsItsLevel) {
+    startWithMaximum(65535, 65535);
+    h.fp.mixer.writeMode = fake::FakeMixer::WriteMode::Refuse;
+    up();
+    h.fp.advance(5);
+    EXPECT_EQ(h.fp.mixer.master(), 65535u);
+    EXPECT_TRUE(h.displayHidden());
+    h.fp.mixer.writeMode = fake::FakeMixer::WriteMode::Clamp;
+    up();
+    EXPECT_EQ(h.fp.mixer.master(), 65535u);
+}
+
+TEST_F(Stepping, OtherMessagesPassThroughUnchangedAndUnknownIdsDoNothing) {
+    startWithMaximum(65535, 10000);
+    const NativeHandle main = h.main().handle;
+    EXPECT_EQ(h.fp.hotkeys.sendToWindow(main, 0x0010, 0x1234, -5), 77);
+    ASSERT_EQ(h.fp.hotkeys.passedOn.size(), 1u);
+    const auto& call = h.fp.hotkeys.passedOn[0];
+    EXPECT_EQ(call.procedure, fake::FakeHotkeys::OwnProc(main));
+    EXPECT_EQ(call.window, main);
+    EXPECT_EQ(call.message, 0x0010u);
+    EXPECT_EQ(call.wParam, 0x1234u);
+    EXPECT_EQ(call.lParam, -5);
+    EXPECT_EQ(h.fp.hotkeys.sendToWindow(main, WM_HOTKEY, 999, 0), 0);
+    EXPECT_EQ(h.fp.hotkeys.sendToWindow(main, WM_HOTKEY, HOTKEY_UP, 12345), 0);
+    EXPECT_EQ(h.fp.hotkeys.passedOn.size(), 1u);  // hotkeys are not handed on
+    EXPECT_EQ(writes(), 1u);
+}
+
+TEST_F(Stepping, ATakenCombinationLeavesTheOtherWorking) {
+    h.fp.hotkeys.takenByOthers = {HOTKEY_UP};
+    startWithMaximum(65535, 30000);
+    EXPECT_FALSE(up());
+    EXPECT_TRUE(down());
+    EXPECT_EQ(h.fp.mixer.master(), 26145u);
+    EXPECT_EQ(h.fp.hotkeys.procOf(h.main().handle), fake::FakeHotkeys::kCoreProc);
+}
+
+TEST_F(Stepping, NoHotkeysWhenSwitchedOff) {
+    h.fp.setIni("[general]\nhotkeys=2\n");
+    startWithMaximum(65535, 30000);
+    EXPECT_FALSE(up());
+    EXPECT_EQ(writes(), 0u);
+}
+
+}  // namespace
+}  // namespace vexlo::testing

@@ -1,0 +1,237 @@
+// The settings file: the INI rules, the readings callers make of values, and the writer that
+// must never lose the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "controller/errors.h"
+#include "harness.h"
+#include "platform/common/file_profile.h"
+#include "platform/common/ini_document.h"
+#include "settings/ReadWrite.h"
+
+namespace vexlo::testing {
+namespace {
+
+TEST(IniDocument, LooksUpCaseInsensitivelyAndTrims) {
+    const std::string text =
+        "; comment\r\n[General]\r\n  OnTop =  0  \r\nsoundon=\r\n[mixer]\r\npathtomixer=\"C:\\a "
+        "b\\m.exe\" /x\r\n";
+    EXPECT_EQ(ini::Lookup(text, "general", "ontop"), "0");
+    EXPECT_EQ(ini::Lookup(text, "GENERAL", "SoundOn"), "");  // present but empty
+    EXPECT_EQ(ini::Lookup(text, "general", "hotkeys"), std::nullopt);
+    EXPECT_EQ(ini::Lookup(text, "pos", "x"), std::nullopt);
+    // Quotes are removed only when they enclose the whole value.
+    EXPECT_EQ(ini::Lookup(text, "mixer", "pathtomixer"), "\"C:\\a b\\m.exe\" /x");
+    EXPECT_EQ(ini::Lookup("[a]\nk=\"quoted\"\n", "a", "k"), "quoted");
+    // A key of another section with the same name is not taken; the first of duplicates wins.
+    EXPECT_EQ(ini::Lookup("[b]\nk=1\n[a]\nk=2\nk=3\n[a]\nk=4\n", "a", "k"), "2");
+    EXPECT_EQ(ini::Lookup("k=1\n[a]\n", "a", "k"), std::nullopt);
+}
+
+TEST(IniDocument, UpdateKeepsEveryOtherLine) {
+    const std::string text =
+        "; keep me\r\n[pos]\r\nx = 15\r\n; note\r\n\r\n[general]\r\nontop=1\r\n";
+    EXPECT_EQ(ini::Update(text, "POS", "x", "30"),
+              "; keep me\r\n[pos]\r\nx=30\r\n; note\r\n\r\n[general]\r\nontop=1\r\n");
+    EXPECT_EQ(ini::Update(text, "pos", "y", "45"),
+              "; keep me\r\n[pos]\r\nx = 15\r\n; note\r\ny=45\r\n\r\n[general]\r\nontop=1\r\n");
+    EXPECT_EQ(ini::Update("[general]\nontop=0", "pos", "x", "1"),
+              "[general]\nontop=0\n[pos]\nx=1\n");
+    EXPECT_EQ(ini::Update("", "pos", "x", "1"), "[pos]\nx=1\n");
+}
+
+TEST(IniDocument, RandomEditsKeepOtherLines) {
+    // Whatever the file holds, a write changes only the line of its key (or adds lines).
+    std::mt19937 random(7);
+    const std::vector<std::string> pieces = {"[pos]", "[Pos]",   "[general]", "x=1",  "X = 2",
+                                             "y=",    "; c",     "",          "junk", "=v",
+                                             "[",     "ontop=1", "\t"};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const int lines = static_cast<int>(random() % 12);
+        for (int i = 0; i < lines; ++i)
+            text += pieces[random() % pieces.size()] + (random() % 3 ? "\n" : "\r\n");
+        const std::string updated = ini::Update(text, "pos", "x", "99");
+        EXPECT_EQ(ini::Lookup(updated, "pos", "x"), "99") << text;
+        // Every other key reads as before.
+        EXPECT_EQ(ini::Lookup(updated, "pos", "y"), ini::Lookup(text, "pos", "y")) << text;
+        EXPECT_EQ(ini::Lookup(updated, "general", "ontop"), ini::Lookup(text, "general", "ontop"));
+        // Comments survive.
+        const auto count = [](const std::string& s, const std::string& what) {
+            std::size_t n = 0;
+            for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(count(updated, "; c"), count(text, "; c"));
+        EXPECT_EQ(count(updated, "junk"), count(text, "junk"));
+    }
+}
+
+TEST(Numbers, WhatCountsAsANumber) {
+    double v = 0;
+    for (const char* good :
+         {"1", " 1 ", "+1", "-1", "1.0", "1.", ".5", "1e0", "3225", "-15.5", "2E3"}) {
+        EXPECT_TRUE(ParseNumber(good, v)) << good;
+    }
+    for (const char* bad :
+         {"", " ", "abc", "1a", "1,0", "--1", "1e", "e1", ".", "0x10", "1 2", "\x01"}) {
+        EXPECT_FALSE(ParseNumber(bad, v)) << bad;
+    }
+    ASSERT_TRUE(ParseNumber("1e999", v));
+    EXPECT_TRUE(std::isinf(v));
+    ASSERT_TRUE(ParseNumber("-1e999", v));
+    EXPECT_TRUE(std::isinf(v) && v < 0);
+    ASSERT_TRUE(ParseNumber("1e-999", v));
+    EXPECT_EQ(v, 0.0);
+}
+
+TEST(Numbers, PositionsAreWrittenAsSingles) {
+    EXPECT_EQ(FormatSingle(3225.0f), "3225");
+    EXPECT_EQ(FormatSingle(1.0f), "1");
+    EXPECT_EQ(FormatSingle(-15.0f), "-15");
+    EXPECT_EQ(FormatSingle(22.5f), "22.5");
+    EXPECT_EQ(FormatSingle(0.0f), "0");
+    EXPECT_EQ(FormatSingle(-0.0f), "0");
+}
+
+struct ReadWriteTest : ::testing::Test {
+    FakePlatform fp;
+    ReadWrite rw{fp.profile, fp.program, fp.messageBox};
+    void SetUp() override { rw.SetIniPath("core.ini"); }
+};
+
+TEST_F(ReadWriteTest, MissingFileSectionOrKeyReadsOne) {
+    EXPECT_EQ(rw.IniPath(), "C:\\Vexlo\\core.ini");
+    EXPECT_EQ(rw.ReadIni("general", "ontop"), "1");
+    fp.setIni("[general]\nontop=0\n");
+    EXPECT_EQ(rw.ReadIni("general", "soundon"), "1");
+    EXPECT_EQ(rw.ReadIni("mixer", "pathtomixer"), "1");
+    EXPECT_EQ(rw.ReadIni("general", "ontop"), "0");
+}
+
+TEST_F(ReadWriteTest, FlagsAreOnOnlyForOne) {
+    const std::pair<const char*, bool> cases[] = {{"1", true},    {"1.0", true},   {" 1", true},
+                                                  {"0", false},   {"2", false},    {"-1", false},
+                                                  {"1.5", false}, {"1e999", false}};
+    for (const auto& [value, on] : cases) {
+        fp.setIni(std::string("[general]\nontop=") + value + "\n");
+        EXPECT_EQ(rw.IsOn(settings::kOnTop), on) << value;
+    }
+}
+
+TEST_F(ReadWriteTest, NonNumbersAreFatalAndNameTheSetting) {
+    for (const char* value : {"", "abc", "yes", "1x"}) {
+        fp.setIni(std::string("[general]\nontop=") + value + "\n");
+        try {
+            rw.IsOn(settings::kOnTop);
+            ADD_FAILURE() << "no error for '" << value << "'";
+        } catch (const FatalError& e) {
+            EXPECT_NE(std::string(e.what()).find("ontop"), std::string::npos) << e.what();
+        }
+    }
+    fp.setIni("[pos]\nx=1e39\n");
+    EXPECT_THROW(rw.Position(settings::kPosX), FatalError);  // no single holds it
+    fp.setIni("[pos]\nx=-3225.5\n");
+    EXPECT_FLOAT_EQ(rw.Position(settings::kPosX), -3225.5f);
+}
+
+TEST_F(ReadWriteTest, LongValuesAreCutOnReadAndRefusedOnWrite) {
+    fp.setIni("[mixer]\npathtomixer=" + std::string(300, 'a') + "\n");
+    EXPECT_EQ(rw.ReadIni("mixer", "pathtomixer"), std::string(254, 'a'));
+
+    fp.profile.files.clear();
+    EXPECT_EQ(rw.WriteIni("pos", "x", std::string(255, '7')), 1);
+    EXPECT_EQ(ini::Lookup(*fp.ini(), "pos", "x"), std::string(255, '7'));
+    EXPECT_TRUE(fp.messageBox.shown.empty());
+
+    const std::string before = *fp.ini();
+    EXPECT_EQ(rw.WriteIni("pos", "x", std::string(256, '8')), -1);
+    EXPECT_EQ(rw.WriteIni("pos", std::string(256, 'k'), "1"), -1);
+    EXPECT_EQ(*fp.ini(), before);
+    ASSERT_EQ(fp.messageBox.shown.size(), 2u);
+    EXPECT_EQ(fp.messageBox.shown[0].text,
+              "Can't write more than 255 characters for key or value.");
+    EXPECT_EQ(fp.messageBox.shown[0].caption, "Vexlo");
+    EXPECT_EQ(fp.messageBox.shown[0].style, 0u);
+}
+
+TEST_F(ReadWriteTest, UnwritableFileIsSilent) {
+    fp.profile.writable = false;
+    EXPECT_EQ(rw.WriteIni("pos", "x", "15"), 0);
+    EXPECT_TRUE(fp.messageBox.shown.empty());
+    EXPECT_FALSE(fp.ini());
+}
+
+// The profile functions over real files.
+struct FileProfileTest : ::testing::Test {
+    std::filesystem::path dir;
+    FileProfile profile;
+    void SetUp() override {
+        char tmpl[] = "/tmp/vexlo-profile-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        ::chmod(dir.c_str(), 0755);
+        std::filesystem::remove_all(dir);
+    }
+    std::string path() const { return dir.string() + "\\core.ini"; }  // as the core builds it
+    std::string native() const { return (dir / "core.ini").string(); }
+    std::string contents() const {
+        std::ifstream in(native(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(FileProfileTest, CreatesReadsAndRewrites) {
+    EXPECT_EQ(profile.getString("pos", "x", "1", 255, path()), "1");
+    EXPECT_EQ(profile.writeString("pos", "x", "3225", path()), 1);
+    EXPECT_EQ(profile.writeString("pos", "y", "15", path()), 1);
+    EXPECT_EQ(contents(), "[pos]\nx=3225\ny=15\n");
+    EXPECT_EQ(profile.getString("POS", "X", "1", 255, path()), "3225");
+    EXPECT_EQ(profile.getString("pos", "x", "1", 3, path()), "32");
+    // No temporary files stay behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+TEST_F(FileProfileTest, KeepsPermissionsAndRefusesAReadOnlyFolder) {
+    { std::ofstream(native()) << "; mine\r\n[pos]\r\nx=1\r\n"; }
+    ::chmod(native().c_str(), 0600);
+    ASSERT_EQ(profile.writeString("pos", "x", "2", path()), 1);
+    EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
+    struct stat st {};
+    ::stat(native().c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A read-only folder: the write fails and the file stays. Root may write anywhere, so
+    // the write is tried by an ordinary user in a child process.
+    ::chmod(dir.c_str(), 0555);
+    ::chmod(native().c_str(), 0666);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+        ::_exit(FileProfile().writeString("pos", "x", "3", path()) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
+}
+
+TEST_F(FileProfileTest, AFolderInPlaceOfTheFileIsNotReplaced) {
+    std::filesystem::create_directory(native());
+    EXPECT_EQ(profile.getString("pos", "x", "1", 255, path()), "1");
+    EXPECT_EQ(profile.writeString("pos", "x", "3", path()), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(native()));
+}
+
+}  // namespace
+}  // namespace vexlo::testing
