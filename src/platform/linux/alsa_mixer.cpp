@@ -1,0 +1,251 @@
+#include "platform/linux/alsa_mixer.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace vexlo::linux_platform {
+
+namespace {
+
+void QuietErrorHandler(const char*, int, const char*, int, const char*, ...) {}
+
+// Element names by line, in order of preference.
+std::vector<const char*> ElementNames(std::uint32_t componentType) {
+    switch (componentType) {
+        case MIXERLINE_COMPONENTTYPE_DST_SPEAKERS:
+            return {"Master", "Speaker", "PCM"};
+        case MIXERLINE_COMPONENTTYPE_DST_WAVEIN:
+            return {"Capture"};
+        case MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE:
+            return {"Capture", "Mic"};
+        case MIXERLINE_COMPONENTTYPE_SRC_LINE:
+            return {"Line"};
+        case MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC:
+            return {"CD"};
+        case MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER:
+            return {"Synth"};
+        case MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT:
+            return {"PCM"};
+        default:
+            return {};
+    }
+}
+
+constexpr std::uint32_t kKindBits = 4;
+// The published control description; the program's record adds one word to it.
+constexpr std::uint32_t kPublishedControlSize = 148;
+
+std::uint32_t ControlId(std::uint32_t componentType, std::uint32_t kind) {
+    return (componentType << kKindBits) | kind;
+}
+
+void CopyName(char* to, std::size_t size, const std::string& from) {
+    std::memset(to, 0, size);
+    std::memcpy(to, from.data(), std::min(size - 1, from.size()));
+}
+
+}  // namespace
+
+void SilenceAlsa() {
+    static const bool done = [] {
+        snd_lib_error_set_handler(&QuietErrorHandler);
+        return true;
+    }();
+    (void)done;
+}
+
+AlsaMixer::AlsaMixer(std::string device) : device_(std::move(device)) {
+    SilenceAlsa();
+}
+
+AlsaMixer::~AlsaMixer() {
+    for (auto& [handle, open] : opens_) snd_mixer_close(open.mixer);
+}
+
+AlsaMixer::Open* AlsaMixer::find(MixerHandle handle) {
+    const auto it = opens_.find(handle);
+    return it == opens_.end() ? nullptr : &it->second;
+}
+
+MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
+    handle = 0;
+    if (deviceId != 0) return MMSYSERR_BADDEVICEID;
+    snd_mixer_t* mixer = nullptr;
+    if (snd_mixer_open(&mixer, 0) < 0) return MMSYSERR_NOMEM;
+    if (snd_mixer_attach(mixer, device_.c_str()) < 0 ||
+        snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 || snd_mixer_load(mixer) < 0) {
+        snd_mixer_close(mixer);
+        return MMSYSERR_BADDEVICEID;
+    }
+    handle = nextHandle_++;
+    opens_[handle] = Open{mixer};
+    return MMSYSERR_NOERROR;
+}
+
+MMResult AlsaMixer::close(MixerHandle handle) {
+    const auto it = opens_.find(handle);
+    if (it == opens_.end()) return MMSYSERR_INVALHANDLE;
+    snd_mixer_close(it->second.mixer);
+    opens_.erase(it);
+    return MMSYSERR_NOERROR;
+}
+
+AlsaMixer::Element AlsaMixer::element(Open& open, std::uint32_t componentType) {
+    for (const char* name : ElementNames(componentType)) {
+        snd_mixer_selem_id_t* id = nullptr;
+        snd_mixer_selem_id_alloca(&id);
+        snd_mixer_selem_id_set_index(id, 0);
+        snd_mixer_selem_id_set_name(id, name);
+        snd_mixer_elem_t* elem = snd_mixer_find_selem(open.mixer, id);
+        if (elem == nullptr) continue;
+        const bool playback =
+            snd_mixer_selem_has_playback_volume(elem) || snd_mixer_selem_has_playback_switch(elem);
+        const bool capture =
+            snd_mixer_selem_has_capture_volume(elem) || snd_mixer_selem_has_capture_switch(elem);
+        if (!playback && !capture) continue;
+        // The recording side uses the capture controls of an element that has both.
+        const bool useCapture = !playback || componentType == MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
+        return {elem, useCapture};
+    }
+    return {};
+}
+
+MMResult AlsaMixer::lineByComponentType(MixerHandle handle, std::uint32_t componentType,
+                                        std::uint32_t& lineId) {
+    Open* open = find(handle);
+    if (open == nullptr) return MMSYSERR_INVALHANDLE;
+    if (element(*open, componentType).elem == nullptr) return MIXERR_INVALLINE;
+    lineId = componentType;
+    return MMSYSERR_NOERROR;
+}
+
+MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
+                                  std::uint32_t controlType, std::uint32_t cbControl, void* block) {
+    Open* open = find(handle);
+    if (open == nullptr) return MMSYSERR_INVALHANDLE;
+    if (block == nullptr || cbControl < kPublishedControlSize) {
+        return MMSYSERR_INVALPARAM;
+    }
+    const Element e = element(*open, lineId);
+    if (e.elem == nullptr) return MIXERR_INVALLINE;
+
+    ControlRecord record{};
+    const std::string name = snd_mixer_selem_get_name(e.elem);
+    if (controlType == MIXERCONTROL_CONTROLTYPE_VOLUME) {
+        const bool has = e.capture ? snd_mixer_selem_has_capture_volume(e.elem)
+                                   : snd_mixer_selem_has_playback_volume(e.elem);
+        if (!has) return MIXERR_INVALCONTROL;
+        long min = 0, max = 0;
+        if (e.capture) {
+            snd_mixer_selem_get_capture_volume_range(e.elem, &min, &max);
+        } else {
+            snd_mixer_selem_get_playback_volume_range(e.elem, &min, &max);
+        }
+        record.dwControlID = ControlId(lineId, kVolumeKind);
+        record.lMinimum = static_cast<std::int32_t>(min);
+        record.lMaximum = static_cast<std::int32_t>(max);
+        CopyName(record.szShortName, sizeof record.szShortName, name);
+        CopyName(record.szName, sizeof record.szName, name + " Volume");
+    } else if (controlType == MIXERCONTROL_CONTROLTYPE_MUTE) {
+        const bool has = e.capture ? snd_mixer_selem_has_capture_switch(e.elem)
+                                   : snd_mixer_selem_has_playback_switch(e.elem);
+        if (!has) return MIXERR_INVALCONTROL;
+        record.dwControlID = ControlId(lineId, kMuteKind);
+        record.lMinimum = 0;
+        record.lMaximum = 1;
+        CopyName(record.szShortName, sizeof record.szShortName, name);
+        CopyName(record.szName, sizeof record.szName, name + " Mute");
+    } else {
+        // No simple-mixer element carries a peak meter.
+        return MIXERR_INVALCONTROL;
+    }
+    record.cbStruct = cbControl;
+    record.dwControlType = controlType;
+    std::memcpy(block, &record, std::min<std::size_t>(cbControl, sizeof record));
+    return MMSYSERR_NOERROR;
+}
+
+MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& details) {
+    Open* open = find(handle);
+    if (open == nullptr) return MMSYSERR_INVALHANDLE;
+    if (details.paDetails == nullptr || details.cbDetails < 4 || details.cChannels == 0) {
+        return MMSYSERR_INVALPARAM;
+    }
+    const std::uint32_t kind = details.dwControlID & ((1u << kKindBits) - 1);
+    const Element e = element(*open, details.dwControlID >> kKindBits);
+    if (e.elem == nullptr || (kind != kVolumeKind && kind != kMuteKind)) {
+        return MIXERR_INVALCONTROL;
+    }
+    // Takes in changes other programs made since the last read.
+    snd_mixer_handle_events(open->mixer);
+
+    // With one channel requested the control is read as one value: the loudest channel, and
+    // muted only when every channel is off.
+    long value = 0;
+    bool any = false;
+    for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
+        const auto channel = static_cast<snd_mixer_selem_channel_id_t>(ch);
+        const bool present = e.capture ? snd_mixer_selem_has_capture_channel(e.elem, channel)
+                                       : snd_mixer_selem_has_playback_channel(e.elem, channel);
+        if (!present) continue;
+        long v = 0;
+        int on = 0;
+        int rc = 0;
+        if (kind == kVolumeKind) {
+            rc = e.capture ? snd_mixer_selem_get_capture_volume(e.elem, channel, &v)
+                           : snd_mixer_selem_get_playback_volume(e.elem, channel, &v);
+            if (rc >= 0) value = any ? std::max(value, v) : v;
+        } else {
+            rc = e.capture ? snd_mixer_selem_get_capture_switch(e.elem, channel, &on)
+                           : snd_mixer_selem_get_playback_switch(e.elem, channel, &on);
+            if (rc >= 0) value = (any ? value : 1) && !on;
+        }
+        if (rc >= 0) any = true;
+    }
+    if (!any) return MMSYSERR_ERROR;
+    const auto out = static_cast<std::uint32_t>(value);
+    auto* bytes = static_cast<unsigned char*>(details.paDetails);
+    for (std::uint32_t i = 0; i < details.cChannels; ++i)
+        std::memcpy(bytes + i * details.cbDetails, &out, 4);
+    return MMSYSERR_NOERROR;
+}
+
+MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& details) {
+    Open* open = find(handle);
+    if (open == nullptr) return MMSYSERR_INVALHANDLE;
+    if (details.paDetails == nullptr || details.cbDetails < 4 || details.cChannels == 0) {
+        return MMSYSERR_INVALPARAM;
+    }
+    const std::uint32_t kind = details.dwControlID & ((1u << kKindBits) - 1);
+    const Element e = element(*open, details.dwControlID >> kKindBits);
+    if (e.elem == nullptr || (kind != kVolumeKind && kind != kMuteKind)) {
+        return MIXERR_INVALCONTROL;
+    }
+    std::int32_t raw = 0;
+    std::memcpy(&raw, details.paDetails, 4);
+    int rc = 0;
+    if (kind == kVolumeKind) {
+        long min = 0, max = 0;
+        if (e.capture) {
+            snd_mixer_selem_get_capture_volume_range(e.elem, &min, &max);
+        } else {
+            snd_mixer_selem_get_playback_volume_range(e.elem, &min, &max);
+        }
+        // Read as the signed level the program computed: above the range is the top, below
+        // it (a negative level) the bottom, never a wrap to the other end.
+        const long level = std::clamp<long>(raw, min, max);
+        rc = e.capture ? snd_mixer_selem_set_capture_volume_all(e.elem, level)
+                       : snd_mixer_selem_set_playback_volume_all(e.elem, level);
+    } else {
+        const int on = raw != 0 ? 0 : 1;
+        rc = e.capture ? snd_mixer_selem_set_capture_switch_all(e.elem, on)
+                       : snd_mixer_selem_set_playback_switch_all(e.elem, on);
+    }
+    return rc < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+}
+
+}  // namespace vexlo::linux_platform

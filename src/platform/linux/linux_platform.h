@@ -1,0 +1,45 @@
+// Every adapter of the Linux program in one place, and the Platform that hands them to the
+// core. Needs a QApplication; the event sink is set once the Application exists.
+#pragma once
+
+#include <string>
+
+#include "platform/linux/alsa_mixer.h"
+#include "platform/linux/alsa_wave_in.h"
+#include "platform/linux/event_port.h"
+#include "platform/linux/qt_images.h"
+#include "platform/linux/qt_services.h"
+#include "platform/linux/qt_windows.h"
+#include "platform/linux/system_services.h"
+#include "platform/linux/xcb_hotkeys.h"
+#include "platform/platform.h"
+
+namespace vexlo::linux_platform {
+
+class LinuxPlatform {
+  public:
+    LinuxPlatform(std::string executableFolder, std::string commandLine);
+    Platform& platform() { return platform_; }
+    void setSink(EventSink* sink) { port.setSink(sink); }
+
+    EventPort port;
+    AlsaMixer mixer;
+    AlsaWaveIn waveIn;
+    QtWindowSystem windows;
+    QtImageLoader images;
+    QtTimerService timers;
+    QtScreen screen;
+    QtTray tray;
+    XcbHotkeys hotkeys;
+    LinuxProfile profile;
+    CanberraSound sound;
+    ProcessLauncher launcher;
+    QtMessageBoxes messageBox;
+    LinuxProgramInfo program;
+    QtProcess process;
+
+  private:
+    Platform platform_;
+};
+
+}  // namespace vexlo::linux_platform

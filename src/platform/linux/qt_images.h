@@ -1,0 +1,42 @@
+// Pictures: BMP, ICO and GIF files read with Qt's image readers.
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/images.h"
+#include "platform/linux/handles.h"
+
+namespace vexlo::linux_platform {
+
+class QtPicture : public Picture {
+  public:
+    // frames: every image of the file (an icon file holds several sizes); the first is drawn.
+    explicit QtPicture(std::vector<QImage> frames);
+    ~QtPicture() override;
+    NativeHandle handle() const override { return handle_; }
+    int width() const override { return frames_.front().width(); }
+    int height() const override { return frames_.front().height(); }
+
+    const QImage& image() const { return frames_.front(); }
+    // All sizes, for the tray and the window icon. Needs the GUI application.
+    QIcon icon() const;
+
+    // The live picture with this handle, or null.
+    static const QtPicture* Find(NativeHandle handle);
+
+  private:
+    NativeHandle handle_;
+    std::vector<QImage> frames_;
+};
+
+class QtImageLoader : public ImageLoader {
+  public:
+    // Paths use the program's backslashes; they are turned into this system's separators.
+    std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
+};
+
+}  // namespace vexlo::linux_platform

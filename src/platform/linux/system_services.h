@@ -1,0 +1,92 @@
+// The services that are not about windows: the click sound (libcanberra), starting programs
+// (QProcess, no shell), the profile file, what the program knows about itself, and ending.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/common/file_profile.h"
+#include "platform/launcher.h"
+#include "platform/profile_file.h"
+#include "platform/program.h"
+#include "platform/sound.h"
+
+struct ca_context;
+
+namespace vexlo::linux_platform {
+
+class CanberraSound : public Sound {
+  public:
+    ~CanberraSound() override;
+    // Plays the file through the sound server; a new sound cancels the one still playing.
+    bool play(const std::string& path, std::uint32_t flags) override;
+
+  private:
+    ca_context* context_ = nullptr;
+};
+
+class ProcessLauncher : public Launcher {
+  public:
+    // The programs tried, in order, when the system's own mixer ("sndvol32") is asked for.
+    static std::vector<std::string> DefaultMixers();
+
+    ProcessLauncher() : mixers_(DefaultMixers()) {}
+    explicit ProcessLauncher(std::vector<std::string> mixers) : mixers_(std::move(mixers)) {}
+    // The command line is split as a shell would split words (double quotes group, no
+    // expansion) and started detached.
+    LaunchResult start(const std::string& commandLine, int showCommand) override;
+
+  private:
+    static LaunchResult StartOne(const std::string& commandLine);
+    std::vector<std::string> mixers_;
+};
+
+// The profile file, creating the settings folder on the first write.
+class LinuxProfile : public ProfileFile {
+  public:
+    std::string getString(const std::string& section, const std::string& key,
+                          const std::string& defaultValue, std::uint32_t size,
+                          const std::string& path) override;
+    std::int32_t writeString(const std::string& section, const std::string& key,
+                             const std::string& value, const std::string& path) override;
+
+  private:
+    FileProfile file_;
+};
+
+// Where the program's files are:
+//  - skin: "<exe>/../share/vexlo/skin" when that exists (an installed program), otherwise the
+//    executable's own folder (a build tree, where the build puts the skin beside the binary);
+//  - settings: the executable's folder when a core.ini stands there (portable use), otherwise
+//    $XDG_CONFIG_HOME/vexlo, by default ~/.config/vexlo.
+class LinuxProgramInfo : public ProgramInfo {
+  public:
+    LinuxProgramInfo(std::string executableFolder, std::string commandLine);
+    std::string folder() const override { return skinFolder_; }
+    std::string settingsFolder() const override;
+    std::string commandLine() const override { return commandLine_; }
+
+    // The folder part of the running executable's path (/proc/self/exe).
+    static std::string ExecutableFolder();
+    // argv[1..] joined with single spaces.
+    static std::string JoinArguments(int argc, char** argv);
+
+  private:
+    std::string executableFolder_;
+    std::string skinFolder_;
+    std::string commandLine_;
+};
+
+// Ends the event loop with the code; main returns it.
+class QtProcess : public Process {
+  public:
+    void exit(int code) override;
+    bool exited() const { return exited_; }
+    int code() const { return code_; }
+
+  private:
+    bool exited_ = false;
+    int code_ = 0;
+};
+
+}  // namespace vexlo::linux_platform

@@ -1,0 +1,47 @@
+#include "platform/linux/x11_util.h"
+
+#include <QtGui/qguiapplication_platform.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+
+namespace vexlo::linux_platform {
+
+xcb_connection_t* X11Connection() {
+    auto* app = qGuiApp;
+    if (app == nullptr) return nullptr;
+    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+xcb_window_t X11Root() {
+    xcb_connection_t* c = X11Connection();
+    if (c == nullptr) return 0;
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    return it.rem > 0 ? it.data->root : 0;
+}
+
+xcb_atom_t X11Atom(const std::string& name) {
+    xcb_connection_t* c = X11Connection();
+    if (c == nullptr) return XCB_ATOM_NONE;
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
+    if (reply == nullptr) return XCB_ATOM_NONE;
+    const xcb_atom_t atom = reply->atom;
+    std::free(reply);
+    return atom;
+}
+
+void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states) {
+    xcb_connection_t* c = X11Connection();
+    if (c == nullptr || window == 0) return;
+    const xcb_atom_t property = X11Atom("_NET_WM_STATE");
+    std::vector<xcb_atom_t> atoms;
+    for (const std::string& s : states) atoms.push_back(X11Atom(s));
+    xcb_change_property(c, XCB_PROP_MODE_APPEND, window, property, XCB_ATOM_ATOM, 32,
+                        static_cast<std::uint32_t>(atoms.size()), atoms.data());
+    xcb_flush(c);
+}
+
+}  // namespace vexlo::linux_platform

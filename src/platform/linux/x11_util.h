@@ -1,0 +1,20 @@
+// Small X11 helpers for what Qt does not offer: the xcb connection and window properties.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <string>
+#include <vector>
+
+namespace vexlo::linux_platform {
+
+// The connection of the running Qt application when it runs on X11, else null.
+xcb_connection_t* X11Connection();
+xcb_window_t X11Root();
+xcb_atom_t X11Atom(const std::string& name);
+
+// Adds atoms to _NET_WM_STATE of a window that is not mapped yet (the window manager reads the
+// property when the window is mapped).
+void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states);
+
+}  // namespace vexlo::linux_platform

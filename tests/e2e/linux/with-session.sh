@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Runs a command inside a private test session: a virtual X display (Xvfb), a private
+# PulseAudio server with a null sink "vexlo_test" (ALSA's "default" then has a "Master"
+# control backed by it), and optionally a window manager, a tray and a compositor.
+# Everything it starts is stopped again by PID when the command ends.
+#
+#   with-session.sh [--desktop] [--display N] COMMAND [ARGS...]
+#     --desktop    also start openbox, trayer and xcompmgr
+#     --display N  use display :N (default: a free one chosen by Xvfb)
+#
+# Inside an outer session (VEXLO_SESSION=1) the command just runs.
+set -uo pipefail
+
+desktop=0
+display=""
+while [ $# -gt 0 ]; do
+    case $1 in
+        --desktop) desktop=1; shift ;;
+        --display) display=$2; shift 2 ;;
+        *) break ;;
+    esac
+done
+[ $# -gt 0 ] || { echo "usage: $0 [--desktop] [--display N] COMMAND [ARGS...]" >&2; exit 2; }
+
+if [ "${VEXLO_SESSION:-}" = 1 ]; then exec "$@"; fi
+
+session_dir=$(mktemp -d /tmp/vexlo-session.XXXXXX)
+chmod 700 "$session_dir"
+pids=()
+
+cleanup() {
+    local pid
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pid=${pids[i]}
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+        kill -9 "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    if [ -n "${pulse_pid:-}" ]; then
+        kill "$pulse_pid" 2>/dev/null
+        for _ in $(seq 50); do kill -0 "$pulse_pid" 2>/dev/null || break; sleep 0.05; done
+        kill -9 "$pulse_pid" 2>/dev/null
+    fi
+    rm -rf "$session_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The display.
+if [ -n "$display" ]; then
+    Xvfb ":$display" -screen 0 1024x768x24 -noreset -nolisten tcp >"$session_dir/xvfb.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X$display" ] && break
+        sleep 0.05
+    done
+else
+    exec 3>"$session_dir/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp >"$session_dir/xvfb.log" 2>&1 &
+    pids+=($!)
+    exec 3>&-
+    for _ in $(seq 100); do
+        display=$(tr -dc 0-9 <"$session_dir/display")
+        [ -n "$display" ] && break
+        sleep 0.05
+    done
+fi
+if [ -z "$display" ] || ! kill -0 "${pids[0]}" 2>/dev/null; then
+    echo "with-session: Xvfb did not start" >&2
+    cat "$session_dir/xvfb.log" >&2
+    exit 1
+fi
+export DISPLAY=":$display"
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+
+# The sound server, private to this session.
+export XDG_RUNTIME_DIR="$session_dir/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export HOME="$session_dir/home"
+mkdir -p "$HOME"
+unset PULSE_SERVER
+pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit -n --use-pid-file=yes \
+    --load="module-null-sink sink_name=vexlo_test" \
+    --load=module-native-protocol-unix --load=module-always-sink \
+    >"$session_dir/pulse.log" 2>&1
+for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.05
+done
+pulse_pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null)
+if ! pactl info >/dev/null 2>&1; then
+    echo "with-session: PulseAudio did not start" >&2
+    cat "$session_dir/pulse.log" >&2
+    exit 1
+fi
+pactl set-default-sink vexlo_test >/dev/null 2>&1
+
+if [ "$desktop" = 1 ]; then
+    openbox --sm-disable >"$session_dir/openbox.log" 2>&1 &
+    pids+=($!)
+    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType false \
+        --SetPartialStrut false >"$session_dir/trayer.log" 2>&1 &
+    pids+=($!)
+    xcompmgr >"$session_dir/xcompmgr.log" 2>&1 &
+    pids+=($!)
+    # The window manager is up once it owns the screen's WM selection.
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.05
+    done
+fi
+
+export VEXLO_SESSION=1 VEXLO_SINK=vexlo_test
+"$@"
