@@ -2,8 +2,9 @@
 # desktop (Xvfb + openbox), a private PulseAudio server with a null sink, and a private
 # 32-bit Wine prefix kept warm by `wineserver -p`. Source it, then call env_start / env_stop.
 #
-#   ENV_DISPLAY   X display number to use (default 71)
+#   ENV_DISPLAY   X display number to use, or "auto" for a free one (default 71)
 #   ENV_ROOT      folder for everything this run creates (default: a fresh temporary folder)
+#   ENV_PREFIX    the Wine prefix to use or make (default: ENV_ROOT/prefix)
 
 ENV_DISPLAY=${ENV_DISPLAY:-71}
 ENV_PIDS=()
@@ -15,7 +16,7 @@ env_start() {
     mkdir -p "$ENV_ROOT"
     export HOME="$ENV_ROOT/home"
     export XDG_RUNTIME_DIR="$ENV_ROOT/xdg"
-    export WINEPREFIX="$ENV_ROOT/prefix"
+    export WINEPREFIX="${ENV_PREFIX:-$ENV_ROOT/prefix}"
     export WINEARCH=win32
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -24,12 +25,22 @@ env_start() {
     mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
 
-    if [ -e "/tmp/.X11-unix/X$ENV_DISPLAY" ] || [ -e "/tmp/.X$ENV_DISPLAY-lock" ]; then
-        env_log "display :$ENV_DISPLAY is taken; remove it or set ENV_DISPLAY"
-        return 1
+    if [ "$ENV_DISPLAY" = auto ]; then
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp \
+            3>"$ENV_ROOT/display" >"$ENV_ROOT/xvfb.log" 2>&1 &
+        ENV_PIDS+=($!)
+        local n
+        for n in $(seq 100); do [ -s "$ENV_ROOT/display" ] && break; sleep 0.05; done
+        ENV_DISPLAY=$(tr -dc 0-9 <"$ENV_ROOT/display")
+        export DISPLAY=":$ENV_DISPLAY"
+    else
+        if [ -e "/tmp/.X11-unix/X$ENV_DISPLAY" ] || [ -e "/tmp/.X$ENV_DISPLAY-lock" ]; then
+            env_log "display :$ENV_DISPLAY is taken; stop what runs there or set ENV_DISPLAY"
+            return 1
+        fi
+        Xvfb "$DISPLAY" -screen 0 1024x768x24 -noreset -nolisten tcp >"$ENV_ROOT/xvfb.log" 2>&1 &
+        ENV_PIDS+=($!)
     fi
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -noreset -nolisten tcp >"$ENV_ROOT/xvfb.log" 2>&1 &
-    ENV_PIDS+=($!)
     local i
     for i in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
     openbox --sm-disable >"$ENV_ROOT/openbox.log" 2>&1 &
@@ -48,6 +59,15 @@ env_start() {
     fi
     wineserver -p
     ENV_WINESERVER_STARTED=1
+    # Everything another shell needs to use (or stop) this environment.
+    {
+        local v
+        for v in HOME XDG_RUNTIME_DIR WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES DISPLAY \
+            PULSE_SINK ENV_ROOT ENV_DISPLAY ENV_WINESERVER_STARTED; do
+            printf 'export %s=%q\n' "$v" "${!v}"
+        done
+        printf 'ENV_PIDS=(%s)\n' "${ENV_PIDS[*]}"
+    } >"$ENV_ROOT/env"
 }
 
 env_stop() {

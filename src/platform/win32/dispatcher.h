@@ -1,0 +1,77 @@
+// The Windows program's event path into the core. Every adapter hands the events it
+// translates to one Dispatcher, which passes them to the EventSink one at a time. While a
+// modal message box is up, events are held back so that the core is never entered again from
+// inside the handler that opened the box.
+#pragma once
+
+#include "platform/win32/win.h"
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/event_sink.h"
+
+namespace vexlo::win32 {
+
+// A hidden window whose messages go to a handler. Top-level (receives broadcasts such as
+// "TaskbarCreated") unless messageOnly is set.
+class HiddenWindow {
+public:
+    // Returns true when it handled the message and put the result into result.
+    using Handler = std::function<bool(UINT message, WPARAM wParam, LPARAM lParam,
+                                       LRESULT& result)>;
+    HiddenWindow(const char* name, bool messageOnly, Handler handler);
+    ~HiddenWindow();
+    HiddenWindow(const HiddenWindow&) = delete;
+    HiddenWindow& operator=(const HiddenWindow&) = delete;
+    HWND hwnd() const { return hwnd_; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    Handler handler_;
+    HWND hwnd_ = nullptr;
+};
+
+class Dispatcher {
+public:
+    Dispatcher();
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
+
+    void setSink(EventSink* sink) { sink_ = sink; }
+    EventSink* sink() const { return sink_; }
+    // True when an event may enter the core now.
+    bool open() const { return sink_ != nullptr && modalDepth_ == 0; }
+
+    // Each delivery may end with the sender destroyed: callers return at once afterwards.
+    void timer(TimerId id);
+    void mouse(const MouseEvent& event);
+    // Menu commands arrive inside a window procedure; they are posted and delivered from the
+    // message loop as events of their own.
+    void postMenuCommand(int itemId);
+
+    // Held while a modal box runs its own message loop.
+    class ModalScope {
+    public:
+        explicit ModalScope(Dispatcher& d) : d_(d) { ++d_.modalDepth_; }
+        ~ModalScope() { --d_.modalDepth_; }
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+
+    private:
+        Dispatcher& d_;
+    };
+
+    HWND helperWindow() const { return window_.hwnd(); }
+    UINT taskbarCreatedMessage() const { return taskbarCreated_; }
+
+private:
+    bool handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+    EventSink* sink_ = nullptr;
+    int modalDepth_ = 0;
+    UINT taskbarCreated_ = 0;
+    HiddenWindow window_;
+};
+
+}  // namespace vexlo::win32

@@ -1,0 +1,33 @@
+// Pictures on Windows: BMP and ICO through LoadImageA, GIF through OleLoadPicture (which keeps
+// the transparent colour when drawn).
+#pragma once
+
+#include "platform/win32/win.h"
+
+#include <memory>
+#include <string>
+
+#include "platform/images.h"
+
+namespace vexlo::win32 {
+
+class Win32Picture : public Picture {
+public:
+    enum class Format { Bitmap, Icon, Gif };
+    virtual Format format() const = 0;
+    // Draws the picture unscaled with its top-left corner at x, y. The caller clips.
+    virtual void draw(HDC dc, int x, int y) const = 0;
+};
+
+class Win32ImageLoader : public ImageLoader {
+public:
+    std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
+};
+
+// Draws a picture (one of this loader's) at x, y clipped to width × height.
+void DrawPictureClipped(HDC dc, const Picture& picture, int x, int y, int width, int height);
+
+// The text of a system error code, without the trailing line break.
+std::string SystemErrorText(DWORD code);
+
+}  // namespace vexlo::win32

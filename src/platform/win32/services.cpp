@@ -1,0 +1,177 @@
+#include "platform/win32/services.h"
+
+#include <mmsystem.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/images.h"
+
+namespace vexlo::win32 {
+
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "the tray record is the 88-byte ANSI form");
+
+namespace {
+float TwipsPerPixel(int capability) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, capability) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    return 1440.0f / static_cast<float>(dpi > 0 ? dpi : 96);
+}
+}  // namespace
+
+float Win32Screen::twipsPerPixelX() const { return TwipsPerPixel(LOGPIXELSX); }
+float Win32Screen::twipsPerPixelY() const { return TwipsPerPixel(LOGPIXELSY); }
+
+// ---- tray ----
+
+NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record) {
+    NOTIFYICONDATAA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = record.cbSize;
+    data.hWnd = reinterpret_cast<HWND>(record.hWnd);
+    data.uID = record.uID;
+    data.uFlags = record.uFlags;
+    data.uCallbackMessage = record.uCallbackMessage;
+    data.hIcon = reinterpret_cast<HICON>(record.hIcon);
+    static_assert(sizeof data.szTip >= sizeof record.szTip);
+    std::memcpy(data.szTip, record.szTip, sizeof record.szTip);
+    return data;
+}
+
+bool Win32Tray::notify(std::uint32_t message, const TrayIconRecord& record) {
+    NOTIFYICONDATAA data = ToNotifyIconData(record);
+    const bool ok = Shell_NotifyIconA(message, &data) != FALSE;
+    const auto key = std::make_pair(record.hWnd, record.uID);
+    if (message == NIM_ADD && ok) added_.insert(key);
+    if (message == NIM_DELETE) added_.erase(key);
+    return ok;
+}
+
+void Win32Tray::removeAll() {
+    for (const auto& [hwnd, id] : added_) {
+        NOTIFYICONDATAA data;
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        data.hWnd = reinterpret_cast<HWND>(hwnd);
+        data.uID = id;
+        Shell_NotifyIconA(NIM_DELETE, &data);
+    }
+    added_.clear();
+}
+
+// ---- hotkeys and the main window's procedure ----
+
+Dispatcher* Win32Hotkeys::dispatcher_ = nullptr;
+
+Win32Hotkeys::Win32Hotkeys(Dispatcher& dispatcher) { dispatcher_ = &dispatcher; }
+
+Win32Hotkeys::~Win32Hotkeys() { dispatcher_ = nullptr; }
+
+bool Win32Hotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
+                                  std::uint32_t virtualKey) {
+    return RegisterHotKey(reinterpret_cast<HWND>(window), id, modifiers, virtualKey) != FALSE;
+}
+
+bool Win32Hotkeys::unregisterHotKey(NativeHandle window, int id) {
+    return UnregisterHotKey(reinterpret_cast<HWND>(window), id) != FALSE;
+}
+
+WindowProc Win32Hotkeys::coreProcedure() const {
+    return reinterpret_cast<WindowProc>(&Win32Hotkeys::Trampoline);
+}
+
+WindowProc Win32Hotkeys::setWindowProc(NativeHandle window, WindowProc procedure) {
+    return static_cast<WindowProc>(
+        SetWindowLongPtrA(reinterpret_cast<HWND>(window), GWLP_WNDPROC, procedure));
+}
+
+std::intptr_t Win32Hotkeys::callWindowProc(WindowProc procedure, NativeHandle window,
+                                           std::uint32_t message, std::uintptr_t wParam,
+                                           std::intptr_t lParam) {
+    if (procedure == 0) return DefWindowProcA(reinterpret_cast<HWND>(window), message, wParam, lParam);
+    return CallWindowProcA(reinterpret_cast<WNDPROC>(procedure), reinterpret_cast<HWND>(window),
+                           message, wParam, lParam);
+}
+
+LRESULT CALLBACK Win32Hotkeys::Trampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dispatcher* d = dispatcher_;
+    if (!d || !d->sink()) return DefWindowProcA(hwnd, message, wParam, lParam);
+    // A hotkey pressed while a modal box is up would step the level from inside the handler
+    // that opened the box: drop it.
+    if (message == WM_HOTKEY && !d->open()) return 0;
+    return d->sink()->onWindowMessage(reinterpret_cast<NativeHandle>(hwnd), message, wParam,
+                                      lParam);
+}
+
+// ---- profile file ----
+
+std::string Win32Profile::getString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, std::uint32_t size,
+                                    const std::string& path) {
+    if (size == 0) return {};
+    std::vector<char> buffer(size, '\0');
+    const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
+                                             buffer.data(), size, path.c_str());
+    return std::string(buffer.data(), n < size ? n : size - 1);
+}
+
+std::int32_t Win32Profile::writeString(const std::string& section, const std::string& key,
+                                       const std::string& value, const std::string& path) {
+    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str());
+}
+
+// ---- sound, launcher, message boxes ----
+
+bool Win32Sound::play(const std::string& path, std::uint32_t flags) {
+    return sndPlaySoundA(path.c_str(), flags) != FALSE;
+}
+
+LaunchResult Win32Launcher::start(const std::string& commandLine, int showCommand) {
+    if (commandLine.find_first_not_of(" \t") == std::string::npos) {
+        return {false, "the command line is empty"};
+    }
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');  // CreateProcessA may write into the command line
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showCommand);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return {false, SystemErrorText(GetLastError())};
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return {true, {}};
+}
+
+int Win32MessageBoxes::show(const std::string& text, const std::string& caption,
+                            std::uint32_t style) {
+    Dispatcher::ModalScope modal(dispatcher_);
+    return MessageBoxA(nullptr, text.c_str(), caption.c_str(), style);
+}
+
+// ---- program and process ----
+
+std::string ExecutableFolder() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return ".";
+        if (n < buffer.size()) {
+            std::string path(buffer.data(), n);
+            const auto slash = path.find_last_of("\\/");
+            return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void Win32Process::exit(int code) {
+    tray_.removeAll();
+    ExitProcess(static_cast<UINT>(code));
+}
+
+}  // namespace vexlo::win32

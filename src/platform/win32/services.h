@@ -1,0 +1,116 @@
+// The smaller ports on Windows: screen, tray, hotkeys, profile file, sound, launcher, message
+// boxes, program information and ending the process.
+#pragma once
+
+#include "platform/win32/win.h"
+
+#include <set>
+#include <string>
+#include <utility>
+
+#include "platform/hotkeys.h"
+#include "platform/launcher.h"
+#include "platform/message_box.h"
+#include "platform/profile_file.h"
+#include "platform/program.h"
+#include "platform/screen.h"
+#include "platform/sound.h"
+#include "platform/tray.h"
+#include "platform/win32/dispatcher.h"
+
+namespace vexlo::win32 {
+
+class Win32Screen : public Screen {
+public:
+    int width() const override { return GetSystemMetrics(SM_CXSCREEN); }
+    int height() const override { return GetSystemMetrics(SM_CYSCREEN); }
+    float twipsPerPixelX() const override;
+    float twipsPerPixelY() const override;
+};
+
+// The tray record in the shell's 88-byte ANSI form.
+NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record);
+
+class Win32Tray : public TrayService {
+public:
+    bool notify(std::uint32_t message, const TrayIconRecord& record) override;
+    // Removes the icons this process added and has not removed (used when the process ends
+    // without the quit sequence, so that no dead icon stays behind).
+    void removeAll();
+    std::size_t iconCount() const { return added_.size(); }
+
+private:
+    std::set<std::pair<NativeHandle, std::uint32_t>> added_;
+};
+
+class Win32Hotkeys : public HotkeyService {
+public:
+    explicit Win32Hotkeys(Dispatcher& dispatcher);
+    ~Win32Hotkeys() override;
+    bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
+                        std::uint32_t virtualKey) override;
+    bool unregisterHotKey(NativeHandle window, int id) override;
+    WindowProc coreProcedure() const override;
+    WindowProc setWindowProc(NativeHandle window, WindowProc procedure) override;
+    std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window, std::uint32_t message,
+                                 std::uintptr_t wParam, std::intptr_t lParam) override;
+
+private:
+    static LRESULT CALLBACK Trampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static Dispatcher* dispatcher_;
+};
+
+class Win32Profile : public ProfileFile {
+public:
+    std::string getString(const std::string& section, const std::string& key,
+                          const std::string& defaultValue, std::uint32_t size,
+                          const std::string& path) override;
+    std::int32_t writeString(const std::string& section, const std::string& key,
+                             const std::string& value, const std::string& path) override;
+};
+
+class Win32Sound : public Sound {
+public:
+    bool play(const std::string& path, std::uint32_t flags) override;
+};
+
+class Win32Launcher : public Launcher {
+public:
+    LaunchResult start(const std::string& commandLine, int showCommand) override;
+};
+
+class Win32MessageBoxes : public MessageBoxes {
+public:
+    explicit Win32MessageBoxes(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
+    int show(const std::string& text, const std::string& caption, std::uint32_t style) override;
+
+private:
+    Dispatcher& dispatcher_;
+};
+
+// The folder of the running executable, without a trailing backslash.
+std::string ExecutableFolder();
+
+class Win32ProgramInfo : public ProgramInfo {
+public:
+    explicit Win32ProgramInfo(std::string commandLine)
+        : folder_(ExecutableFolder()), commandLine_(std::move(commandLine)) {}
+    std::string folder() const override { return folder_; }
+    std::string settingsFolder() const override { return folder_; }
+    std::string commandLine() const override { return commandLine_; }
+
+private:
+    std::string folder_;
+    std::string commandLine_;
+};
+
+class Win32Process : public Process {
+public:
+    explicit Win32Process(Win32Tray& tray) : tray_(tray) {}
+    [[noreturn]] void exit(int code) override;
+
+private:
+    Win32Tray& tray_;
+};
+
+}  // namespace vexlo::win32

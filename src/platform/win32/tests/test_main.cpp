@@ -1,0 +1,14 @@
+// Entry of the adapter tests: COM is set up as the program sets it up.
+#include <gtest/gtest.h>
+
+#include "platform/win32/win.h"
+
+#include <ole2.h>
+
+int main(int argc, char** argv) {
+    OleInitialize(nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    OleUninitialize();
+    return result;
+}
