@@ -88,10 +88,16 @@ std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, const std
     return std::nullopt;
 }
 
-std::string_view LineEnding(const std::string& text) {
+// The file's own line ending, taken from its first line; LF for a file without one.
+std::string LineEnding(const std::string& text) {
     const std::size_t nl = text.find('\n');
-    if (nl != std::string::npos && nl > 0 && text[nl - 1] == '\r') return "\r\n";
-    return nl == std::string::npos ? std::string_view("\r\n").substr(0, 0) : "\n";
+    return nl != std::string::npos && nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
+}
+
+// What ends the text's last line before another is added after it.
+std::string Completion(const std::string& text, const std::string& eol) {
+    if (text.empty() || text.back() == '\n') return "";
+    return text.back() == '\r' ? "\n" : eol;
 }
 
 }  // namespace
@@ -116,8 +122,7 @@ std::optional<std::string> Lookup(const std::string& text, const std::string& se
 
 std::string Update(const std::string& text, const std::string& section, const std::string& key,
                    const std::string& value) {
-    std::string eol(LineEnding(text));
-    if (eol.empty()) eol = "\n";
+    const std::string eol = LineEnding(text);
     const auto lines = SplitLines(text);
     const std::string entry = key + "=" + value;
     const auto span = FindSection(lines, section);
@@ -138,13 +143,12 @@ std::string Update(const std::string& text, const std::string& section, const st
         }
         const Line& after = lines[last];
         std::string out = text.substr(0, after.end);
-        if (after.end == text.size() && (text.empty() || text.back() != '\n')) out += eol;
+        if (after.end == text.size()) out += Completion(text, eol);
         out += entry + eol;
         out += text.substr(after.end);
         return out;
     }
-    std::string out = text;
-    if (!out.empty() && out.back() != '\n') out += eol;
+    std::string out = text + Completion(text, eol);
     out += "[" + section + "]" + eol + entry + eol;
     return out;
 }
