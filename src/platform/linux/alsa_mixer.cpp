@@ -225,6 +225,9 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
     if (e.elem == nullptr || (kind != kVolumeKind && kind != kMuteKind)) {
         return MIXERR_INVALCONTROL;
     }
+    // The simple mixer skips a write that equals the value it knows; that must be the value
+    // the device has now, not one another program has changed since.
+    snd_mixer_handle_events(open->mixer);
     std::int32_t raw = 0;
     std::memcpy(&raw, details.paDetails, 4);
     int rc = 0;

@@ -20,6 +20,10 @@ HandleTable<const QtPicture>& Pictures() {
 
 QtPicture::QtPicture(std::vector<QImage> frames)
     : handle_(NewHandle()), frames_(std::move(frames)) {
+    for (std::size_t i = 1; i < frames_.size(); ++i) {
+        const QSize a = frames_[i].size(), b = frames_[primary_].size();
+        if (a.width() * a.height() > b.width() * b.height()) primary_ = i;
+    }
     Pictures().add(handle_, this);
 }
 

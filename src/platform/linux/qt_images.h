@@ -14,14 +14,15 @@ namespace vexlo::linux_platform {
 
 class QtPicture : public Picture {
   public:
-    // frames: every image of the file (an icon file holds several sizes); the first is drawn.
+    // frames: every image of the file (an icon file holds several sizes); the largest one is
+    // the picture, as an icon is drawn at the standard (largest) size.
     explicit QtPicture(std::vector<QImage> frames);
     ~QtPicture() override;
     NativeHandle handle() const override { return handle_; }
-    int width() const override { return frames_.front().width(); }
-    int height() const override { return frames_.front().height(); }
+    int width() const override { return image().width(); }
+    int height() const override { return image().height(); }
 
-    const QImage& image() const { return frames_.front(); }
+    const QImage& image() const { return frames_[primary_]; }
     // All sizes, for the tray and the window icon. Needs the GUI application.
     QIcon icon() const;
 
@@ -31,6 +32,7 @@ class QtPicture : public Picture {
   private:
     NativeHandle handle_;
     std::vector<QImage> frames_;
+    std::size_t primary_ = 0;
 };
 
 class QtImageLoader : public ImageLoader {

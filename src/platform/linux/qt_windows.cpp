@@ -8,9 +8,11 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRegion>
+#include <QStyleHints>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/event_sink.h"
 #include "platform/linux/x11_util.h"
@@ -31,6 +33,9 @@ Qt::WindowFlags FlagsFor(WindowRole role) {
     if (role != WindowRole::Control) flags |= Qt::X11BypassWindowManagerHint;
     return flags;
 }
+
+// How far apart, in pixels, the two presses of a double click may be.
+constexpr int kDoubleClickSlop = 2;
 
 int MouseButtons(Qt::MouseButtons buttons) {
     int mk = 0;
@@ -309,7 +314,25 @@ void QtWindow::mouse(MouseAction action, QMouseEvent* event) {
         case MouseAction::DoubleClick: {
             const std::uint32_t press = PressMessage(event->button());
             if (press == 0) return;
-            out.message = action == MouseAction::Press ? press : press + 2;
+            const quint64 time = event->timestamp();
+            if (action == MouseAction::DoubleClick && time == lastPressTime_ &&
+                event->button() == lastButton_) {
+                return;  // this press was delivered already
+            }
+            const QPoint distance = event->globalPosition().toPoint() - lastPressPosition_;
+            const bool isDouble =
+                action == MouseAction::DoubleClick ||
+                (event->button() == lastButton_ && !lastPressWasDouble_ &&
+                 time - lastPressTime_ <=
+                     static_cast<quint64>(
+                         QGuiApplication::styleHints()->mouseDoubleClickInterval()) &&
+                 std::abs(distance.x()) <= kDoubleClickSlop &&
+                 std::abs(distance.y()) <= kDoubleClickSlop);
+            lastButton_ = event->button();
+            lastPressTime_ = time;
+            lastPressPosition_ = event->globalPosition().toPoint();
+            lastPressWasDouble_ = isDouble;
+            out.message = isDouble ? press + 2 : press;
             target = hitTest(position);
             capture_ = target != nullptr ? target->handle() : 0;
             captured_ = true;

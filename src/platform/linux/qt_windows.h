@@ -147,6 +147,12 @@ class QtWindow : public Window {
     bool captured_ = false;
     bool manualMove_ = false;
     QPoint moveOffset_;
+    // Double clicks are recognised here, the system's way: a second press of the same button
+    // soon after and near the first is the double click, and never also a press.
+    Qt::MouseButton lastButton_ = Qt::NoButton;
+    quint64 lastPressTime_ = 0;
+    QPoint lastPressPosition_;
+    bool lastPressWasDouble_ = false;
 };
 
 class QtWindowSystem : public WindowSystem {

@@ -39,6 +39,8 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
 
     // Handles one key press as it would arrive from the server (tests feed it directly).
     bool keyPressed(std::uint8_t keycode, std::uint16_t state);
+    // The keys whose unshifted symbol is keysym.
+    std::vector<std::uint8_t> KeycodesFor(std::uint32_t keysym) const;
 
   private:
     struct Registration {
@@ -46,7 +48,6 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
         std::uint16_t modifiers;
         std::vector<std::uint8_t> keycodes;
     };
-    std::vector<std::uint8_t> KeycodesFor(std::uint32_t keysym) const;
     void ungrab(const Registration& r);
 
     EventPort& port_;

@@ -1,0 +1,309 @@
+// The mixer and capture adapters against a real sound server: the session's PulseAudio null
+// sink behind ALSA's "default" device.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <regex>
+#include <vector>
+
+#include "mixer/clsVolume.h"
+#include "platform/linux/alsa_mixer.h"
+#include "platform/linux/alsa_wave_in.h"
+#include "platform/linux/qt_services.h"
+#include "platform/types.h"
+#include "support.h"
+
+namespace vexlo::linux_platform {
+namespace {
+
+using testing::ScopedEnv;
+using testing::Shell;
+using testing::SinkName;
+
+long SinkVolume() {
+    const std::string out = Shell("pactl get-sink-volume " + SinkName());
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex(R"(front-left: (\d+))"))) return -1;
+    return std::stol(m[1]);
+}
+
+void SetSinkVolume(long raw) {
+    Shell("pactl set-sink-volume " + SinkName() + " " + std::to_string(raw));
+}
+
+bool SinkMuted() {
+    return Shell("pactl get-sink-mute " + SinkName()).find("yes") != std::string::npos;
+}
+
+class MessageBoxesNever : public MessageBoxes {
+  public:
+    int show(const std::string& text, const std::string&, std::uint32_t) override {
+        shown.push_back(text);
+        return IDOK;
+    }
+    std::vector<std::string> shown;
+};
+
+class Mixer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        REQUIRE_SOUND_SERVER();
+        SetSinkVolume(40000);
+        Shell("pactl set-sink-mute " + SinkName() + " 0");
+        ASSERT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
+    }
+    void TearDown() override {
+        if (handle != 0) mixer.close(handle);
+    }
+
+    ControlRecord Find(std::uint32_t componentType, std::uint32_t controlType,
+                       MMResult* result = nullptr) {
+        ControlRecord record{};
+        std::uint32_t line = 0;
+        MMResult rc = mixer.lineByComponentType(handle, componentType, line);
+        if (rc == MMSYSERR_NOERROR) {
+            rc = mixer.controlByType(handle, line, controlType, kControlRecordSize, &record);
+        }
+        if (result != nullptr) *result = rc;
+        return record;
+    }
+    // A change made by another program reaches this client a moment after that program has
+    // returned; the program's 5 ms poll sees it at one of its next reads.
+    std::uint32_t ReadSoon(const ControlRecord& record, std::uint32_t expected) {
+        std::uint32_t value = Read(record);
+        for (int i = 0; i < 100 && value != expected; ++i) {
+            ::usleep(5000);
+            value = Read(record);
+        }
+        return value;
+    }
+    std::uint32_t Read(const ControlRecord& record, MMResult* result = nullptr) {
+        std::uint32_t value = 0xDEADBEEF;
+        ControlDetails details;
+        details.dwControlID = record.dwControlID;
+        details.paDetails = &value;
+        const MMResult rc = mixer.getControlDetails(handle, details);
+        if (result != nullptr) *result = rc;
+        return value;
+    }
+    MMResult Write(const ControlRecord& record, std::int32_t value) {
+        ControlDetails details;
+        details.dwControlID = record.dwControlID;
+        details.paDetails = &value;
+        return mixer.setControlDetails(handle, details);
+    }
+
+    AlsaMixer mixer;
+    MixerHandle handle = 0;
+};
+
+TEST_F(Mixer, DescribesTheMasterLineAndRefusesLinesTheDeviceLacks) {
+    const ControlRecord volume =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    EXPECT_NE(volume.dwControlID, 0u);
+    EXPECT_EQ(volume.dwControlType, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    EXPECT_EQ(volume.cbStruct, kControlRecordSize);
+    EXPECT_EQ(volume.lMinimum, 0);
+    EXPECT_EQ(volume.lMaximum, 65536);
+    EXPECT_STREQ(volume.szShortName, "Master");
+
+    const ControlRecord mute =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    EXPECT_NE(mute.dwControlID, 0u);
+    EXPECT_NE(mute.dwControlID, volume.dwControlID);
+    EXPECT_EQ(mute.lMaximum, 1);
+
+    // The PulseAudio device has a capture control, but no CD, line or synthesizer.
+    MMResult rc = 0;
+    Find(MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, MIXERCONTROL_CONTROLTYPE_VOLUME, &rc);
+    EXPECT_EQ(rc, MMSYSERR_NOERROR);
+    for (std::uint32_t line :
+         {MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC, MIXERLINE_COMPONENTTYPE_SRC_LINE,
+          MIXERLINE_COMPONENTTYPE_SRC_SYNTHESIZER}) {
+        std::uint32_t id = 0;
+        EXPECT_EQ(mixer.lineByComponentType(handle, line, id), MIXERR_INVALLINE) << line;
+    }
+    Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_PEAKMETER, &rc);
+    EXPECT_EQ(rc, MIXERR_INVALCONTROL);
+
+    // A record whose lookup failed names control 0, which is no control.
+    MMResult readResult = 0;
+    Read(ControlRecord{}, &readResult);
+    EXPECT_EQ(readResult, MIXERR_INVALCONTROL);
+    EXPECT_EQ(Write(ControlRecord{}, 5), MIXERR_INVALCONTROL);
+}
+
+TEST_F(Mixer, ReadsAndWritesTheSinkVolumeAndSeesOutsideChangesAtTheNextRead) {
+    const ControlRecord volume =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    EXPECT_EQ(Read(volume), 40000u);
+
+    EXPECT_EQ(Write(volume, 30069), MMSYSERR_NOERROR);
+    EXPECT_EQ(SinkVolume(), 30069);
+    EXPECT_EQ(Read(volume), 30069u);
+
+    SetSinkVolume(12345);
+    EXPECT_EQ(ReadSoon(volume, 12345), 12345u);
+
+    // A second open of the device is independent and sees the same level.
+    AlsaMixer other;
+    MixerHandle second = 0;
+    ASSERT_EQ(other.open(0, second), MMSYSERR_NOERROR);
+    std::uint32_t line = 0;
+    ASSERT_EQ(other.lineByComponentType(second, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line), 0u);
+    ControlRecord record{};
+    ASSERT_EQ(other.controlByType(second, line, MIXERCONTROL_CONTROLTYPE_VOLUME, 152, &record), 0u);
+    std::uint32_t value = 0;
+    ControlDetails details;
+    details.dwControlID = record.dwControlID;
+    details.paDetails = &value;
+    ASSERT_EQ(other.getControlDetails(second, details), MMSYSERR_NOERROR);
+    EXPECT_EQ(value, 12345u);
+    other.close(second);
+}
+
+TEST_F(Mixer, LimitsLevelsOutsideTheRangeInsteadOfWrapping) {
+    const ControlRecord volume =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    EXPECT_EQ(Write(volume, 69390), MMSYSERR_NOERROR);  // one step above the top
+    EXPECT_EQ(Read(volume), 65536u);
+    EXPECT_EQ(SinkVolume(), 65536);
+
+    // A negative level is the bottom, not a huge unsigned value at the top.
+    EXPECT_EQ(Write(volume, -1), MMSYSERR_NOERROR);
+    EXPECT_EQ(Read(volume), 0u);
+    EXPECT_EQ(Write(volume, INT32_MIN), MMSYSERR_NOERROR);
+    EXPECT_EQ(SinkVolume(), 0);
+}
+
+TEST_F(Mixer, MuteIsThePlaybackSwitchTurnedAround) {
+    const ControlRecord mute =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    EXPECT_EQ(Read(mute), 0u);
+    EXPECT_EQ(Write(mute, 1), MMSYSERR_NOERROR);
+    EXPECT_TRUE(SinkMuted());
+    EXPECT_EQ(Read(mute), 1u);
+    Shell("pactl set-sink-mute " + SinkName() + " 0");
+    EXPECT_EQ(ReadSoon(mute, 0), 0u);
+    // Any non-zero value mutes.
+    EXPECT_EQ(Write(mute, 7), MMSYSERR_NOERROR);
+    EXPECT_TRUE(SinkMuted());
+    EXPECT_EQ(Write(mute, 0), MMSYSERR_NOERROR);
+    EXPECT_FALSE(SinkMuted());
+}
+
+TEST_F(Mixer, RefusesBadHandlesDevicesAndRequests) {
+    MixerHandle other = 0;
+    EXPECT_EQ(mixer.open(1, other), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(other, 0u);
+    std::uint32_t line = 0;
+    EXPECT_EQ(mixer.lineByComponentType(handle + 100, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line),
+              MMSYSERR_INVALHANDLE);
+    ControlRecord record{};
+    ASSERT_EQ(mixer.lineByComponentType(handle, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line), 0u);
+    EXPECT_EQ(mixer.controlByType(handle, line, MIXERCONTROL_CONTROLTYPE_VOLUME, 100, &record),
+              MMSYSERR_INVALPARAM);
+    ControlDetails noBlock;
+    noBlock.dwControlID =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME).dwControlID;
+    EXPECT_EQ(mixer.getControlDetails(handle, noBlock), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(mixer.close(handle + 100), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(Mixer, TheCoreVolumeClassWorksThroughTheAdapter) {
+    MessageBoxesNever boxes;
+    AlsaWaveIn waveIn;
+    clsVolume vol(mixer, waveIn, boxes);
+    EXPECT_EQ(vol.VolumeMax(), 65536);
+    EXPECT_EQ(vol.VolumeMin(), 0);
+    EXPECT_EQ(vol.VolumeLevel(), 40000);
+    vol.VolumeLevel(20000);
+    EXPECT_EQ(SinkVolume(), 20000);
+    vol.VolumeMute(true);
+    EXPECT_TRUE(vol.VolumeMute());
+    EXPECT_TRUE(SinkMuted());
+    vol.VolumeMute(false);
+    EXPECT_EQ(vol.CDMax(), 0);  // no such line
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(MixerWithoutServer, OpenFailsAndTheVolumeClassReadsZero) {
+    // libpulse reads the server address at connect time.
+    ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
+    AlsaMixer mixer;
+    MixerHandle handle = 99;
+    EXPECT_EQ(mixer.open(0, handle), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(handle, 0u);
+
+    MessageBoxesNever boxes;
+    AlsaWaveIn waveIn;
+    clsVolume vol(mixer, waveIn, boxes);
+    EXPECT_EQ(vol.VolumeMax(), 0);
+    EXPECT_EQ(vol.VolumeLevel(), 0);
+    vol.VolumeLevel(1000);  // nothing to write to, nothing reported
+    EXPECT_TRUE(boxes.shown.empty());
+
+    WaveInHandle wave = 0;
+    WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
+    EXPECT_EQ(waveIn.open(wave, 0, format), MMSYSERR_BADDEVICEID);
+}
+
+// ---- Capture -----------------------------------------------------------------------------
+
+TEST(WaveIn, FillsQueuedBlocksInOrderAndMarksThemDone) {
+    REQUIRE_SOUND_SERVER();
+    AlsaWaveIn waveIn;
+    WaveInHandle handle = 0;
+    const WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
+    ASSERT_EQ(waveIn.open(handle, 0, format), MMSYSERR_NOERROR);
+
+    // Two small blocks: 0.1 s each.
+    std::vector<char> a(800), b(800);
+    WaveHeader ha, hb;
+    ha.lpData = a.data();
+    ha.dwBufferLength = 800;
+    hb.lpData = b.data();
+    hb.dwBufferLength = 800;
+    EXPECT_EQ(waveIn.addBuffer(handle, ha, kWaveHeaderSize), 34u);  // not prepared
+    ASSERT_EQ(waveIn.prepareHeader(handle, ha, kWaveHeaderSize), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveIn.prepareHeader(handle, hb, kWaveHeaderSize), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveIn.addBuffer(handle, ha, kWaveHeaderSize), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveIn.addBuffer(handle, hb, kWaveHeaderSize), MMSYSERR_NOERROR);
+    EXPECT_TRUE(ha.dwFlags & WHDR_INQUEUE);
+    EXPECT_EQ(waveIn.addBuffer(handle, ha, kWaveHeaderSize), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveIn.unprepareHeader(handle, ha, kWaveHeaderSize), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveIn.close(handle), WAVERR_STILLPLAYING);
+
+    ASSERT_EQ(waveIn.start(handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(testing::WaitFor([&] { return (hb.dwFlags & WHDR_DONE) != 0; }));
+    EXPECT_TRUE(ha.dwFlags & WHDR_DONE);
+    EXPECT_EQ(ha.dwBytesRecorded, 800u);
+    EXPECT_EQ(hb.dwBytesRecorded, 800u);
+    EXPECT_FALSE(ha.dwFlags & WHDR_INQUEUE);
+
+    // Handed back, refilled; a reset returns it unfinished but done.
+    ASSERT_EQ(waveIn.addBuffer(handle, ha, kWaveHeaderSize), MMSYSERR_NOERROR);
+    EXPECT_FALSE(ha.dwFlags & WHDR_DONE);
+    EXPECT_EQ(waveIn.reset(handle), MMSYSERR_NOERROR);
+    EXPECT_TRUE(ha.dwFlags & WHDR_DONE);
+    EXPECT_EQ(waveIn.stop(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveIn.unprepareHeader(handle, ha, kWaveHeaderSize), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveIn.unprepareHeader(handle, hb, kWaveHeaderSize), MMSYSERR_NOERROR);
+    EXPECT_FALSE(ha.dwFlags & WHDR_PREPARED);
+    EXPECT_EQ(waveIn.close(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveIn.close(handle), MMSYSERR_INVALHANDLE);
+}
+
+TEST(WaveIn, RefusesFormatsItCannotCapture) {
+    REQUIRE_SOUND_SERVER();
+    AlsaWaveIn waveIn;
+    WaveInHandle handle = 0;
+    EXPECT_EQ(waveIn.open(handle, 0, WaveFormat{3, 1, 8000, 32000, 4, 32, 0}), 32u);
+    EXPECT_EQ(waveIn.open(handle, 0, WaveFormat{1, 0, 8000, 0, 0, 8, 0}), 32u);
+    EXPECT_EQ(waveIn.open(handle, 1, WaveFormat{1, 1, 8000, 8000, 1, 8, 0}), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveIn.errorText(MMSYSERR_BADDEVICEID, 10).size(), 9u);
+}
+
+}  // namespace
+}  // namespace vexlo::linux_platform

@@ -1,0 +1,559 @@
+// The window, tray, timer, message box and hotkey adapters on the session's X display.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/linux/qt_images.h"
+#include "platform/linux/qt_services.h"
+#include "platform/linux/qt_windows.h"
+#include "platform/linux/x11_util.h"
+#include "platform/linux/xcb_hotkeys.h"
+#include "platform/types.h"
+#include "support.h"
+
+namespace vexlo::linux_platform {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RecordingSink;
+using testing::WaitFor;
+
+const QRgb kMagenta = qRgb(255, 0, 255);
+const QRgb kBlue = qRgb(0, 0, 200);
+
+// A picture: the left half magenta, the right half blue.
+std::shared_ptr<const Picture> HalfKeyed(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(kBlue);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width / 2; ++x) image.setPixel(x, y, kMagenta);
+    }
+    return std::make_shared<QtPicture>(std::vector<QImage>{image});
+}
+
+std::shared_ptr<const Picture> Solid(int width, int height, QRgb colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return std::make_shared<QtPicture>(std::vector<QImage>{image});
+}
+
+QRgb ScreenPixel(int x, int y) {
+    return QGuiApplication::primaryScreen()->grabWindow(0, x, y, 1, 1).toImage().pixel(0, 0);
+}
+
+std::uint32_t OpacityProperty(QtWindow& window) {
+    xcb_connection_t* c = X11Connection();
+    const auto id = static_cast<xcb_window_t>(window.surface()->winId());
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, id, X11Atom("_NET_WM_WINDOW_OPACITY"), XCB_ATOM_CARDINAL, 0, 1),
+        nullptr);
+    std::uint32_t value = 0xFFFFFFFF;
+    if (reply != nullptr && xcb_get_property_value_length(reply) == 4) {
+        value = *static_cast<std::uint32_t*>(xcb_get_property_value(reply));
+    }
+    std::free(reply);
+    return value;
+}
+
+// The program's top-level windows from bottom to top.
+std::vector<xcb_window_t> StackingOrder() {
+    xcb_connection_t* c = X11Connection();
+    xcb_query_tree_reply_t* reply = xcb_query_tree_reply(c, xcb_query_tree(c, X11Root()), nullptr);
+    std::vector<xcb_window_t> children;
+    if (reply != nullptr) {
+        const xcb_window_t* list = xcb_query_tree_children(reply);
+        children.assign(list, list + xcb_query_tree_children_length(reply));
+    }
+    std::free(reply);
+    return children;
+}
+
+class Windows : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        REQUIRE_X();
+        port.setSink(&sink);
+    }
+    QtWindow& Make(WindowRole role = WindowRole::Overlay) {
+        owned.push_back(std::make_unique<QtWindow>(system, role, "Test"));
+        return *owned.back();
+    }
+    void Settle() {
+        system.flush();
+        testing::Pump(150ms);
+    }
+
+    EventPort port;
+    RecordingSink sink;
+    QtWindowSystem system{port};
+    std::vector<std::unique_ptr<QtWindow>> owned;
+};
+
+TEST_F(Windows, TheColourKeyCutsOutExactlyTheMagentaThatIsPainted) {
+    QtWindow& w = Make();
+    system.setWindowLong(w.handle(), GWL_EXSTYLE,
+                         system.getWindowLong(w.handle(), GWL_EXSTYLE) | WS_EX_LAYERED);
+    EXPECT_EQ(system.getWindowLong(w.handle(), GWL_EXSTYLE), WS_EX_LAYERED);
+    ASSERT_TRUE(system.setLayeredWindowAttributes(w.handle(), COLOR_KEY, 255, LWA_COLORKEY));
+    w.setBackground(HalfKeyed(40, 20));
+    // Wider than the picture: the uncovered strip is the plain background, not see-through.
+    w.setBounds(100, 100, 60, 20);
+    Element& bar = w.addElement(Element::Kind::Image, "bar");
+    bar.setPicture(Solid(30, 4, qRgb(0, 200, 0)));
+    bar.setBounds(0, 0, 10, 4);  // green over part of the magenta half
+    w.show();
+    Settle();
+
+    const QRegion mask = w.surface()->mask();
+    EXPECT_FALSE(mask.contains(QPoint(5, 10)));  // magenta: see-through
+    EXPECT_TRUE(mask.contains(QPoint(30, 10)));  // blue
+    EXPECT_TRUE(mask.contains(QPoint(50, 10)));  // plain background
+    EXPECT_TRUE(mask.contains(QPoint(5, 2)));    // the element covers the key there
+    EXPECT_FALSE(mask.contains(QPoint(15, 2)));  // clipped to the element's width
+    EXPECT_EQ(ScreenPixel(130, 110), kBlue);
+    EXPECT_EQ(ScreenPixel(150, 110), qRgb(240, 240, 240));
+    EXPECT_NE(ScreenPixel(105, 110), kMagenta);
+    EXPECT_EQ(ScreenPixel(105, 101), qRgb(0, 200, 0));
+
+    // Growing the element changes the mask with what is painted.
+    bar.setBounds(0, 0, 30, 4);
+    Settle();
+    EXPECT_TRUE(w.surface()->mask().contains(QPoint(15, 2)));
+
+    // A window that is all key colour shows nothing at all.
+    w.setBounds(100, 100, 20, 20);
+    Settle();
+    EXPECT_FALSE(w.surface()->mask().contains(QPoint(5, 5)));
+    EXPECT_NE(ScreenPixel(105, 110), kMagenta);
+}
+
+TEST_F(Windows, ConstantAlphaBecomesTheWindowOpacityAndNeedsTheLayeredStyle) {
+    QtWindow& w = Make();
+    w.setBackground(Solid(10, 10, kBlue));
+    w.setBounds(0, 0, 10, 10);
+    // Not layered yet: refused, as the system does.
+    EXPECT_FALSE(
+        system.setLayeredWindowAttributes(w.handle(), COLOR_KEY, 125, LWA_COLORKEY | LWA_ALPHA));
+    system.setWindowLong(w.handle(), GWL_EXSTYLE, WS_EX_LAYERED);
+    EXPECT_TRUE(
+        system.setLayeredWindowAttributes(w.handle(), COLOR_KEY, 125, LWA_COLORKEY | LWA_ALPHA));
+    w.show();
+    Settle();
+    EXPECT_EQ(OpacityProperty(w) >> 24, 125u);
+    EXPECT_TRUE(
+        system.setLayeredWindowAttributes(w.handle(), COLOR_KEY, 0, LWA_COLORKEY | LWA_ALPHA));
+    Settle();
+    EXPECT_EQ(OpacityProperty(w) >> 24, 0u);
+    EXPECT_TRUE(w.surface()->isVisible());  // shown but invisible
+    // The colour key alone means no constant alpha.
+    EXPECT_TRUE(system.setLayeredWindowAttributes(w.handle(), COLOR_KEY, 17, LWA_COLORKEY));
+    EXPECT_DOUBLE_EQ(w.opacity(), 1.0);
+    EXPECT_TRUE(w.colorKeyed());
+    // Unknown handles are refused everywhere.
+    EXPECT_FALSE(system.setLayeredWindowAttributes(12345678, COLOR_KEY, 1, LWA_ALPHA));
+    EXPECT_EQ(system.getWindowLong(12345678, GWL_EXSTYLE), 0);
+    EXPECT_FALSE(system.setWindowPos(12345678, HWND_TOPMOST, 0, 0, 0, 0, 3));
+}
+
+TEST_F(Windows, ShowsStackInCallOrderAndAShowUndoneInTheSameEventNeverAppears) {
+    QtWindow& a = Make();
+    QtWindow& b = Make();
+    QtWindow& c = Make();
+    for (QtWindow* w : {&a, &b, &c}) {
+        w->setBackground(Solid(20, 20, kBlue));
+        w->setBounds(300, 300, 20, 20);
+    }
+    // Start-up shows the main window and hides it at once.
+    a.show();
+    a.hide();
+    EXPECT_FALSE(a.visible());
+    Settle();
+    EXPECT_FALSE(a.surface()->isVisible());
+
+    a.show();
+    b.show();
+    c.show();
+    Settle();
+    const auto order = StackingOrder();
+    const auto at = [&](QtWindow& w) {
+        return std::find(order.begin(), order.end(),
+                         static_cast<xcb_window_t>(w.surface()->winId())) -
+               order.begin();
+    };
+    EXPECT_LT(at(a), at(b));
+    EXPECT_LT(at(b), at(c));
+
+    // A window shown again from hidden comes above the others.
+    a.hide();
+    Settle();
+    a.show();
+    Settle();
+    const auto again = StackingOrder();
+    const auto pos = [&](QtWindow& w) {
+        return std::find(again.begin(), again.end(),
+                         static_cast<xcb_window_t>(w.surface()->winId())) -
+               again.begin();
+    };
+    EXPECT_GT(pos(a), pos(c));
+}
+
+TEST_F(Windows, KeepsTheExtendedStyleAndProcedurePerWindow) {
+    QtWindow& a = Make();
+    QtWindow& b = Make();
+    EXPECT_EQ(system.setWindowLong(a.handle(), GWL_EXSTYLE, 0x80 | WS_EX_LAYERED), 0);
+    EXPECT_EQ(system.getWindowLong(a.handle(), GWL_EXSTYLE), 0x80 | WS_EX_LAYERED);
+    EXPECT_EQ(system.getWindowLong(b.handle(), GWL_EXSTYLE), 0);
+    const std::int32_t own = system.getWindowLong(a.handle(), GWL_WNDPROC);
+    EXPECT_NE(own, 0);
+    EXPECT_NE(own, system.getWindowLong(b.handle(), GWL_WNDPROC));
+    EXPECT_EQ(system.setWindowLong(a.handle(), GWL_WNDPROC, 777), own);
+    EXPECT_EQ(system.getWindowLong(a.handle(), GWL_WNDPROC), 777);
+}
+
+TEST_F(Windows, MakingAShownWindowTopmostKeepsItShownAndInPlace) {
+    QtWindow& w = Make(WindowRole::Control);
+    w.setBackground(Solid(30, 134, kBlue));
+    w.setBounds(0, 0, 30, 134);
+    w.show();
+    Settle();
+    EXPECT_TRUE(system.setWindowPos(w.handle(), HWND_TOPMOST, 5, 5, 1, 1, SWP_NOMOVE | SWP_NOSIZE));
+    Settle();
+    EXPECT_TRUE(w.surface()->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(w.surface()->isVisible());
+    EXPECT_EQ(w.x(), 0);
+    EXPECT_EQ(w.width(), 30);
+    EXPECT_EQ(w.height(), 134);
+}
+
+class Mouse : public Windows {
+  protected:
+    void SetUp() override {
+        Windows::SetUp();
+        if (IsSkipped()) return;
+        QtWindow& w = Make(WindowRole::Control);
+        window = &w;
+        w.setBackground(Solid(30, 134, kBlue));
+        w.setBounds(200, 200, 30, 134);
+        knob = &w.addElement(Element::Kind::Image, "knob");
+        knob->setPicture(Solid(15, 15, qRgb(200, 0, 0)));
+        knob->setBounds(8, 50, 15, 15);
+        w.show();
+        Settle();
+    }
+    QtWindow* window = nullptr;
+    Element* knob = nullptr;
+};
+
+TEST_F(Mouse, PressesOnAnElementGoToItAndItKeepsThePointerWhileTheButtonIsHeld) {
+    QWidget* s = window->surface();
+    QTest::mousePress(s, Qt::LeftButton, {}, QPoint(10, 55));
+    ASSERT_EQ(sink.mouse.size(), 1u);
+    EXPECT_EQ(sink.mouse[0].target, knob->handle());
+    EXPECT_EQ(sink.mouse[0].message, WM_LBUTTONDOWN);
+    EXPECT_EQ(sink.mouse[0].buttons, MK_LBUTTON);
+    EXPECT_EQ(sink.mouse[0].x, 2);
+    EXPECT_EQ(sink.mouse[0].y, 5);
+    // Far outside the knob, even outside the window: still the knob's, relative to it.
+    QTest::mouseMove(s, QPoint(20, 120));
+    QMouseEvent move(QEvent::MouseMove, QPointF(20, -30), s->mapToGlobal(QPointF(20, -30)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(s, &move);
+    ASSERT_GE(sink.mouse.size(), 2u);
+    const MouseEvent& last = sink.mouse.back();
+    EXPECT_EQ(last.target, knob->handle());
+    EXPECT_EQ(last.message, WM_MOUSEMOVE);
+    EXPECT_EQ(last.buttons, MK_LBUTTON);
+    EXPECT_EQ(last.y, -80);
+    QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(20, 120));
+    EXPECT_EQ(sink.mouse.back().message, WM_LBUTTONUP);
+    EXPECT_EQ(sink.mouse.back().target, knob->handle());
+
+    // Right presses on the window itself go to the window.
+    sink.mouse.clear();
+    QTest::mousePress(s, Qt::RightButton, {}, QPoint(3, 3), 1000);
+    ASSERT_EQ(sink.mouse.size(), 1u);
+    EXPECT_EQ(sink.mouse[0].target, window->handle());
+    EXPECT_EQ(sink.mouse[0].message, WM_RBUTTONDOWN);
+    EXPECT_EQ(sink.mouse[0].buttons, MK_RBUTTON);
+    QTest::mouseRelease(s, Qt::RightButton, {}, QPoint(3, 3));
+}
+
+TEST_F(Mouse, TheSecondPressOfADoubleClickIsTheDoubleClickAndNotAPress) {
+    // Real clicks from the X server, over the window outside the knob.
+    const auto buttonMessages = [&] {
+        std::vector<std::uint32_t> out;
+        for (const MouseEvent& e : sink.mouse) {
+            if (e.message != WM_MOUSEMOVE) out.push_back(e.message);
+        }
+        return out;
+    };
+    testing::Shell("xdotool mousemove 203 300 click --repeat 2 --delay 60 1");
+    ASSERT_TRUE(WaitFor([&] { return buttonMessages().size() >= 4; }));
+    EXPECT_EQ(buttonMessages(), (std::vector<std::uint32_t>{WM_LBUTTONDOWN, WM_LBUTTONUP,
+                                                            WM_LBUTTONDBLCLK, WM_LBUTTONUP}));
+    EXPECT_EQ(sink.mouse.back().target, window->handle());
+    // A third press right after is a press again; presses far apart in time are two presses.
+    sink.mouse.clear();
+    testing::Shell("xdotool click 1 sleep 0.8 click 1 sleep 0.8 click --repeat 3 --delay 60 1");
+    ASSERT_TRUE(WaitFor([&] { return buttonMessages().size() >= 10; }));
+    EXPECT_EQ(buttonMessages(),
+              (std::vector<std::uint32_t>{
+                  WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,
+                  WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP}));
+}
+
+TEST_F(Mouse, AWindowMayBeDestroyedWhileItsOwnEventIsHandled) {
+    QWidget* s = window->surface();
+    sink.onMouseHook = [this](const MouseEvent&) { owned.clear(); };
+    QTest::mousePress(s, Qt::LeftButton, {}, QPoint(3, 100));
+    EXPECT_EQ(sink.mouse.size(), 1u);
+    testing::Pump(50ms);  // the widget goes at the next turn of the loop
+}
+
+TEST_F(Mouse, ADragMoveRequestMovesTheWindowWithThePointerUntilRelease) {
+    QWidget* s = window->surface();
+    QCursor::setPos(s->mapToGlobal(QPoint(3, 100)));
+    QTest::mousePress(s, Qt::LeftButton, {}, QPoint(3, 100));
+    // Without a window manager the adapter moves the window itself.
+    system.sendMessage(window->handle(), WM_SYSCOMMAND, SC_DRAGMOVE, 0);
+    QMouseEvent move(QEvent::MouseMove, QPointF(53, 140), s->mapToGlobal(QPointF(53, 140)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(s, &move);
+    QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(3, 100));
+    testing::Pump(100ms);
+    EXPECT_EQ(window->x(), 250);
+    EXPECT_EQ(window->y(), 240);
+    // Moves of the drag are not mouse events of the program.
+    EXPECT_EQ(sink.mouse.size(), 1u);
+}
+
+TEST_F(Windows, MenuCommandsArriveAfterTheMenuHasClosed) {
+    system.popupMenu(0, {{1, "Quit"}, {2, "Open Mixer"}});
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(
+        WaitFor([&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "Quit");
+    EXPECT_EQ(menu->actions()[1]->text(), "Open Mixer");
+    menu->actions()[1]->trigger();
+    EXPECT_TRUE(sink.menuCommands.empty());
+    menu->close();
+    ASSERT_TRUE(WaitFor([&] { return !sink.menuCommands.empty(); }));
+    EXPECT_EQ(sink.menuCommands, std::vector<int>{2});
+}
+
+// ---- Timers and boxes --------------------------------------------------------------------
+
+TEST(Timers, TickOnlyWhileEnabledAndMayBeDestroyedInTheirOwnTick) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    QtTimerService service(port);
+    auto stopped = service.createTimer(5, false);
+    auto running = service.createTimer(5, true);
+    EXPECT_NE(stopped->id(), running->id());
+    EXPECT_EQ(running->interval(), 5);
+    ASSERT_TRUE(WaitFor([&] { return sink.timers.size() >= 3; }));
+    EXPECT_EQ(std::count(sink.timers.begin(), sink.timers.end(), stopped->id()), 0);
+
+    running->setEnabled(false);
+    sink.timers.clear();
+    testing::Pump(50ms);
+    EXPECT_TRUE(sink.timers.empty());
+
+    sink.onTimerHook = [&](TimerId) { stopped.reset(); };
+    stopped->setEnabled(true);
+    ASSERT_TRUE(WaitFor([&] { return stopped == nullptr; }));
+    testing::Pump(30ms);
+    EXPECT_EQ(sink.timers.size(), 1u);
+}
+
+TEST(MessageBoxes, ShowCaptionTextAndIconAndHoldEventsBackWhileOpen) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    QtTimerService service(port);
+    auto timer = service.createTimer(5, true);
+    QtMessageBoxes boxes(port);
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    std::size_t ticksBefore = 0;
+    QTimer::singleShot(200, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        ticksBefore = sink.timers.size();
+        box->accept();
+    });
+    sink.timers.clear();
+    EXPECT_EQ(boxes.show("The skin file is missing.", "Vexlo", MB_OK | MB_ICONHAND), IDOK);
+    EXPECT_EQ(title, "Vexlo");
+    EXPECT_EQ(text, "The skin file is missing.");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(ticksBefore, 0u);  // 200 ms of a 5 ms timer, none delivered
+    EXPECT_TRUE(WaitFor([&] { return !sink.timers.empty(); }));
+}
+
+// ---- Tray --------------------------------------------------------------------------------
+
+TrayIconRecord Record(NativeHandle window, NativeHandle icon, const char* tip) {
+    TrayIconRecord r;
+    r.cbSize = 88;
+    r.hWnd = window;
+    r.uID = 1;
+    r.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    r.uCallbackMessage = WM_MOUSEMOVE;
+    r.hIcon = icon;
+    std::memset(r.szTip, ' ', sizeof r.szTip);
+    std::memcpy(r.szTip, tip, std::strlen(tip) + 1);
+    return r;
+}
+
+TEST(Tray, AddModifyAndDeleteTheIconAndReportPressesAsMouseMessages) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    QtTray tray(port);
+    auto picture = Solid(16, 16, kBlue);
+    const NativeHandle element = 4242;
+    EXPECT_FALSE(tray.notify(NIM_MODIFY, Record(element, picture->handle(), "Vexlo")));
+    ASSERT_TRUE(tray.notify(NIM_ADD, Record(element, picture->handle(), "Vexlo")));
+    EXPECT_FALSE(tray.notify(NIM_ADD, Record(element, picture->handle(), "Vexlo")));
+    QSystemTrayIcon* icon = tray.icon(element, 1);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_TRUE(icon->isVisible());
+    EXPECT_EQ(icon->toolTip(), "Vexlo");  // up to the NUL, not the padding
+    EXPECT_FALSE(icon->icon().isNull());
+
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    emit icon->activated(QSystemTrayIcon::Context);
+    ASSERT_EQ(sink.mouse.size(), 2u);
+    EXPECT_EQ(sink.mouse[0].target, element);
+    EXPECT_EQ(sink.mouse[0].message, WM_MOUSEMOVE);
+    EXPECT_EQ(sink.mouse[0].x, 0x201);
+    EXPECT_EQ(sink.mouse[1].x, 0x204);
+
+    auto other = Solid(16, 16, kMagenta);
+    ASSERT_TRUE(tray.notify(NIM_MODIFY, Record(element, other->handle(), "Other")));
+    EXPECT_EQ(icon->toolTip(), "Other");
+
+    ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+    EXPECT_EQ(tray.icon(element, 1), nullptr);
+    EXPECT_FALSE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+}
+
+// ---- Hotkeys -----------------------------------------------------------------------------
+
+class Hotkeys : public Windows {
+  protected:
+    void SetUp() override {
+        Windows::SetUp();
+        if (IsSkipped()) return;
+        hotkeys = std::make_unique<XcbHotkeys>(port, system);
+        main = &Make(WindowRole::Main);
+    }
+    void TearDown() override { hotkeys.reset(); }
+    void PressKeys(const char* keys) {
+        testing::Shell(std::string("xdotool key ") + keys);
+        testing::Pump(150ms);
+    }
+    std::unique_ptr<XcbHotkeys> hotkeys;
+    QtWindow* main = nullptr;
+};
+
+TEST_F(Hotkeys, AGrabbedKeyIsAHotkeyMessageForTheCoreProcedureOnly) {
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+    EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    EXPECT_FALSE(hotkeys->conflict());
+
+    // The window's own procedure knows no hotkeys.
+    PressKeys("super+equal");
+    EXPECT_TRUE(sink.messages.empty());
+
+    const WindowProc own = hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
+    EXPECT_NE(own, 0);
+    EXPECT_EQ(system.getWindowLong(main->handle(), GWL_WNDPROC),
+              static_cast<std::int32_t>(hotkeys->coreProcedure()));
+    PressKeys("super+equal super+minus");
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages[0].window, main->handle());
+    EXPECT_EQ(sink.messages[0].message, WM_HOTKEY);
+    EXPECT_EQ(sink.messages[0].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
+
+    // Without the Windows key, or on the keypad, nothing.
+    PressKeys("equal KP_Subtract super+KP_Subtract");
+    EXPECT_EQ(sink.messages.size(), 2u);
+
+    // NumLock and CapsLock do not matter.
+    const std::uint8_t equal = hotkeys->KeycodesFor(0x3d).front();
+    EXPECT_TRUE(hotkeys->keyPressed(equal, XCB_MOD_MASK_4 | XCB_MOD_MASK_2 | XCB_MOD_MASK_LOCK));
+    EXPECT_FALSE(hotkeys->keyPressed(equal, XCB_MOD_MASK_4 | XCB_MOD_MASK_CONTROL));
+    EXPECT_EQ(sink.messages.size(), 3u);
+
+    // Released: the key is free again and no message comes.
+    EXPECT_EQ(hotkeys->setWindowProc(main->handle(), own), hotkeys->coreProcedure());
+    EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_UP));
+    EXPECT_FALSE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_UP));
+    EXPECT_FALSE(hotkeys->unregisterHotKey(main->handle() + 1, HOTKEY_DOWN));
+    PressKeys("super+equal");
+    EXPECT_EQ(sink.messages.size(), 3u);
+}
+
+TEST_F(Hotkeys, CallWindowProcHandsTheOwnProcedureToTheDefaultAndTheCoreOneToTheCore) {
+    const WindowProc own =
+        static_cast<WindowProc>(system.getWindowLong(main->handle(), GWL_WNDPROC));
+    sink.messageResult = 99;
+    EXPECT_EQ(hotkeys->callWindowProc(own, main->handle(), 0x10, 1, 2), 0);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_EQ(hotkeys->callWindowProc(hotkeys->coreProcedure(), main->handle(), 0x10, 1, 2), 99);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].lParam, 2);
+    // Unknown windows and unknown keys are refused.
+    EXPECT_FALSE(hotkeys->registerHotKey(987654, HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), 5, MOD_WIN, 0x07));
+}
+
+TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
+    // Another client grabs Windows + minus first.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    const std::uint8_t minus = hotkeys->KeycodesFor(0x2d).front();
+    xcb_generic_error_t* error =
+        xcb_request_check(other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_4, minus,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    ASSERT_EQ(error, nullptr);
+
+    EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+    EXPECT_TRUE(hotkeys->conflict());
+
+    xcb_disconnect(other);
+    testing::Pump(50ms);
+    EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+}
+
+TEST(Instance, TheResidentProgramOwnsTheSelectionUntilItEnds) {
+    REQUIRE_X();
+    EXPECT_FALSE(InstanceGuard::OtherRunning());
+    {
+        InstanceGuard guard;
+        ASSERT_TRUE(guard.claim());
+        EXPECT_TRUE(InstanceGuard::OtherRunning());
+    }
+    EXPECT_FALSE(InstanceGuard::OtherRunning());
+}
+
+}  // namespace
+}  // namespace vexlo::linux_platform
