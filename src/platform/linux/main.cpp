@@ -35,7 +35,6 @@ int main(int argc, char** argv) {
     PrepareQt();
     QApplication qt(argc, argv);
     QApplication::setApplicationName("vexlo");
-    QApplication::setApplicationDisplayName("Vexlo");
     // The program ends through its quit operation only, not when a box or window closes.
     QApplication::setQuitOnLastWindowClosed(false);
 

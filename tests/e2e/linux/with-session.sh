@@ -51,6 +51,15 @@ trap 'exit 130' INT TERM
 
 # The display.
 if [ -n "$display" ]; then
+    # A lock left behind by a server that is gone would stop the new one.
+    if [ -e "/tmp/.X$display-lock" ]; then
+        lock_pid=$(tr -dc 0-9 <"/tmp/.X$display-lock")
+        if [ -n "$lock_pid" ] && kill -0 "$lock_pid" 2>/dev/null; then
+            echo "with-session: display :$display is in use (Xvfb pid $lock_pid)" >&2
+            exit 1
+        fi
+        rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"
+    fi
     Xvfb ":$display" -screen 0 1024x768x24 -noreset -nolisten tcp >"$session_dir/xvfb.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do

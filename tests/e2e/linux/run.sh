@@ -1,0 +1,423 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Linux program: the real vexlo binary on a virtual desktop (Xvfb with
+# openbox, trayer and xcompmgr) with a private PulseAudio server whose null sink is the master
+# level. Driven with xdotool and pactl, checked with screenshots, xprop/xwininfo, the sink's
+# monitor and core.ini. Starts and stops everything itself.
+#
+#   tests/e2e/linux/run.sh BUILD_DIR      BUILD_DIR holds the vexlo binary and the skin
+#
+# Prints one line per scenario and "N passed, M failed"; exits non-zero when one failed.
+# Screenshots go to BUILD_DIR/e2e-linux/. VEXLO_E2E_DISPLAY overrides the display number (72).
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [ "${1:-}" != "--inside" ]; then
+    [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+    build=$(cd "$1" 2>/dev/null && pwd) || { echo "no such folder: $1" >&2; exit 2; }
+    [ -x "$build/vexlo" ] || { echo "no vexlo binary in $build" >&2; exit 2; }
+    exec env -u VEXLO_SESSION "$here/with-session.sh" --desktop \
+        --display "${VEXLO_E2E_DISPLAY:-72}" "$0" --inside "$build"
+fi
+
+build=$2
+bin=$build/vexlo
+art=$build/e2e-linux
+rm -rf "$art"
+mkdir -p "$art"
+work=$(mktemp -d /tmp/vexlo-e2e.XXXXXX)
+sink=$VEXLO_SINK
+screen_w=1024
+screen_h=768
+pids=()
+passed=0
+failed=0
+why=""
+
+cleanup_pids() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+        kill -9 "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    pids=()
+}
+trap 'cleanup_pids; rm -rf "$work"' EXIT
+
+# ---- Helpers -------------------------------------------------------------------------------
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+fail() { why=$*; return 1; }
+
+# wait_until MILLISECONDS COMMAND...: true once the command succeeds.
+wait_until() {
+    local end=$(($(now_ms) + $1))
+    shift
+    until "$@"; do
+        [ "$(now_ms)" -gt "$end" ] && return 1
+        sleep 0.05
+    done
+}
+
+level() { pactl get-sink-volume "$sink" | sed -n 's/.*front-left: \([0-9]*\) .*/\1/p'; }
+level_is() { [ "$(level)" = "$1" ]; }
+
+# The program's rules for the level: one step is 65536/17, the result rounded half to even.
+step_up() { awk -v l="$1" 'BEGIN { printf "%.0f\n", 65536 / 17 + l }'; }
+step_down() { awk -v l="$1" 'BEGIN { s = 65536 / 17; if (s < l) printf "%.0f\n", l - s; else print l }'; }
+chunks_for() {  # the chunk count the display shows for a level
+    awk -v l="$1" 'BEGIN { s = 3855; for (i = 1; i <= 17; i++) if (l <= i * s) { print i - 1; exit }
+                           print 16 }'
+}
+
+start_vexlo() {  # start_vexlo [ARGS...]: the new process id is in $vpid
+    "$bin" "$@" >>"$sdir/vexlo.log" 2>&1 &
+    vpid=$!
+    pids+=("$vpid")
+}
+start_at() {  # start_at BINARY [ARGS...]
+    local program=$1
+    shift
+    "$program" "$@" >>"$sdir/vexlo.log" 2>&1 &
+    vpid=$!
+    pids+=("$vpid")
+}
+alive() { kill -0 "$1" 2>/dev/null; }
+ended() { ! alive "$1"; }
+exit_code() { wait "$1" 2>/dev/null; echo $?; }
+
+visible() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
+name_of() { xdotool getwindowname "$1" 2>/dev/null; }
+geometry() {  # x y width height
+    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+        /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}'
+}
+width_of() { geometry "$1" | cut -d' ' -f3; }
+named() {  # named PID NAME: the visible windows of the process with exactly that name
+    local w
+    for w in $(visible "$1"); do [ "$(name_of "$w")" = "$2" ] && echo "$w"; done
+}
+tray_icon() {  # the process's icon in the tray: a small visible window
+    local w g
+    for w in $(visible "$1"); do
+        g=($(geometry "$w"))
+        [ "${g[2]}" -le 32 ] && [ "${g[3]}" -le 32 ] && { echo "$w"; return 0; }
+    done
+    return 1
+}
+has_tray_icon() { [ -n "$(tray_icon "$1")" ]; }
+has_named() { [ -n "$(named "$1" "$2")" ]; }
+dialog() {  # a visible dialog (message box) of the process
+    local w
+    for w in $(visible "$1"); do
+        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q DIALOG && { echo "$w"; return 0; }
+    done
+    return 1
+}
+has_dialog() { [ -n "$(dialog "$1")" ]; }
+osd_shown() { [ -n "$(named "$1" Vexlo)" ]; }
+osd_hidden() { [ -z "$(named "$1" Vexlo)" ] && [ -z "$(named "$1" Hidden)" ]; }
+opacity() { xprop -id "$1" _NET_WM_WINDOW_OPACITY | awk -F' = ' '/=/ {print int($2 / 16777216)}'; }
+shot() { import -window root "$art/$1.png"; }
+press_icon() {  # press_icon PID BUTTON
+    local g
+    g=($(geometry "$(tray_icon "$1")"))
+    xdotool mousemove $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) click "$2"
+}
+answer_dialog() {  # focuses the box and presses Return
+    local box
+    box=$(dialog "$1") || return 1
+    xdotool windowfocus --sync "$box" 2>/dev/null
+    xdotool key Return
+}
+config() {  # config TEXT: the scenario's core.ini
+    mkdir -p "$XDG_CONFIG_HOME/vexlo"
+    printf '%b' "$1" >"$XDG_CONFIG_HOME/vexlo/core.ini"
+}
+
+# Lit chunks of the level bar in a screenshot: the bar starts 34 pixels into the display
+# window, 168 down, 9 pixels per chunk; a lit chunk is coloured, an unlit one grey.
+lit_chunks() {  # lit_chunks SHOT X Y
+    /usr/bin/convert "$1" -crop "144x1+$(($2 + 34))+$(($3 + 174))" +repage -depth 8 txt:- |
+        sed -n 's/^\([0-9]*\),[0-9]*: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3 \4/p' |
+        awk '$1 % 9 == 4 { hi = $2; lo = $2
+                           if ($3 > hi) hi = $3; if ($4 > hi) hi = $4
+                           if ($3 < lo) lo = $3; if ($4 < lo) lo = $4
+                           if (hi - lo > 30) n++ } END { print n + 0 }'
+}
+
+# Checks the display for a level: centred, the bar and the second overlay at the widths of
+# the level's chunk count, the background translucent at 125 while held.
+check_display() {  # check_display PID LEVEL SHOTNAME
+    local pid=$1 n main g over widths lit
+    n=$(chunks_for "$2")
+    wait_until 2000 osd_shown "$pid" || { fail "no display for level $2"; return 1; }
+    sleep 0.2
+    shot "$3"
+    main=$(named "$pid" Vexlo)
+    g=($(geometry "$main"))
+    [ "${g[*]}" = "$(((screen_w - 212) / 2)) $(((screen_h - 200) / 2)) 212 200" ] ||
+        { fail "display at ${g[*]}, not centred"; return 1; }
+    [ "$(opacity "$main")" = 125 ] || { fail "display opacity $(opacity "$main"), not 125"; return 1; }
+    widths=$(for over in $(named "$pid" Hidden); do width_of "$over"; done | sort -n | tr '\n' ' ')
+    local expect
+    expect=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
+    [ "$widths" = "$expect" ] || { fail "overlay widths $widths, expected $expect"; return 1; }
+    lit=$(lit_chunks "$art/$3.png" "${g[0]}" "${g[1]}")
+    [ "$lit" = "$n" ] || { fail "$lit chunks lit for level $2, expected $n"; return 1; }
+}
+
+# ---- Scenarios -----------------------------------------------------------------------------
+
+starts_with_tray_icon_and_no_display() {
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    sleep 0.5
+    osd_hidden "$vpid" || { fail "display shown at start"; return 1; }
+    [ ! -e "$XDG_CONFIG_HOME/vexlo/core.ini" ] || { fail "core.ini written at start"; return 1; }
+    alive "$vpid" || { fail "exited"; return 1; }
+    shot startup
+    /usr/bin/convert "$art/startup.png" -crop 200x40+824+728 +repage "$art/tray.png"
+}
+
+hotkeys_step_the_level_and_show_the_display() {
+    pactl set-sink-volume "$sink" 26214
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    local down up t0 t1
+    down=$(step_down 26214)
+    t0=$(now_ms)
+    xdotool key super+minus
+    wait_until 2000 level_is "$down" || { fail "Super+minus: level $(level), expected $down"; return 1; }
+    check_display "$vpid" "$down" osd-down || return 1
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown after 4 s"; return 1; }
+    t1=$(now_ms)
+    [ $((t1 - t0)) -ge 1000 ] || { fail "display gone after $((t1 - t0)) ms"; return 1; }
+    up=$(step_up "$down")
+    xdotool key super+equal
+    wait_until 2000 level_is "$up" || { fail "Super+equal: level $(level), expected $up"; return 1; }
+    check_display "$vpid" "$up" osd-up || return 1
+    # Keypad minus is another key.
+    xdotool key super+KP_Subtract
+    sleep 0.3
+    level_is "$up" || { fail "keypad minus changed the level"; return 1; }
+}
+
+outside_change_shows_the_display_and_clicks() {
+    local rec=$sdir/monitor.raw
+    parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
+    local parec_pid=$!
+    pids+=("$parec_pid")
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    sleep 3
+    pactl set-sink-volume "$sink" 49152
+    check_display "$vpid" 49152 osd-outside || return 1
+    # A change inside the same chunk shows the display again as well.
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    pactl set-sink-volume "$sink" 49000
+    wait_until 2000 osd_shown "$vpid" || { fail "no display for a change inside a chunk"; return 1; }
+    sleep 2
+    kill -INT "$parec_pid"
+    wait "$parec_pid" 2>/dev/null
+    local loud
+    loud=$(python3 -c '
+import array, sys
+a = array.array("h", open(sys.argv[1], "rb").read()[: 2 * (len(open(sys.argv[1], "rb").read()) // 2)])
+print(sum(1 for x in a if abs(x) > 1000))' "$rec")
+    [ "${loud:-0}" -gt 0 ] || { fail "no click reached the sink"; return 1; }
+}
+
+hotkeys_off_registers_nothing() {
+    config '[general]\nhotkeys=0\n'
+    pactl set-sink-volume "$sink" 26214
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    xdotool key super+equal
+    sleep 0.5
+    level_is 26214 || { fail "level changed to $(level)"; return 1; }
+    osd_hidden "$vpid" || { fail "display shown"; return 1; }
+}
+
+tray_menu_quit_ends_the_program() {
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    local icon menu w
+    icon=$(tray_icon "$vpid")
+    press_icon "$vpid" 3
+    menu_shown() {
+        for w in $(visible "$vpid"); do
+            [ "$w" != "$icon" ] && [ "$(width_of "$w")" -gt 32 ] && { menu=$w; return 0; }
+        done
+        return 1
+    }
+    wait_until 2000 menu_shown || { fail "no menu"; return 1; }
+    shot tray-menu
+    xdotool key Down Return
+    wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
+    local code
+    code=$(exit_code "$vpid")
+    [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
+    ! xwininfo -id "$icon" >/dev/null 2>&1 || { fail "tray icon left behind"; return 1; }
+}
+
+tray_left_press_starts_the_mixer() {
+    local marker=$sdir/mixer-started
+    printf '#!/bin/sh\necho "$@" > "%s"\n' "$marker" >"$sdir/mixer.sh"
+    chmod +x "$sdir/mixer.sh"
+    config "[mixer]\npathtomixer=$sdir/mixer.sh \"one arg\" two\n"
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    press_icon "$vpid" 1
+    wait_until 3000 test -s "$marker" || { fail "mixer program not started"; return 1; }
+    [ "$(cat "$marker")" = "one arg two" ] || { fail "mixer got '$(cat "$marker")'"; return 1; }
+    alive "$vpid" || { fail "exited"; return 1; }
+}
+
+tray_left_press_opens_the_slider() {
+    config '[mixer]\nmixeronleftclick=0\n[pos]\nx=300\ny=450\n'
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    press_icon "$vpid" 1
+    wait_until 2000 has_named "$vpid" Control || { fail "no slider"; return 1; }
+    local g
+    g=($(geometry "$(named "$vpid" Control)"))
+    [ "${g[*]}" = "20 30 30 134" ] || { fail "slider at ${g[*]}, expected 20 30 30 134"; return 1; }
+}
+
+control_mode_slider_alone() {
+    config '[pos]\nx=1500\ny=1500\n'
+    pactl set-sink-volume "$sink" 32768
+    start_vexlo /control
+    local slider
+    wait_until 5000 has_named "$vpid" Control || { fail "no slider"; return 1; }
+    slider=$(named "$vpid" Control)
+    local g
+    g=($(geometry "$slider"))
+    [ "${g[*]}" = "100 100 30 134" ] || { fail "slider at ${g[*]}, expected 100 100 30 134"; return 1; }
+    has_tray_icon "$vpid" && { fail "tray icon in control mode"; return 1; }
+    pactl set-sink-volume "$sink" 20000
+    sleep 0.5
+    [ -z "$(named "$vpid" Vexlo)" ] || { fail "display in control mode"; return 1; }
+    shot slider
+    # The knob sits at 59 pixels for half the range; dragged 48 pixels down it reaches 0.
+    xdotool mousemove 115 166 mousedown 1 sleep 0.1 mousemove 115 190 sleep 0.1 \
+        mousemove 115 214 sleep 0.1 mousemove 115 230 sleep 0.1 mouseup 1
+    wait_until 2000 level_is 0 || { fail "knob drag: level $(level), expected 0"; return 1; }
+    shot slider-dragged
+    # Drag the window by its track.
+    xdotool mousemove 103 225 mousedown 1 sleep 0.1 mousemove 123 235 sleep 0.1 \
+        mousemove 153 255 sleep 0.1 mouseup 1
+    moved() { [ "$(geometry "$slider" | cut -d' ' -f1,2)" = "150 130" ]; }
+    wait_until 2000 moved || { fail "slider at $(geometry "$slider") after the drag"; return 1; }
+    xdotool mousemove 153 185 mousedown 1 sleep 0.08 mouseup 1 sleep 0.08 mousedown 1 \
+        sleep 0.08 mouseup 1
+    wait_until 3000 ended "$vpid" || { fail "double-click did not quit"; return 1; }
+    local code
+    code=$(exit_code "$vpid")
+    [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
+    grep -qx 'x=2250' "$XDG_CONFIG_HOME/vexlo/core.ini" &&
+        grep -qx 'y=1950' "$XDG_CONFIG_HOME/vexlo/core.ini" ||
+        { fail "position not saved: $(tr '\n' ' ' <"$XDG_CONFIG_HOME/vexlo/core.ini")"; return 1; }
+}
+
+bad_setting_shows_the_error_and_exits() {
+    config '[general]\nontop=abc\n'
+    start_vexlo
+    wait_until 5000 has_dialog "$vpid" || { fail "no error box"; return 1; }
+    local box
+    box=$(dialog "$vpid")
+    [ "$(name_of "$box")" = Vexlo ] || { fail "box captioned '$(name_of "$box")'"; return 1; }
+    shot error-box
+    answer_dialog "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "still running after the box"; return 1; }
+    local code
+    code=$(exit_code "$vpid")
+    [ "$code" != 0 ] || { fail "exit code 0"; return 1; }
+}
+
+missing_skin_file_shows_the_error_and_exits() {
+    mkdir -p "$sdir/app"
+    cp "$bin" "$build"/*.bmp "$build"/*.ico "$build"/*.gif "$build"/*.wav "$sdir/app/"
+    rm "$sdir/app/chunks.bmp"
+    start_at "$sdir/app/vexlo"
+    wait_until 5000 has_dialog "$vpid" || { fail "no error box"; return 1; }
+    [ "$(name_of "$(dialog "$vpid")")" = Vexlo ] || { fail "box not captioned Vexlo"; return 1; }
+    answer_dialog "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "still running after the box"; return 1; }
+    local code
+    code=$(exit_code "$vpid")
+    [ "$code" != 0 ] || { fail "exit code 0"; return 1; }
+}
+
+second_instance_says_so_and_exits() {
+    start_vexlo
+    local first=$vpid
+    wait_until 5000 has_tray_icon "$first" || { fail "no tray icon"; return 1; }
+    start_vexlo
+    local second=$vpid
+    wait_until 5000 has_dialog "$second" || { fail "no message from the second copy"; return 1; }
+    [ "$(name_of "$(dialog "$second")")" = Vexlo ] || { fail "box not captioned Vexlo"; return 1; }
+    has_tray_icon "$second" && { fail "the second copy has a tray icon"; return 1; }
+    shot second-instance
+    answer_dialog "$second"
+    wait_until 3000 ended "$second" || { fail "second copy still running"; return 1; }
+    local code
+    code=$(exit_code "$second")
+    [ "$code" != 0 ] || { fail "second copy exit code 0"; return 1; }
+    alive "$first" || { fail "the first copy ended"; return 1; }
+    # The slider alone may run beside it.
+    start_vexlo /control
+    wait_until 5000 has_named "$vpid" Control || { fail "no slider beside it"; return 1; }
+    has_dialog "$vpid" && { fail "the slider got the message"; return 1; }
+    # And the first copy still has its hotkeys.
+    pactl set-sink-volume "$sink" 26214
+    xdotool key super+equal
+    wait_until 2000 level_is "$(step_up 26214)" || { fail "hotkey lost: level $(level)"; return 1; }
+}
+
+# ---- Runner --------------------------------------------------------------------------------
+
+run() {
+    local name=$1 start status
+    sdir=$work/$name
+    mkdir -p "$sdir"
+    export XDG_CONFIG_HOME=$sdir/config
+    mkdir -p "$XDG_CONFIG_HOME"
+    pactl set-sink-volume "$sink" 26214
+    pactl set-sink-mute "$sink" 0
+    why=""
+    start=$(now_ms)
+    "$name"
+    status=$?
+    cleanup_pids
+    local took=$(($(now_ms) - start))
+    if [ $status -eq 0 ]; then
+        passed=$((passed + 1))
+        printf 'PASS %s (%d ms)\n' "$name" "$took"
+    else
+        failed=$((failed + 1))
+        printf 'FAIL %s: %s\n' "$name" "${why:-failed}"
+        [ -s "$sdir/vexlo.log" ] && sed 's/^/    vexlo: /' "$sdir/vexlo.log" | head -20
+    fi
+    # Nothing of the scenario may be left on the display.
+    sleep 0.2
+}
+
+run starts_with_tray_icon_and_no_display
+run hotkeys_step_the_level_and_show_the_display
+run outside_change_shows_the_display_and_clicks
+run hotkeys_off_registers_nothing
+run tray_menu_quit_ends_the_program
+run tray_left_press_starts_the_mixer
+run tray_left_press_opens_the_slider
+run control_mode_slider_alone
+run bad_setting_shows_the_error_and_exits
+run missing_skin_file_shows_the_error_and_exits
+run second_instance_says_so_and_exits
+
+echo "screenshots: $art"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
