@@ -230,6 +230,29 @@ print(sum(1 for x in a if abs(x) > 1000))' "$rec")
     [ "${loud:-0}" -gt 0 ] || { fail "no click reached the sink"; return 1; }
 }
 
+display_stays_above_and_takes_no_focus() {
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    # A normal window over the centre of the screen, active and raised.
+    xmessage -geometry 600x400+212+184 "a normal window" >/dev/null 2>&1 &
+    pids+=($!)
+    local other
+    wait_until 3000 eval 'other=$(xdotool search --onlyvisible --name "^xmessage$" | head -1); [ -n "$other" ]' ||
+        { fail "no normal window"; return 1; }
+    xdotool windowactivate --sync "$other" windowraise "$other"
+    sleep 0.2
+    pactl set-sink-volume "$sink" 40000
+    wait_until 2000 osd_shown "$vpid" || { fail "no display"; return 1; }
+    sleep 0.2
+    shot above-normal-window
+    [ "$(xdotool getactivewindow)" = "$other" ] || { fail "the display took the focus"; return 1; }
+    # The speaker of the background picture, not the white of the window below it.
+    local pixel
+    pixel=$(/usr/bin/convert "$art/above-normal-window.png" -format '%[pixel:p{512,300}]' info:)
+    [ "$pixel" != "srgb(255,255,255)" ] && [ "$pixel" != white ] ||
+        { fail "the display is below the normal window"; return 1; }
+}
+
 hotkeys_off_registers_nothing() {
     config '[general]\nhotkeys=0\n'
     pactl set-sink-volume "$sink" 26214
@@ -409,6 +432,7 @@ run() {
 run starts_with_tray_icon_and_no_display
 run hotkeys_step_the_level_and_show_the_display
 run outside_change_shows_the_display_and_clicks
+run display_stays_above_and_takes_no_focus
 run hotkeys_off_registers_nothing
 run tray_menu_quit_ends_the_program
 run tray_left_press_starts_the_mixer
