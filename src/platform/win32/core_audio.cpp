@@ -17,7 +17,7 @@ void Release(T*& p) {
 }
 
 class CoreAudioEndpoint : public MasterEndpoint {
-public:
+  public:
     explicit CoreAudioEndpoint(IAudioEndpointVolume* volume) : volume_(volume) {}
     ~CoreAudioEndpoint() override { Release(volume_); }
     CoreAudioEndpoint(const CoreAudioEndpoint&) = delete;
@@ -37,7 +37,7 @@ public:
     }
     HRESULT setMute(bool mute) override { return volume_->SetMute(mute ? TRUE : FALSE, nullptr); }
 
-private:
+  private:
     IAudioEndpointVolume* volume_;
 };
 

@@ -32,8 +32,7 @@ HiddenWindow::~HiddenWindow() {
     }
 }
 
-LRESULT CALLBACK HiddenWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+LRESULT CALLBACK HiddenWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));

@@ -4,36 +4,35 @@
 // inside the handler that opened the box.
 #pragma once
 
-#include "platform/win32/win.h"
-
 #include <cstdint>
 #include <functional>
 
 #include "platform/event_sink.h"
+#include "platform/win32/win.h"
 
 namespace vexlo::win32 {
 
 // A hidden window whose messages go to a handler. Top-level (receives broadcasts such as
 // "TaskbarCreated") unless messageOnly is set.
 class HiddenWindow {
-public:
+  public:
     // Returns true when it handled the message and put the result into result.
-    using Handler = std::function<bool(UINT message, WPARAM wParam, LPARAM lParam,
-                                       LRESULT& result)>;
+    using Handler =
+        std::function<bool(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)>;
     HiddenWindow(const char* name, bool messageOnly, Handler handler);
     ~HiddenWindow();
     HiddenWindow(const HiddenWindow&) = delete;
     HiddenWindow& operator=(const HiddenWindow&) = delete;
     HWND hwnd() const { return hwnd_; }
 
-private:
+  private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     Handler handler_;
     HWND hwnd_ = nullptr;
 };
 
 class Dispatcher {
-public:
+  public:
     Dispatcher();
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
@@ -52,20 +51,20 @@ public:
 
     // Held while a modal box runs its own message loop.
     class ModalScope {
-    public:
+      public:
         explicit ModalScope(Dispatcher& d) : d_(d) { ++d_.modalDepth_; }
         ~ModalScope() { --d_.modalDepth_; }
         ModalScope(const ModalScope&) = delete;
         ModalScope& operator=(const ModalScope&) = delete;
 
-    private:
+      private:
         Dispatcher& d_;
     };
 
     HWND helperWindow() const { return window_.hwnd(); }
     UINT taskbarCreatedMessage() const { return taskbarCreated_; }
 
-private:
+  private:
     bool handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     EventSink* sink_ = nullptr;

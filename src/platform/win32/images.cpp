@@ -27,7 +27,7 @@ std::string SystemErrorText(DWORD code) {
 namespace {
 
 class BitmapPicture : public Win32Picture {
-public:
+  public:
     BitmapPicture(HBITMAP bitmap, int width, int height)
         : bitmap_(bitmap), width_(width), height_(height) {}
     ~BitmapPicture() override { DeleteObject(bitmap_); }
@@ -43,14 +43,14 @@ public:
         DeleteDC(source);
     }
 
-private:
+  private:
     HBITMAP bitmap_;
     int width_;
     int height_;
 };
 
 class IconPicture : public Win32Picture {
-public:
+  public:
     IconPicture(HICON icon, int width, int height) : icon_(icon), width_(width), height_(height) {}
     ~IconPicture() override { DestroyIcon(icon_); }
     // The icon handle itself: the tray record names it.
@@ -62,14 +62,14 @@ public:
         DrawIconEx(dc, x, y, icon_, width_, height_, 0, nullptr, DI_NORMAL);
     }
 
-private:
+  private:
     HICON icon_;
     int width_;
     int height_;
 };
 
 class GifPicture : public Win32Picture {
-public:
+  public:
     GifPicture(IPicture* picture, int width, int height)
         : picture_(picture), width_(width), height_(height) {}
     ~GifPicture() override { picture_->Release(); }
@@ -90,7 +90,7 @@ public:
         picture_->Render(dc, x, y, width_, height_, 0, h, w, -h, nullptr);
     }
 
-private:
+  private:
     IPicture* picture_;
     int width_;
     int height_;
@@ -163,8 +163,7 @@ std::shared_ptr<const Picture> LoadIconFile(const std::string& path, std::string
     return std::make_shared<IconPicture>(icon, width, height);
 }
 
-std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data,
-                                       std::string& error) {
+std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, std::string& error) {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
     if (!memory) {
         error = "out of memory";
@@ -200,8 +199,7 @@ std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data,
 
 }  // namespace
 
-std::shared_ptr<const Picture> Win32ImageLoader::load(const std::string& path,
-                                                      std::string& error) {
+std::shared_ptr<const Picture> Win32ImageLoader::load(const std::string& path, std::string& error) {
     const FileBytes file = ReadFile(path);
     if (!file.error.empty()) {
         error = file.error;

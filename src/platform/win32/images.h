@@ -2,17 +2,16 @@
 // the transparent colour when drawn).
 #pragma once
 
-#include "platform/win32/win.h"
-
 #include <memory>
 #include <string>
 
 #include "platform/images.h"
+#include "platform/win32/win.h"
 
 namespace vexlo::win32 {
 
 class Win32Picture : public Picture {
-public:
+  public:
     enum class Format { Bitmap, Icon, Gif };
     virtual Format format() const = 0;
     // Draws the picture unscaled with its top-left corner at x, y. The caller clips.
@@ -20,7 +19,7 @@ public:
 };
 
 class Win32ImageLoader : public ImageLoader {
-public:
+  public:
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
 };
 

@@ -37,8 +37,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     Win32ProgramInfo program(commandLine ? commandLine : "");
     Win32Process process(tray);
 
-    vexlo::Platform platform{mixer,   waveIn, windows, images,   timers,       screen,  tray,
-                             hotkeys, profile, sound,  launcher, messageBoxes, program, process};
+    vexlo::Platform platform{mixer,   waveIn,  windows, images,   timers,       screen,  tray,
+                             hotkeys, profile, sound,   launcher, messageBoxes, program, process};
     vexlo::Application app(platform);
     dispatcher.setSink(&app);
 

@@ -164,8 +164,7 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     if (result == MMSYSERR_NOERROR) {
         const auto* control = static_cast<const MIXERCONTROLA*>(block);
         if (IsFader(control->dwControlType)) {
-            s->faders[control->dwControlID] = {control->Bounds.lMinimum,
-                                               control->Bounds.lMaximum};
+            s->faders[control->dwControlID] = {control->Bounds.lMinimum, control->Bounds.lMaximum};
         }
     }
     return result;
@@ -208,8 +207,9 @@ MMResult Win32Mixer::setControlDetails(MixerHandle handle, const ControlDetails&
         HRESULT hr;
         if (details.dwControlID == kEndpointVolumeId) {
             // Levels outside the range are limited to it, never wrapped.
-            const std::int32_t level = value < 0 ? 0 : value > kEndpointMaximum ? kEndpointMaximum
-                                                                                 : value;
+            const std::int32_t level = value < 0                  ? 0
+                                       : value > kEndpointMaximum ? kEndpointMaximum
+                                                                  : value;
             hr = s->endpoint->setScalar(static_cast<float>(level) / kEndpointMaximum);
         } else {
             hr = s->endpoint->setMute(value != 0);

@@ -5,18 +5,17 @@
 // choice is made once per open. Every other line is the winmm mixer's.
 #pragma once
 
-#include "platform/win32/win.h"
-
 #include <map>
 #include <memory>
 
 #include "platform/mixer_device.h"
+#include "platform/win32/win.h"
 
 namespace vexlo::win32 {
 
 // The system volume of the default render endpoint, as a scalar 0..1.
 class MasterEndpoint {
-public:
+  public:
     virtual ~MasterEndpoint() = default;
     virtual HRESULT getScalar(float& scalar) = 0;
     virtual HRESULT setScalar(float scalar) = 0;
@@ -36,7 +35,7 @@ inline constexpr std::uint32_t kEndpointMuteId = 0xFFFF0E02;
 inline constexpr std::uint32_t kEndpointLineId = 0xFFFF0E00;
 
 class Win32Mixer : public MixerDevice {
-public:
+  public:
     explicit Win32Mixer(EndpointFactory endpoints = &OpenDefaultEndpoint);
     ~Win32Mixer() override;
 
@@ -52,7 +51,7 @@ public:
     // Whether the open session carries its master line on the endpoint (false: winmm).
     bool usesEndpoint(MixerHandle handle) const;
 
-private:
+  private:
     struct Range {
         std::int32_t minimum;
         std::int32_t maximum;

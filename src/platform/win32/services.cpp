@@ -20,8 +20,12 @@ float TwipsPerPixel(int capability) {
 }
 }  // namespace
 
-float Win32Screen::twipsPerPixelX() const { return TwipsPerPixel(LOGPIXELSX); }
-float Win32Screen::twipsPerPixelY() const { return TwipsPerPixel(LOGPIXELSY); }
+float Win32Screen::twipsPerPixelX() const {
+    return TwipsPerPixel(LOGPIXELSX);
+}
+float Win32Screen::twipsPerPixelY() const {
+    return TwipsPerPixel(LOGPIXELSY);
+}
 
 // ---- tray ----
 
@@ -64,9 +68,13 @@ void Win32Tray::removeAll() {
 
 Dispatcher* Win32Hotkeys::dispatcher_ = nullptr;
 
-Win32Hotkeys::Win32Hotkeys(Dispatcher& dispatcher) { dispatcher_ = &dispatcher; }
+Win32Hotkeys::Win32Hotkeys(Dispatcher& dispatcher) {
+    dispatcher_ = &dispatcher;
+}
 
-Win32Hotkeys::~Win32Hotkeys() { dispatcher_ = nullptr; }
+Win32Hotkeys::~Win32Hotkeys() {
+    dispatcher_ = nullptr;
+}
 
 bool Win32Hotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                   std::uint32_t virtualKey) {
@@ -89,7 +97,8 @@ WindowProc Win32Hotkeys::setWindowProc(NativeHandle window, WindowProc procedure
 std::intptr_t Win32Hotkeys::callWindowProc(WindowProc procedure, NativeHandle window,
                                            std::uint32_t message, std::uintptr_t wParam,
                                            std::intptr_t lParam) {
-    if (procedure == 0) return DefWindowProcA(reinterpret_cast<HWND>(window), message, wParam, lParam);
+    if (procedure == 0)
+        return DefWindowProcA(reinterpret_cast<HWND>(window), message, wParam, lParam);
     return CallWindowProcA(reinterpret_cast<WNDPROC>(procedure), reinterpret_cast<HWND>(window),
                            message, wParam, lParam);
 }
@@ -158,7 +167,8 @@ int Win32MessageBoxes::show(const std::string& text, const std::string& caption,
 std::string ExecutableFolder() {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return ".";
         if (n < buffer.size()) {
             std::string path(buffer.data(), n);

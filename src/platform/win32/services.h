@@ -2,8 +2,6 @@
 // boxes, program information and ending the process.
 #pragma once
 
-#include "platform/win32/win.h"
-
 #include <set>
 #include <string>
 #include <utility>
@@ -17,11 +15,12 @@
 #include "platform/sound.h"
 #include "platform/tray.h"
 #include "platform/win32/dispatcher.h"
+#include "platform/win32/win.h"
 
 namespace vexlo::win32 {
 
 class Win32Screen : public Screen {
-public:
+  public:
     int width() const override { return GetSystemMetrics(SM_CXSCREEN); }
     int height() const override { return GetSystemMetrics(SM_CYSCREEN); }
     float twipsPerPixelX() const override;
@@ -32,19 +31,19 @@ public:
 NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record);
 
 class Win32Tray : public TrayService {
-public:
+  public:
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
     // Removes the icons this process added and has not removed (used when the process ends
     // without the quit sequence, so that no dead icon stays behind).
     void removeAll();
     std::size_t iconCount() const { return added_.size(); }
 
-private:
+  private:
     std::set<std::pair<NativeHandle, std::uint32_t>> added_;
 };
 
 class Win32Hotkeys : public HotkeyService {
-public:
+  public:
     explicit Win32Hotkeys(Dispatcher& dispatcher);
     ~Win32Hotkeys() override;
     bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
@@ -55,13 +54,13 @@ public:
     std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window, std::uint32_t message,
                                  std::uintptr_t wParam, std::intptr_t lParam) override;
 
-private:
+  private:
     static LRESULT CALLBACK Trampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static Dispatcher* dispatcher_;
 };
 
 class Win32Profile : public ProfileFile {
-public:
+  public:
     std::string getString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, std::uint32_t size,
                           const std::string& path) override;
@@ -70,21 +69,21 @@ public:
 };
 
 class Win32Sound : public Sound {
-public:
+  public:
     bool play(const std::string& path, std::uint32_t flags) override;
 };
 
 class Win32Launcher : public Launcher {
-public:
+  public:
     LaunchResult start(const std::string& commandLine, int showCommand) override;
 };
 
 class Win32MessageBoxes : public MessageBoxes {
-public:
+  public:
     explicit Win32MessageBoxes(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
     int show(const std::string& text, const std::string& caption, std::uint32_t style) override;
 
-private:
+  private:
     Dispatcher& dispatcher_;
 };
 
@@ -92,24 +91,24 @@ private:
 std::string ExecutableFolder();
 
 class Win32ProgramInfo : public ProgramInfo {
-public:
+  public:
     explicit Win32ProgramInfo(std::string commandLine)
         : folder_(ExecutableFolder()), commandLine_(std::move(commandLine)) {}
     std::string folder() const override { return folder_; }
     std::string settingsFolder() const override { return folder_; }
     std::string commandLine() const override { return commandLine_; }
 
-private:
+  private:
     std::string folder_;
     std::string commandLine_;
 };
 
 class Win32Process : public Process {
-public:
+  public:
     explicit Win32Process(Win32Tray& tray) : tray_(tray) {}
     [[noreturn]] void exit(int code) override;
 
-private:
+  private:
     Win32Tray& tray_;
 };
 

@@ -3,7 +3,7 @@
 namespace vexlo::win32 {
 
 class Win32TimerService::Win32Timer : public Timer {
-public:
+  public:
     Win32Timer(Win32TimerService& service, TimerId id, int interval)
         : service_(service), id_(id), interval_(interval) {}
     ~Win32Timer() override { service_.forget(id_); }
@@ -25,7 +25,7 @@ public:
         }
     }
 
-private:
+  private:
     Win32TimerService& service_;
     TimerId id_;
     int interval_;

@@ -1,18 +1,17 @@
 // Timers on Windows: SetTimer on a hidden message window; ticks go to the dispatcher.
 #pragma once
 
-#include "platform/win32/win.h"
-
 #include <map>
 #include <memory>
 
 #include "platform/timers.h"
 #include "platform/win32/dispatcher.h"
+#include "platform/win32/win.h"
 
 namespace vexlo::win32 {
 
 class Win32TimerService : public TimerService {
-public:
+  public:
     explicit Win32TimerService(Dispatcher& dispatcher);
     ~Win32TimerService() override;
     std::unique_ptr<Timer> createTimer(int intervalMs, bool enabled) override;
@@ -22,7 +21,7 @@ public:
     void disarm(TimerId id);
     void forget(TimerId id);
 
-private:
+  private:
     class Win32Timer;
     bool handle(UINT message, WPARAM wParam);
 

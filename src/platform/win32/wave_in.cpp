@@ -1,10 +1,9 @@
 #include "platform/win32/wave_in.h"
 
-#include "platform/win32/win.h"
-
-
 #include <cstddef>
 #include <vector>
+
+#include "platform/win32/win.h"
 
 namespace vexlo::win32 {
 
@@ -23,12 +22,15 @@ static_assert(kCoreHeaderDone == WHDR_DONE && kCoreHeaderPrepared == WHDR_PREPAR
               kCoreHeaderInQueue == WHDR_INQUEUE);
 
 namespace {
-HWAVEIN Native(WaveInHandle handle) { return reinterpret_cast<HWAVEIN>(handle); }
-WAVEHDR* Native(WaveHeader& header) { return reinterpret_cast<WAVEHDR*>(&header); }
+HWAVEIN Native(WaveInHandle handle) {
+    return reinterpret_cast<HWAVEIN>(handle);
+}
+WAVEHDR* Native(WaveHeader& header) {
+    return reinterpret_cast<WAVEHDR*>(&header);
+}
 }  // namespace
 
-MMResult Win32WaveIn::open(WaveInHandle& handle, std::uint32_t deviceId,
-                           const WaveFormat& format) {
+MMResult Win32WaveIn::open(WaveInHandle& handle, std::uint32_t deviceId, const WaveFormat& format) {
     WAVEFORMATEX native{};
     native.wFormatTag = format.wFormatTag;
     native.nChannels = format.nChannels;
@@ -51,16 +53,23 @@ MMResult Win32WaveIn::addBuffer(WaveInHandle handle, WaveHeader& header, std::ui
     return waveInAddBuffer(Native(handle), Native(header), size);
 }
 
-MMResult Win32WaveIn::start(WaveInHandle handle) { return waveInStart(Native(handle)); }
-MMResult Win32WaveIn::reset(WaveInHandle handle) { return waveInReset(Native(handle)); }
-MMResult Win32WaveIn::stop(WaveInHandle handle) { return waveInStop(Native(handle)); }
+MMResult Win32WaveIn::start(WaveInHandle handle) {
+    return waveInStart(Native(handle));
+}
+MMResult Win32WaveIn::reset(WaveInHandle handle) {
+    return waveInReset(Native(handle));
+}
+MMResult Win32WaveIn::stop(WaveInHandle handle) {
+    return waveInStop(Native(handle));
+}
 
-MMResult Win32WaveIn::unprepareHeader(WaveInHandle handle, WaveHeader& header,
-                                      std::uint32_t size) {
+MMResult Win32WaveIn::unprepareHeader(WaveInHandle handle, WaveHeader& header, std::uint32_t size) {
     return waveInUnprepareHeader(Native(handle), Native(header), size);
 }
 
-MMResult Win32WaveIn::close(WaveInHandle handle) { return waveInClose(Native(handle)); }
+MMResult Win32WaveIn::close(WaveInHandle handle) {
+    return waveInClose(Native(handle));
+}
 
 std::string Win32WaveIn::errorText(MMResult result, std::uint32_t maxChars) {
     if (maxChars == 0) return {};

@@ -6,7 +6,7 @@
 namespace vexlo::win32 {
 
 class Win32WaveIn : public WaveInDevice {
-public:
+  public:
     MMResult open(WaveInHandle& handle, std::uint32_t deviceId, const WaveFormat& format) override;
     MMResult prepareHeader(WaveInHandle handle, WaveHeader& header, std::uint32_t size) override;
     MMResult addBuffer(WaveInHandle handle, WaveHeader& header, std::uint32_t size) override;

@@ -126,8 +126,12 @@ RECT PictureElement::bounds() const {
     return r;
 }
 
-int PictureElement::x() const { return bounds().left; }
-int PictureElement::y() const { return bounds().top; }
+int PictureElement::x() const {
+    return bounds().left;
+}
+int PictureElement::y() const {
+    return bounds().top;
+}
 int PictureElement::width() const {
     const RECT r = bounds();
     return r.right - r.left;
@@ -146,14 +150,15 @@ void PictureElement::setBounds(int x, int y, int width, int height) {
     SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void PictureElement::setVisible(bool visible) { ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE); }
+void PictureElement::setVisible(bool visible) {
+    ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+}
 
 bool PictureElement::visible() const {
     return (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-LRESULT CALLBACK PictureElement::Procedure(HWND hwnd, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
+LRESULT CALLBACK PictureElement::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* cs = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
@@ -242,8 +247,12 @@ void Win32Window::setBounds(int x, int y, int width, int height) {
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-int Win32Window::x() const { return windowRect().left; }
-int Win32Window::y() const { return windowRect().top; }
+int Win32Window::x() const {
+    return windowRect().left;
+}
+int Win32Window::y() const {
+    return windowRect().top;
+}
 int Win32Window::width() const {
     const RECT r = windowRect();
     return r.right - r.left;
@@ -267,7 +276,9 @@ void Win32Window::hide() {
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
 }
 
-bool Win32Window::visible() const { return IsWindowVisible(hwnd_) != FALSE; }
+bool Win32Window::visible() const {
+    return IsWindowVisible(hwnd_) != FALSE;
+}
 
 void Win32Window::invalidate(const RECT& area) {
     if (area.right > area.left && area.bottom > area.top) InvalidateRect(hwnd_, &area, FALSE);
@@ -367,8 +378,7 @@ std::int32_t Win32WindowSystem::getWindowLong(NativeHandle window, int index) {
     return GetWindowLongA(reinterpret_cast<HWND>(window), index);
 }
 
-std::int32_t Win32WindowSystem::setWindowLong(NativeHandle window, int index,
-                                              std::int32_t value) {
+std::int32_t Win32WindowSystem::setWindowLong(NativeHandle window, int index, std::int32_t value) {
     return SetWindowLongA(reinterpret_cast<HWND>(window), index, value);
 }
 
@@ -388,7 +398,9 @@ bool Win32WindowSystem::setForegroundWindow(NativeHandle window) {
     return SetForegroundWindow(reinterpret_cast<HWND>(window)) != FALSE;
 }
 
-bool Win32WindowSystem::releaseCapture() { return ReleaseCapture() != FALSE; }
+bool Win32WindowSystem::releaseCapture() {
+    return ReleaseCapture() != FALSE;
+}
 
 std::intptr_t Win32WindowSystem::sendMessage(NativeHandle window, std::uint32_t message,
                                              std::uintptr_t wParam, std::intptr_t lParam) {

@@ -4,15 +4,14 @@
 // are child windows with handles of their own (the tray's callback window).
 #pragma once
 
-#include "platform/win32/win.h"
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/event_sink.h"
-#include "platform/window_system.h"
 #include "platform/win32/dispatcher.h"
+#include "platform/win32/win.h"
+#include "platform/window_system.h"
 
 namespace vexlo::win32 {
 
@@ -25,7 +24,7 @@ inline constexpr COLORREF kPlainBackground = RGB(0x20, 0x24, 0x2A);
 int CoreButtons(WPARAM wParam);
 
 class ImageElement : public Element {
-public:
+  public:
     ImageElement(Win32Window& owner, Kind kind);
     NativeHandle handle() const override { return reinterpret_cast<NativeHandle>(this); }
     void setPicture(std::shared_ptr<const Picture> picture) override;
@@ -39,7 +38,7 @@ public:
     bool visible() const override { return visible_; }
     const RECT& rect() const { return rect_; }
 
-private:
+  private:
     Win32Window& owner_;
     std::shared_ptr<const Picture> picture_;
     RECT rect_{};
@@ -47,7 +46,7 @@ private:
 };
 
 class PictureElement : public Element {
-public:
+  public:
     PictureElement(Win32Window& owner, Dispatcher& dispatcher);
     ~PictureElement() override;
     PictureElement(const PictureElement&) = delete;
@@ -63,7 +62,7 @@ public:
     void setVisible(bool visible) override;
     bool visible() const override;
 
-private:
+  private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     RECT bounds() const;
     Dispatcher& dispatcher_;
@@ -72,7 +71,7 @@ private:
 };
 
 class Win32Window : public Window {
-public:
+  public:
     Win32Window(WindowRole role, const std::string& caption, Dispatcher& dispatcher);
     ~Win32Window() override;
     Win32Window(const Win32Window&) = delete;
@@ -96,7 +95,7 @@ public:
     void render(HDC dc) const;
     void invalidate(const RECT& area);
 
-private:
+  private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     ImageElement* hitTest(POINT point) const;
@@ -112,13 +111,13 @@ private:
 };
 
 class Win32WindowSystem : public WindowSystem {
-public:
+  public:
     explicit Win32WindowSystem(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
     std::unique_ptr<Window> createWindow(WindowRole role, const std::string& caption) override;
     std::int32_t getWindowLong(NativeHandle window, int index) override;
     std::int32_t setWindowLong(NativeHandle window, int index, std::int32_t value) override;
-    bool setLayeredWindowAttributes(NativeHandle window, std::uint32_t colorKey,
-                                    std::uint8_t alpha, std::uint32_t flags) override;
+    bool setLayeredWindowAttributes(NativeHandle window, std::uint32_t colorKey, std::uint8_t alpha,
+                                    std::uint32_t flags) override;
     bool setWindowPos(NativeHandle window, std::intptr_t insertAfter, int x, int y, int cx, int cy,
                       std::uint32_t flags) override;
     bool setForegroundWindow(NativeHandle window) override;
@@ -127,7 +126,7 @@ public:
                               std::intptr_t lParam) override;
     void popupMenu(NativeHandle owner, const std::vector<MenuItem>& items) override;
 
-private:
+  private:
     Dispatcher& dispatcher_;
 };
 

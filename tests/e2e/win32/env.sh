@@ -54,11 +54,14 @@ env_start() {
     for i in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
 
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >"$ENV_ROOT/wineboot.log" 2>&1
+        wineboot -i </dev/null >"$ENV_ROOT/wineboot.log" 2>&1
         wineserver -w
     fi
-    wineserver -p
+    # Nothing that outlives this call may hold the caller's output open (CTest and pipes wait
+    # for it): the server, and the Wine services that the first program starts.
+    wineserver -p </dev/null >/dev/null 2>&1
     ENV_WINESERVER_STARTED=1
+    wine cmd.exe /c exit </dev/null >"$ENV_ROOT/warmup.log" 2>&1
     # Everything another shell needs to use (or stop) this environment.
     {
         local v
@@ -77,6 +80,15 @@ env_stop() {
     fi
     local p
     for p in "${ENV_PIDS[@]}"; do kill "$p" 2>/dev/null; done
-    for p in "${ENV_PIDS[@]}"; do wait "$p" 2>/dev/null; done
+    # They may not be this shell's children (another shell started them): poll.
+    local i
+    for p in "${ENV_PIDS[@]}"; do
+        for i in $(seq 40); do
+            kill -0 "$p" 2>/dev/null || break
+            [ "$(ps -o stat= -p "$p" 2>/dev/null | cut -c1)" = Z ] && break
+            sleep 0.05
+        done
+        wait "$p" 2>/dev/null
+    done
     ENV_PIDS=()
 }

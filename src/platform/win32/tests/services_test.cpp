@@ -1,1 +1,187 @@
+#include "platform/win32/services.h"
+
 #include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/win32/images.h"
+#include "tests/test_support.h"
+
+namespace vexlo::win32 {
+namespace {
+
+using testing::Pump;
+using testing::RecordingSink;
+using testing::TestFile;
+
+// A fresh folder for one test's files.
+std::string FreshFolder(const std::string& name) {
+    const std::string folder = TestFile("scratch " + name);  // with a blank on purpose
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+TEST(Tray, RecordBecomesThe88ByteShellRecord) {
+    static_assert(offsetof(NOTIFYICONDATAA, szTip) + 64 == 88);
+    TrayIconRecord record;
+    record.cbSize = 88;
+    record.hWnd = 0x1234;
+    record.uID = 1;
+    record.uFlags = 7;
+    record.uCallbackMessage = 0x200;
+    record.hIcon = 0x5678;
+    std::memset(record.szTip, ' ', sizeof record.szTip);
+    std::memcpy(record.szTip, "Vexlo", 6);
+    const NOTIFYICONDATAA data = ToNotifyIconData(record);
+    EXPECT_EQ(data.cbSize, 88u);
+    EXPECT_EQ(data.hWnd, reinterpret_cast<HWND>(0x1234));
+    EXPECT_EQ(data.uID, 1u);
+    EXPECT_EQ(data.uFlags, 7u);
+    EXPECT_EQ(data.uCallbackMessage, 0x200u);
+    EXPECT_EQ(data.hIcon, reinterpret_cast<HICON>(0x5678));
+    EXPECT_EQ(std::memcmp(data.szTip, record.szTip, 64), 0);
+}
+
+TEST(Program, FoldersAreTheExecutablesAndTheArgumentTextIsKeptAsGiven) {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string exe(path, n);
+    Win32ProgramInfo program("  /control ");
+    EXPECT_EQ(program.folder(), exe.substr(0, exe.find_last_of('\\')));
+    EXPECT_EQ(program.settingsFolder(), program.folder());
+    EXPECT_NE(program.folder().back(), '\\');
+    EXPECT_EQ(program.commandLine(), "  /control ");
+}
+
+TEST(Profile, ReadsWritesAndCutsValuesInTheNamedFile) {
+    const std::string ini = FreshFolder("profile") + "\\core.ini";
+    DeleteFileA(ini.c_str());
+    Win32Profile profile;
+    EXPECT_EQ(profile.getString("general", "ontop", "1", 255, ini), "1") << "no file";
+    EXPECT_NE(profile.writeString("pos", "x", "3225", ini), 0);
+    EXPECT_EQ(profile.getString("POS", "X", "1", 255, ini), "3225");
+    EXPECT_EQ(profile.getString("pos", "y", "1", 255, ini), "1") << "missing key";
+
+    EXPECT_NE(profile.writeString("general", "ontop", "", ini), 0);
+    EXPECT_EQ(profile.getString("general", "ontop", "1", 255, ini), "") << "present but empty";
+
+    const std::string longValue(300, 'v');
+    EXPECT_NE(profile.writeString("mixer", "pathtomixer", longValue, ini), 0);
+    EXPECT_EQ(profile.getString("mixer", "pathtomixer", "1", 255, ini), longValue.substr(0, 254));
+
+    const std::string nowhere = TestFile("no such folder\\core.ini");
+    EXPECT_EQ(profile.writeString("pos", "x", "1", nowhere), 0);
+}
+
+TEST(Launcher, StartsACommandLineWithAQuotedPathAndArguments) {
+    const std::string folder = FreshFolder("launch");
+    const std::string program = folder + "\\mixer.exe";
+    ASSERT_TRUE(CopyFileA(TestFile("vexlo_marker.exe").c_str(), program.c_str(), FALSE));
+    const std::string marker = folder + "\\started.txt";
+    DeleteFileA(marker.c_str());
+
+    Win32Launcher launcher;
+    const std::string command = "\"" + program + "\" \"" + marker + "\" second";
+    const LaunchResult result = launcher.start(command, SW_SHOWNORMAL);
+    ASSERT_TRUE(result.started) << result.error;
+    EXPECT_TRUE(result.error.empty());
+    const DWORD start = GetTickCount();
+    while (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetTickCount() - start < 10000) {
+        Sleep(20);
+    }
+    Sleep(100);
+    std::ifstream in(marker);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), command) << "the program got the command line as written";
+}
+
+TEST(Launcher, FailuresSayWhy) {
+    Win32Launcher launcher;
+    for (const char* command :
+         {"", "   ", "1", "no_such_mixer_program_here", "\"C:\\no such folder\\mixer.exe\" /x"}) {
+        const LaunchResult result = launcher.start(command, SW_SHOWNORMAL);
+        EXPECT_FALSE(result.started) << command;
+        EXPECT_FALSE(result.error.empty()) << command;
+    }
+    EXPECT_EQ(launcher.start("no_such_mixer_program_here", SW_SHOWNORMAL).error,
+              SystemErrorText(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Dispatcher, TaskbarCreatedBroadcastReachesTheCore) {
+    Dispatcher dispatcher;
+    RecordingSink sink;
+    dispatcher.setSink(&sink);
+    ASSERT_NE(dispatcher.taskbarCreatedMessage(), 0u);
+    // The shell broadcasts it to every top-level window when its taskbar comes (back).
+    PostMessageA(HWND_BROADCAST, dispatcher.taskbarCreatedMessage(), 0, 0);
+    Pump(2000, [&] { return sink.taskbarCreated > 0; });
+    EXPECT_EQ(sink.taskbarCreated, 1);
+}
+
+TEST(Dispatcher, EventsWaitNeitherForNorDuringAModalBox) {
+    Dispatcher dispatcher;
+    RecordingSink sink;
+    dispatcher.setSink(&sink);
+    {
+        Dispatcher::ModalScope modal(dispatcher);
+        dispatcher.timer(4);
+        dispatcher.mouse(MouseEvent{});
+        dispatcher.postMenuCommand(1);
+        Pump(50);
+    }
+    EXPECT_TRUE(sink.timers.empty());
+    EXPECT_TRUE(sink.mice.empty());
+    EXPECT_TRUE(sink.menuCommands.empty());
+    dispatcher.timer(4);
+    EXPECT_EQ(sink.timers, std::vector<TimerId>{4});
+    dispatcher.postMenuCommand(2);
+    EXPECT_TRUE(sink.menuCommands.empty()) << "menu commands come from the loop";
+    Pump(500, [&] { return !sink.menuCommands.empty(); });
+    EXPECT_EQ(sink.menuCommands, std::vector<int>{2});
+}
+
+TEST(Hotkeys, CoreProcedureHandsEveryMessageToTheCoreAndBack) {
+    Dispatcher dispatcher;
+    RecordingSink sink;
+    dispatcher.setSink(&sink);
+    Win32Hotkeys hotkeys(dispatcher);
+    HWND window = CreateWindowExA(0, "STATIC", "abc", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(window);
+    const auto handle = reinterpret_cast<NativeHandle>(window);
+    const WindowProc previous = hotkeys.setWindowProc(handle, hotkeys.coreProcedure());
+    ASSERT_NE(previous, 0);
+    EXPECT_EQ(hotkeys.setWindowProc(handle, hotkeys.coreProcedure()), hotkeys.coreProcedure());
+
+    sink.windowMessageResult = 42;
+    EXPECT_EQ(SendMessageA(window, WM_USER + 5, 7, 9), 42);
+    ASSERT_EQ(sink.windowMessages.size(), 1u);
+    EXPECT_EQ(sink.windowMessages[0].window, handle);
+    EXPECT_EQ(sink.windowMessages[0].message, static_cast<std::uint32_t>(WM_USER + 5));
+    EXPECT_EQ(sink.windowMessages[0].wParam, 7u);
+    EXPECT_EQ(sink.windowMessages[0].lParam, 9);
+
+    // The previous procedure still answers through callWindowProc.
+    EXPECT_EQ(hotkeys.callWindowProc(previous, handle, WM_GETTEXTLENGTH, 0, 0), 3);
+
+    // A hotkey that comes while a modal box is up is dropped.
+    sink.windowMessages.clear();
+    {
+        Dispatcher::ModalScope modal(dispatcher);
+        SendMessageA(window, WM_HOTKEY, 1331, 0);
+    }
+    EXPECT_TRUE(sink.windowMessages.empty());
+    SendMessageA(window, WM_HOTKEY, 1331, 0);
+    EXPECT_EQ(sink.windowMessages.size(), 1u);
+
+    EXPECT_EQ(hotkeys.setWindowProc(handle, previous), hotkeys.coreProcedure());
+    DestroyWindow(window);
+}
+
+}  // namespace
+}  // namespace vexlo::win32

@@ -1,9 +1,8 @@
 // Entry of the adapter tests: COM is set up as the program sets it up.
 #include <gtest/gtest.h>
+#include <ole2.h>
 
 #include "platform/win32/win.h"
-
-#include <ole2.h>
 
 int main(int argc, char** argv) {
     OleInitialize(nullptr);

@@ -14,8 +14,8 @@ start)
     mkdir -p "$dir"
     if [ -f "$dir/run/env" ]; then
         # A previous run that was not stopped: stop it first.
-        source "$dir/run/env"
         source "$here/../../../../tests/e2e/win32/env.sh"
+        source "$dir/run/env"
         env_stop
     fi
     rm -rf "$dir/run"
@@ -27,12 +27,17 @@ start)
     ;;
 run)
     source "$dir/run/env" || { echo "no environment: run the setup test first" >&2; exit 1; }
-    exec wine "$@"
+    # Output through a file: Wine services this program may start must not hold our pipe.
+    log="$dir/run/$(basename "$1").log"
+    wine "$@" </dev/null >"$log" 2>&1
+    rc=$?
+    cat "$log"
+    exit $rc
     ;;
 stop)
     [ -f "$dir/run/env" ] || exit 0
-    source "$dir/run/env"
     source "$here/../../../../tests/e2e/win32/env.sh"
+    source "$dir/run/env"
     env_stop
     rm -f "$dir/run/env"
     ;;
