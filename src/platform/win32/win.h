@@ -20,6 +20,8 @@ inline constexpr std::uint32_t kCoreHeaderPrepared = WHDR_PREPARED;
 inline constexpr std::uint32_t kCoreHeaderInQueue = WHDR_INQUEUE;
 }  // namespace vexlo::win32
 
+// clang-format off
+#include <windows.h>
 #include <mmsystem.h>
 #include <shellapi.h>
-#include <windows.h>
+// clang-format on

@@ -1,8 +1,10 @@
 // Entry of the adapter tests: COM is set up as the program sets it up.
 #include <gtest/gtest.h>
-#include <ole2.h>
 
+// clang-format off
 #include "platform/win32/win.h"
+#include <ole2.h>
+// clang-format on
 
 int main(int argc, char** argv) {
     OleInitialize(nullptr);
