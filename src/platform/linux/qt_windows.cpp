@@ -138,10 +138,6 @@ QtWindow::QtWindow(QtWindowSystem& system, WindowRole role, const std::string& c
     procedure = originalProcedure;
     surface_ = new Surface(this, FlagsFor(role));
     surface_->setWindowTitle(QString::fromStdString(caption));
-    if (role == WindowRole::Control && X11Connection() != nullptr) {
-        AddNetWmStates(static_cast<xcb_window_t>(surface_->winId()),
-                       {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
-    }
     system_.registerWindow(this);
 }
 
@@ -235,6 +231,12 @@ void QtWindow::applyContent() {
 void QtWindow::applyShow() {
     if (!wantVisible_) return;
     if (!surface_->isVisible()) {
+        // No taskbar or pager entry. Set on every map: changing the window's flags (topmost)
+        // may give it a new native window.
+        if (role_ == WindowRole::Control && X11Connection() != nullptr) {
+            AddNetWmStates(static_cast<xcb_window_t>(surface_->winId()),
+                           {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
+        }
         surface_->show();
         surface_->raise();
     }

@@ -3,6 +3,7 @@
 #include <QtGui/qguiapplication_platform.h>
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstdlib>
 
 namespace vexlo::linux_platform {
@@ -37,10 +38,24 @@ void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states)
     xcb_connection_t* c = X11Connection();
     if (c == nullptr || window == 0) return;
     const xcb_atom_t property = X11Atom("_NET_WM_STATE");
-    std::vector<xcb_atom_t> atoms;
-    for (const std::string& s : states) atoms.push_back(X11Atom(s));
+    std::vector<xcb_atom_t> present;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, property, XCB_ATOM_ATOM, 0, 64), nullptr);
+    if (reply != nullptr) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        present.assign(atoms, atoms + xcb_get_property_value_length(reply) / 4);
+        std::free(reply);
+    }
+    std::vector<xcb_atom_t> missing;
+    for (const std::string& s : states) {
+        const xcb_atom_t atom = X11Atom(s);
+        if (std::find(present.begin(), present.end(), atom) == present.end()) {
+            missing.push_back(atom);
+        }
+    }
+    if (missing.empty()) return;
     xcb_change_property(c, XCB_PROP_MODE_APPEND, window, property, XCB_ATOM_ATOM, 32,
-                        static_cast<std::uint32_t>(atoms.size()), atoms.data());
+                        static_cast<std::uint32_t>(missing.size()), missing.data());
     xcb_flush(c);
 }
 

@@ -13,8 +13,8 @@ xcb_connection_t* X11Connection();
 xcb_window_t X11Root();
 xcb_atom_t X11Atom(const std::string& name);
 
-// Adds atoms to _NET_WM_STATE of a window that is not mapped yet (the window manager reads the
-// property when the window is mapped).
+// Adds the atoms that are missing to _NET_WM_STATE of a window that is not mapped yet (the
+// window manager reads the property when the window is mapped).
 void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states);
 
 }  // namespace vexlo::linux_platform

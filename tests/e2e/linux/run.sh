@@ -161,6 +161,9 @@ check_display() {  # check_display PID LEVEL SHOTNAME
     [ "${g[*]}" = "$(((screen_w - 212) / 2)) $(((screen_h - 200) / 2)) 212 200" ] ||
         { fail "display at ${g[*]}, not centred"; return 1; }
     [ "$(opacity "$main")" = 125 ] || { fail "display opacity $(opacity "$main"), not 125"; return 1; }
+    # Outside the window manager's care: no frame, no focus, no taskbar entry.
+    xwininfo -id "$main" -all | grep -q 'Override Redirect State: yes' ||
+        { fail "display window is managed"; return 1; }
     widths=$(for over in $(named "$pid" Hidden); do width_of "$over"; done | sort -n | tr '\n' ' ')
     local expect
     expect=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
@@ -321,6 +324,10 @@ control_mode_slider_alone() {
     g=($(geometry "$slider"))
     [ "${g[*]}" = "100 100 30 134" ] || { fail "slider at ${g[*]}, expected 100 100 30 134"; return 1; }
     has_tray_icon "$vpid" && { fail "tray icon in control mode"; return 1; }
+    local state
+    state=$(xprop -id "$slider" _NET_WM_STATE)
+    [[ $state == *SKIP_TASKBAR* && $state == *ABOVE* ]] ||
+        { fail "slider state: $state"; return 1; }
     pactl set-sink-volume "$sink" 20000
     sleep 0.5
     [ -z "$(named "$vpid" Vexlo)" ] || { fail "display in control mode"; return 1; }
