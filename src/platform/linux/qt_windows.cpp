@@ -229,17 +229,18 @@ void QtWindow::applyContent() {
 }
 
 void QtWindow::applyShow() {
-    if (!wantVisible_) return;
-    if (!surface_->isVisible()) {
-        // No taskbar or pager entry. Set on every map: changing the window's flags (topmost)
-        // may give it a new native window.
-        if (role_ == WindowRole::Control && X11Connection() != nullptr) {
-            AddNetWmStates(static_cast<xcb_window_t>(surface_->winId()),
-                           {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
-        }
-        surface_->show();
-        surface_->raise();
+    if (wantVisible_ && !surface_->isVisible()) map();
+}
+
+void QtWindow::map() {
+    // No taskbar or pager entry. Set at every map: changing the window's flags (topmost) may
+    // give it a new native window.
+    if (role_ == WindowRole::Control && X11Connection() != nullptr) {
+        AddNetWmStates(static_cast<xcb_window_t>(surface_->winId()),
+                       {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
     }
+    surface_->show();
+    surface_->raise();
 }
 
 void QtWindow::setLayered(bool colorKey, std::uint32_t keyColor, bool useAlpha,
@@ -256,8 +257,9 @@ void QtWindow::setTopmost(bool topmost) {
     if (topmost == topmost_) return;
     topmost_ = topmost;
     const bool shown = surface_->isVisible();
+    // Qt hides a window whose flags change; it comes back on top of its new band.
     surface_->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
-    if (shown) surface_->show();
+    if (shown) map();
 }
 
 void QtWindow::raiseWindow() {

@@ -126,6 +126,7 @@ class QtWindow : public Window {
     void applyShow();
 
   private:
+    void map();
     QtElement* hitTest(QPoint position) const;
     QtElement* elementByHandle(NativeHandle handle) const;
 

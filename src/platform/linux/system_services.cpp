@@ -87,7 +87,8 @@ bool MakeFolders(const std::string& folder) {
         at = folder.find('/', at + 1);
         partial = folder.substr(0, at);
         if (partial.empty()) continue;
-        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        // As the base directory rules ask for folders made on the way.
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
     return true;
 }
