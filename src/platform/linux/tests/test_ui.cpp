@@ -204,19 +204,6 @@ TEST_F(Windows, ShowsStackInCallOrderAndAShowUndoneInTheSameEventNeverAppears) {
     EXPECT_GT(pos(a), pos(c));
 }
 
-TEST_F(Windows, KeepsTheExtendedStyleAndProcedurePerWindow) {
-    QtWindow& a = Make();
-    QtWindow& b = Make();
-    EXPECT_EQ(system.setWindowLong(a.handle(), GWL_EXSTYLE, 0x80 | WS_EX_LAYERED), 0);
-    EXPECT_EQ(system.getWindowLong(a.handle(), GWL_EXSTYLE), 0x80 | WS_EX_LAYERED);
-    EXPECT_EQ(system.getWindowLong(b.handle(), GWL_EXSTYLE), 0);
-    const std::int32_t own = system.getWindowLong(a.handle(), GWL_WNDPROC);
-    EXPECT_NE(own, 0);
-    EXPECT_NE(own, system.getWindowLong(b.handle(), GWL_WNDPROC));
-    EXPECT_EQ(system.setWindowLong(a.handle(), GWL_WNDPROC, 777), own);
-    EXPECT_EQ(system.getWindowLong(a.handle(), GWL_WNDPROC), 777);
-}
-
 TEST_F(Windows, MakingAShownWindowTopmostKeepsItShownAndInPlace) {
     QtWindow& w = Make(WindowRole::Control);
     w.setBackground(Solid(30, 134, kBlue));
