@@ -199,8 +199,10 @@ Win32Window::Win32Window(WindowRole role, const std::string& caption, Dispatcher
     // The slider window tells double clicks from presses; the display windows need not.
     RegisterWindowClass(className, role == WindowRole::Control ? CS_DBLCLKS : 0,
                         &Win32Window::Procedure);
-    hwnd_ = CreateWindowExA(WS_EX_TOOLWINDOW, className, caption.c_str(), WS_POPUP, 0, 0, 0, 0,
-                            nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    // Never activated: not when shown, not when clicked (the windows take no keyboard input).
+    hwnd_ =
+        CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, className, caption.c_str(), WS_POPUP,
+                        0, 0, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), this);
 }
 
 Win32Window::~Win32Window() {
@@ -326,9 +328,28 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CLOSE:
             return 0;  // the program closes its windows itself
+        case WM_MOUSEACTIVATE:
+            return MA_NOACTIVATE;
         case WM_CAPTURECHANGED:
             captured_ = nullptr;
+            dragging_ = false;
             return 0;
+        case WM_SYSCOMMAND:
+            // Moving by the caption (SC_MOVE | HTCAPTION, as a press on the window asks for):
+            // the window follows the pointer until the buttons are released. Done here rather
+            // than in the system's modal move loop, which under Wine swallows the next press and
+            // so the double-click that should follow.
+            if ((wParam & 0xFFF0) == SC_MOVE && (wParam & 0x000F) == HTCAPTION) {
+                POINT cursor;
+                GetCursorPos(&cursor);
+                const RECT r = windowRect();
+                dragOffset_ = {cursor.x - r.left, cursor.y - r.top};
+                dragging_ = true;
+                captured_ = nullptr;
+                SetCapture(hwnd_);
+                return 0;
+            }
+            break;
         case WM_COMMAND:
             if (HIWORD(wParam) == 0 && lParam == 0) {
                 dispatcher_.postMenuCommand(LOWORD(wParam));
@@ -340,6 +361,21 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     if (!IsMouse(message)) return DefWindowProcA(hwnd_, message, wParam, lParam);
 
+    if (dragging_) {
+        // The move belongs to the window: the core sees none of these events.
+        POINT cursor;
+        GetCursorPos(&cursor);
+        if (message == WM_MOUSEMOVE) {
+            SetWindowPos(hwnd_, nullptr, cursor.x - dragOffset_.x, cursor.y - dragOffset_.y, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        } else if (IsRelease(message) && (wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0) {
+            dragging_ = false;
+            ReleaseCapture();
+        }
+        if (message == WM_MOUSEMOVE || IsRelease(message)) return 0;
+        dragging_ = false;  // a new press ends the move and is the core's again
+        ReleaseCapture();
+    }
     const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ImageElement* element = captured_ ? captured_ : hitTest(point);
     if (IsPress(message) && element && !captured_) {

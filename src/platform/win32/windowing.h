@@ -108,6 +108,8 @@ class Win32Window : public Window {
     std::vector<std::unique_ptr<Element>> elements_;
     std::vector<ImageElement*> images_;
     ImageElement* captured_ = nullptr;  // the element a held button was pressed on
+    bool dragging_ = false;             // moving with the pointer (SC_MOVE by the caption)
+    POINT dragOffset_{};                // pointer position within the window while dragging
 };
 
 class Win32WindowSystem : public WindowSystem {

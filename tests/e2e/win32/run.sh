@@ -1,0 +1,444 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows program under Wine, on a private virtual desktop with a
+# PulseAudio null sink. Every scenario runs in its own copy of the program folder.
+#
+#   tests/e2e/win32/run.sh BUILD_DIR       (BUILD_DIR holds vexlo.exe, e.g. build/win32)
+#
+# Prints one line per scenario and "N passed, M failed"; exits non-zero on a failure.
+# ENV_DISPLAY (default 71) picks the X display.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:?usage: run.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+exe="$build/vexlo.exe"
+marker_exe=$(find "$build" -name vexlo_marker.exe -print -quit)
+skin="$here/../../../skin/default"
+[ -f "$exe" ] || { echo "no vexlo.exe in $build" >&2; exit 2; }
+[ -n "$marker_exe" ] || { echo "no vexlo_marker.exe under $build (build the tests)" >&2; exit 2; }
+
+export ENV_DISPLAY=${ENV_DISPLAY:-71}
+source "$here/env.sh"
+
+# ---- helpers ----
+SCREEN_W=1024
+SCREEN_H=768
+PROGRAM_PID=""
+FAILURES=()
+
+fail() { FAILURES+=("$*"); }
+check() {  # check "what" command...
+    local what=$1
+    shift
+    "$@" || fail "$what"
+}
+
+# A fresh program folder: the program, the default skin and an optional core.ini text.
+make_folder() {
+    local dir="$ENV_ROOT/s/$1"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$exe" "$skin"/*.bmp "$skin"/*.ico "$skin"/*.gif "$skin"/*.wav "$dir"/
+    if [ -n "${2:-}" ]; then printf '%b' "$2" >"$dir/core.ini"; fi
+    echo "$dir"
+}
+
+start_program() {  # start_program DIR [ARG]
+    local dir=$1
+    shift
+    (cd "$dir" && exec wine vexlo.exe "$@" </dev/null >"$dir/program.log" 2>&1) &
+    PROGRAM_PID=$!
+}
+
+# Waits up to $2 seconds (default 10) for the program to end; its exit code is in EXIT_CODE.
+wait_program() {
+    local limit=$(( ${1:-10} * 20 )) i
+    EXIT_CODE=""
+    for i in $(seq "$limit"); do
+        if ! kill -0 "$PROGRAM_PID" 2>/dev/null; then
+            wait "$PROGRAM_PID"
+            EXIT_CODE=$?
+            PROGRAM_PID=""
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
+stop_program() {
+    if [ -n "$PROGRAM_PID" ] && kill -0 "$PROGRAM_PID" 2>/dev/null; then
+        kill "$PROGRAM_PID" 2>/dev/null
+        wait "$PROGRAM_PID" 2>/dev/null
+    fi
+    PROGRAM_PID=""
+}
+
+# The first visible window whose name matches the pattern, waiting up to $2 seconds.
+find_window() {
+    local pattern=$1 limit=$(( ${2:-10} * 20 )) i w
+    for i in $(seq "$limit"); do
+        w=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
+
+# Geometry of a window: sets WX WY WW WH and WMAPPED (1 when viewable).
+geometry() {
+    local info
+    info=$(xwininfo -id "$1" 2>/dev/null) || { WMAPPED=0; return 1; }
+    WX=$(awk '/Absolute upper-left X/ {print $NF}' <<<"$info")
+    WY=$(awk '/Absolute upper-left Y/ {print $NF}' <<<"$info")
+    WW=$(awk '/Width:/ {print $NF}' <<<"$info")
+    WH=$(awk '/Height:/ {print $NF}' <<<"$info")
+    WMAPPED=0
+    grep -q "IsViewable" <<<"$info" && WMAPPED=1
+    return 0
+}
+
+# The program's windows by their captions: "Vexlo" (the display), "Hidden" (the overlays).
+display_windows() {
+    MAIN_WIN=$(xdotool search --name '^Vexlo$' 2>/dev/null | head -1)
+    OVERLAYS=($(xdotool search --name '^Hidden$' 2>/dev/null))
+}
+
+viewable() { geometry "$1" && [ "$WMAPPED" = 1 ]; }
+
+# Alpha (0..255) of a window from _NET_WM_WINDOW_OPACITY; 255 when none is set.
+alpha_of() {
+    local v
+    v=$(xprop -id "$1" _NET_WM_WINDOW_OPACITY 2>/dev/null | awk -F' = ' '/=/ {print $2}')
+    if [ -z "$v" ]; then echo 255; else echo $(( v >> 24 )); fi
+}
+
+pixel() {  # pixel SHOT X Y -> "r,g,b"
+    /usr/bin/convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r)],%[fx:int(255*p{'"$2"','"$3"'}.g)],%[fx:int(255*p{'"$2"','"$3"'}.b)]' info:
+}
+skin_pixel() { pixel "$skin/$1" "$2" "$3"; }
+
+tray_window() { find_window '^Wine System Tray$' "${1:-10}"; }
+
+# Presses a mouse button over the first tray icon.
+press_tray() {
+    local tray
+    tray=$(tray_window 5) || return 1
+    geometry "$tray"
+    xdotool mousemove $((WX + 10)) $((WY + 10)) sleep 0.1 click "$1"
+}
+
+# Global hotkeys reach Wine only while one of its windows has the keyboard focus.
+focus_wine() {
+    local tray
+    tray=$(tray_window 5) || return 1
+    xdotool windowactivate --sync "$tray" 2>/dev/null || xdotool windowfocus --sync "$tray"
+}
+
+# The display for n lit chunks: centred 212 x 200 windows, overlay 2 cut to 35 + 9n, the bar
+# showing n chunks of chunks.bmp.
+expect_display() {
+    local n=$1 label=$2 shot="$shots/$2.png"
+    display_windows
+    check "$label: display window shown" viewable "$MAIN_WIN"
+    check "$label: display centred at 406,284 (got $WX,$WY ${WW}x$WH)" \
+        test "$WX,$WY,$WW,$WH" = "406,284,212,200"
+    local widths=() w
+    for w in "${OVERLAYS[@]}"; do
+        viewable "$w" && widths+=("$WW")
+    done
+    check "$label: two overlays shown (${widths[*]:-none})" test "${#widths[@]}" = 2
+    local got want
+    got=$(printf '%s\n' "${widths[@]}" | sort -n | tr '\n' ' ')
+    want=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
+    check "$label: overlay widths are $want(got $got)" test "$got" = "$want"
+    import -window root "$shot"
+    # Inside the last lit chunk: chunks.bmp; inside the first unlit one: back.bmp.
+    if [ "$n" -gt 0 ]; then
+        local x=$((9 * n - 5))
+        check "$label: chunk $n lit" test "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+            "$(skin_pixel chunks.bmp $x 6)"
+    fi
+    if [ "$n" -lt 16 ]; then
+        local x=$((9 * n + 4))
+        check "$label: chunk $((n + 1)) dark" test "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+            "$(skin_pixel back.bmp $((34 + x)) $((168 + 6)))"
+    fi
+}
+
+display_hidden() {
+    display_windows
+    local w
+    for w in "$MAIN_WIN" "${OVERLAYS[@]}"; do
+        [ -n "$w" ] && viewable "$w" && return 1
+    done
+    return 0
+}
+
+# Waits up to $1 seconds for the display to be gone.
+wait_display_hidden() {
+    local i
+    for i in $(seq $(( $1 * 20 ))); do
+        display_hidden && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Samples louder than 1000 in a raw recording of the sink.
+loud_samples() {
+    od -An -v -t d2 -w2 "$1" | awk '{ if ($1 > 1000 || $1 < -1000) n++ } END { print n + 0 }'
+}
+
+winpath() { winepath -w "$1" 2>/dev/null; }
+
+reset_wine() {
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+# Chooses "Quit" in the tray menu (its first item) and expects the program to end with 0.
+quit_from_tray() {
+    local label=$1 before after menu
+    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+    press_tray 3 || { fail "$label: no tray icon to press"; return; }
+    menu=""
+    for i in $(seq 40); do
+        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+        menu=$(comm -13 <(echo "$before") <(echo "$after") | head -1)
+        [ -n "$menu" ] && break
+        sleep 0.05
+    done
+    if [ -z "$menu" ]; then fail "$label: no menu after a right press"; return; fi
+    geometry "$menu"
+    import -window root "$shots/$label-menu.png"
+    xdotool mousemove $((WX + 25)) $((WY + 10)) sleep 0.2 click 1
+    if wait_program 10; then
+        check "$label: Quit ends with 0 (got $EXIT_CODE)" test "$EXIT_CODE" = 0
+    else
+        fail "$label: Quit did not end the program"
+    fi
+    sleep 0.5
+    check "$label: tray icon removed" bash -c "! xdotool search --onlyvisible --name '^Wine System Tray$' >/dev/null"
+}
+
+# ---- scenarios ----
+
+scenario_start_without_settings() {
+    local dir
+    dir=$(make_folder start)
+    start_program "$dir"
+    local tray
+    if ! tray=$(tray_window 15); then fail "no tray icon within 15 s"; return; fi
+    sleep 0.5
+    check "no core.ini written at start" test ! -e "$dir/core.ini"
+    check "no display at start" display_hidden
+    geometry "$tray"
+    import -window root "$shots/start.png"
+    # The icon is icon3.ico (full level): not the tray's plain background.
+    check "tray shows an icon" test "$(pixel "$shots/start.png" $((WX + 10)) $((WY + 10)))" != \
+        "$(pixel "$shots/start.png" $((WX + WW - 5)) $((WY + 10)))"
+    quit_from_tray start
+}
+
+scenario_hotkeys_show_the_display_and_click() {
+    local dir rec parec_pid
+    dir=$(make_folder hotkeys)
+    rec="$ENV_ROOT/hotkeys.raw"
+    parec --latency-msec=20 -d vexlo_null.monitor --raw --format=s16le --rate=44100 \
+        --channels=1 >"$rec" 2>/dev/null &
+    parec_pid=$!
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; kill -INT $parec_pid; return; }
+    sleep 2.5  # the null sink buffers about 2 s
+    focus_wine || fail "cannot focus a Wine window"
+    # Wine starts with the master at 65535 (16 chunks): one step down shows 15.
+    xdotool key super+minus
+    sleep 0.3
+    expect_display 15 minus
+    check "display window alpha 125 while held (got $(alpha_of "$MAIN_WIN"))" \
+        test "$(alpha_of "$MAIN_WIN")" = 125
+    local w
+    for w in "${OVERLAYS[@]}"; do
+        check "overlays opaque while held (got $(alpha_of "$w"))" test "$(alpha_of "$w")" = 255
+    done
+    xdotool key super+minus
+    sleep 0.3
+    expect_display 14 minus2
+    local last=$(date +%s%N)
+    xdotool key super+equal
+    sleep 0.3
+    expect_display 15 plus
+    sleep $(awk "BEGIN { print 1.1 - ($(date +%s%N) - $last) / 1e9 }")
+    if display_hidden; then fail "display gone already 1.1 s after the last press"; fi
+    wait_display_hidden 3 || fail "display not gone 3 s after the last press"
+    local gone_ms=$(( ($(date +%s%N) - last) / 1000000 ))
+    check "display gone about 1.3 s after the last press (took ${gone_ms} ms)" \
+        test "$gone_ms" -ge 1000 -a "$gone_ms" -le 2500
+    sleep 2
+    kill -INT $parec_pid
+    wait $parec_pid 2>/dev/null
+    local loud
+    loud=$(loud_samples "$rec")
+    check "click sound reached the sink ($loud loud samples)" test "$loud" -gt 100
+    quit_from_tray hotkeys
+}
+
+scenario_tray_left_press_starts_the_mixer() {
+    local dir marker
+    dir=$(make_folder mixer)
+    cp "$marker_exe" "$dir/mixer tool.exe"
+    marker="$dir/started.txt"
+    # A quoted program path with a blank, and an argument. (A value that both starts and ends
+    # with a quote loses those two quotes to the profile functions.)
+    printf '[mixer]\r\npathtomixer="%s" %s\r\n' "$(winpath "$dir/mixer tool.exe")" \
+        "$(winpath "$marker")" >"$dir/core.ini"
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; return; }
+    sleep 0.5
+    press_tray 1 || fail "cannot press the tray icon"
+    local i
+    for i in $(seq 100); do [ -s "$marker" ] && break; sleep 0.05; done
+    check "left press started the configured mixer program" test -s "$marker"
+    check "no slider window" bash -c "! xdotool search --onlyvisible --name '^Control$' >/dev/null"
+    quit_from_tray mixer
+}
+
+scenario_tray_left_press_opens_the_slider() {
+    local dir
+    dir=$(make_folder slider '[mixer]\r\nmixeronleftclick=0\r\n')
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; return; }
+    sleep 0.5
+    press_tray 1 || fail "cannot press the tray icon"
+    local slider
+    if ! slider=$(find_window '^Control$' 5); then fail "no slider window"; stop_program; return; fi
+    geometry "$slider"
+    check "slider at 0,0 and 30x134 (got $WX,$WY ${WW}x$WH)" test "$WX,$WY,$WW,$WH" = "0,0,30,134"
+    # Full level: the knob's top is at 11. Drag it 48 px down: half the level, 8 chunks.
+    sleep 0.3
+    xdotool mousemove 15 18 sleep 0.1 mousedown 1 sleep 0.1 mousemove 15 40 sleep 0.1 \
+        mousemove 15 66 sleep 0.1 mouseup 1
+    sleep 0.5
+    expect_display 8 knob
+    import -window root "$shots/slider.png"
+    # Double-click outside the knob closes the slider and stores its place in twips.
+    xdotool mousemove 15 128 sleep 0.1 click --repeat 2 --delay 80 1
+    sleep 0.7
+    check "slider closed by a double-click" bash -c "! xdotool search --onlyvisible --name '^Control$' >/dev/null"
+    check "position saved" grep -q '^x=0' "$dir/core.ini"
+    check "program still runs" kill -0 "$PROGRAM_PID"
+    quit_from_tray slider
+}
+
+scenario_control_mode() {
+    local dir slider
+    dir=$(make_folder control '[pos]\r\nx=1500\r\ny=3000\r\n')
+    start_program "$dir" /control
+    if ! slider=$(find_window '^Control$' 15); then fail "no slider window"; stop_program; return; fi
+    sleep 0.5
+    geometry "$slider"
+    check "slider at pos 100,200 (1500,3000 twips) and 30x134 (got $WX,$WY ${WW}x$WH)" \
+        test "$WX,$WY,$WW,$WH" = "100,200,30,134"
+    check "no tray icon in control mode" bash -c "! xdotool search --onlyvisible --name '^Wine System Tray$' >/dev/null"
+    check "no display in control mode" display_hidden
+    import -window root "$shots/control-before.png"
+    # Knob from the top (full level) 48 px down.
+    xdotool mousemove 115 218 sleep 0.1 mousedown 1 sleep 0.1 mousemove 115 240 sleep 0.1 \
+        mousemove 115 266 sleep 0.1 mouseup 1
+    sleep 0.4
+    import -window root "$shots/control-after.png"
+    check "knob left its top place" test "$(pixel "$shots/control-after.png" 115 218)" != \
+        "$(pixel "$shots/control-before.png" 115 218)"
+    check "knob drawn at its new place" test "$(pixel "$shots/control-after.png" 115 266)" = \
+        "$(pixel "$shots/control-before.png" 115 218)"
+    # Drag the window by its track, then double-click: the program ends and saves the place.
+    xdotool mousemove 115 328 sleep 0.1 mousedown 1 sleep 0.1 mousemove 165 358 sleep 0.1 \
+        mousemove 215 388 sleep 0.2 mouseup 1
+    sleep 0.5
+    geometry "$slider"
+    check "window dragged to 200,260 (got $WX,$WY)" test "$WX,$WY" = "200,260"
+    xdotool mousemove $((WX + 15)) $((WY + 128)) sleep 0.1 click --repeat 2 --delay 80 1
+    if wait_program 10; then
+        check "double-click ends with 0 (got $EXIT_CODE)" test "$EXIT_CODE" = 0
+    else
+        fail "double-click did not end the program"
+        stop_program
+    fi
+    check "x saved in twips ($(tr -d '\r' <"$dir/core.ini" | tr '\n' ' '))" \
+        bash -c "tr -d '\r' <'$dir/core.ini' | grep -qx 'x=$((WX * 15))'"
+    check "y saved in twips" bash -c "tr -d '\r' <'$dir/core.ini' | grep -qx 'y=$((WY * 15))'"
+}
+
+# A fatal start: error box captioned "Vexlo", then a non-zero end.
+expect_error_box() {
+    local label=$1 box
+    if ! box=$(find_window '^Vexlo$' 15); then fail "$label: no error box"; stop_program; return; fi
+    geometry "$box"
+    import -window root "$shots/$label.png"
+    check "$label: the box is a dialog, not the display (got ${WW}x$WH)" test "$WW" != 212
+    xdotool key --window "$box" Return 2>/dev/null
+    if wait_program 10; then
+        check "$label: non-zero exit (got $EXIT_CODE)" test "$EXIT_CODE" != 0
+    else
+        fail "$label: program did not end after the box"
+        stop_program
+    fi
+}
+
+scenario_bad_setting() {
+    local dir
+    dir=$(make_folder bad '[general]\r\nontop=abc\r\n')
+    start_program "$dir"
+    expect_error_box bad-setting
+    check "no tray icon left" bash -c "! xdotool search --onlyvisible --name '^Wine System Tray$' >/dev/null"
+}
+
+scenario_missing_skin_file() {
+    local dir
+    dir=$(make_folder missing)
+    rm "$dir/chunks.bmp"
+    start_program "$dir"
+    expect_error_box missing-skin
+}
+
+# ---- run ----
+trap 'stop_program; env_stop' EXIT
+env_start || exit 1
+shots="$ENV_ROOT/shots"
+mkdir -p "$shots"
+passed=0
+failed=0
+for scenario in \
+    scenario_start_without_settings \
+    scenario_hotkeys_show_the_display_and_click \
+    scenario_tray_left_press_starts_the_mixer \
+    scenario_tray_left_press_opens_the_slider \
+    scenario_control_mode \
+    scenario_bad_setting \
+    scenario_missing_skin_file; do
+    FAILURES=()
+    started=$(date +%s%N)
+    $scenario
+    if [ -n "$PROGRAM_PID" ] || [ ${#FAILURES[@]} -ne 0 ]; then
+        # A scenario that failed may leave windows, boxes or a dead tray icon behind: start
+        # the next one on a fresh Wine desktop.
+        stop_program
+        reset_wine
+    fi
+    sleep 0.3
+    ms=$(( ($(date +%s%N) - started) / 1000000 ))
+    name=${scenario#scenario_}
+    if [ ${#FAILURES[@]} -eq 0 ]; then
+        passed=$((passed + 1))
+        echo "PASS $name (${ms} ms)"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name (${ms} ms)"
+        printf '     - %s\n' "${FAILURES[@]}"
+    fi
+done
+echo "screenshots: $shots"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
