@@ -245,6 +245,8 @@ scenario_start_without_settings() {
 scenario_hotkeys_show_the_display_and_click() {
     local dir rec parec_pid
     dir=$(make_folder hotkeys)
+    # The shipped sample settings: every key commented out, so the defaults hold.
+    cp "$here/../../../packaging/win32/core.ini" "$dir/core.ini"
     rec="$ENV_ROOT/hotkeys.raw"
     parec --latency-msec=20 -d vexlo_null.monitor --raw --format=s16le --rate=44100 \
         --channels=1 >"$rec" 2>/dev/null &

@@ -39,6 +39,7 @@ TEST_F(WindowsTest, WindowsAreHiddenBorderlessToolWindowsAndOnlyTheSliderTakesDo
         EXPECT_TRUE(style & WS_POPUP);
         EXPECT_FALSE(style & (WS_CAPTION | WS_THICKFRAME | WS_BORDER));
         EXPECT_TRUE(GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+        EXPECT_TRUE(GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
         const bool doubleClicks = GetClassLongA(hwnd, GCL_STYLE) & CS_DBLCLKS;
         EXPECT_EQ(doubleClicks, role == WindowRole::Control);
     }
@@ -137,6 +138,30 @@ TEST_F(WindowsTest, KnobKeepsTheMouseWhileAButtonIsHeld) {
     EXPECT_EQ(GetCapture(), nullptr) << "no capture for presses outside the knob";
     SendMessageA(hwnd, WM_MOUSEMOVE, MK_MBUTTON | MK_SHIFT, MAKELPARAM(2, 2));
     EXPECT_EQ(sink.mice[5].buttons, 4) << "the core's middle-button bit, no shift";
+}
+
+TEST_F(WindowsTest, CaptionDragFollowsThePointerAndLeavesTheNextPressToTheCore) {
+    auto window = system.createWindow(WindowRole::Control, "Control");
+    window->setBounds(100, 100, 30, 134);
+    window->show();
+    const HWND hwnd = Hwnd(*window);
+    SetCursorPos(110, 110);
+    // What the core does on a press outside the knob.
+    system.releaseCapture();
+    EXPECT_EQ(system.sendMessage(window->handle(), WM_SYSCOMMAND, 0xF012, 0), 0);
+    EXPECT_EQ(GetCapture(), hwnd);
+    SetCursorPos(150, 160);
+    SendMessageA(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10, 10));
+    EXPECT_EQ(window->x(), 140);
+    EXPECT_EQ(window->y(), 150);
+    SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_TRUE(sink.mice.empty()) << "the move's own events are not the core's";
+    SendMessageA(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(10, 12));
+    SendMessageA(hwnd, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(10, 12));
+    ASSERT_EQ(sink.mice.size(), 2u);
+    EXPECT_EQ(sink.mice[1].message, static_cast<std::uint32_t>(WM_LBUTTONDBLCLK));
+    EXPECT_EQ(window->x(), 140) << "no longer moving";
 }
 
 TEST_F(WindowsTest, TrayNotificationsArriveAsMovesOfThePictureElement) {
