@@ -541,7 +541,9 @@ def make_icon(level, size):
 
 
 def make_controlbg():
-    img, outline = slate_panel(CTRL_W, CTRL_H, 8)
+    # The slider window has no colour key: its picture is opaque to the last pixel, so the
+    # panel is square-cornered.
+    img, outline = slate_panel(CTRL_W, CTRL_H, 0)
     cx = KNOB_X + KNOB / 2                      # 15.5: the knob's centre line
     y0, y1 = KNOB_TOP_FULL, KNOB_TOP_ZERO + KNOB
     groove = sd_round_rect(cx - 2.5, y0, cx + 2.5, y1, 2.5)
@@ -624,8 +626,8 @@ def build():
     for level in range(4):
         files["icon%d.ico" % level] = ico([(16, make_icon(level, 16)), (32, make_icon(level, 32))])
 
-    ctrl, ctrl_outline = make_controlbg()
-    files["controlbg.bmp"] = bmp24(keyed(ctrl, inside(ctrl_outline)))
+    ctrl, _ = make_controlbg()
+    files["controlbg.bmp"] = bmp24(keyed(ctrl, lambda i, j: True))
     files["controlknob.gif"] = gif(make_knob(), (0, 0, 0))
     files["sound.wav"] = wav16(make_click(), 44100)
     return files
