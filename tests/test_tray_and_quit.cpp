@@ -163,3 +163,48 @@ TEST(ShellRestart, TheIconComesBackWithTheCurrentPicture) {
 
 }  // namespace
 }  // namespace vexlo::testing
+
+namespace vexlo::testing {
+namespace {
+
+TEST(ModalBoxes, EventsWaitWhileAFatalBoxIsOpen) {
+    Harness h;
+    h.fp.setIni("[general]\nsoundon=abc\n");
+    h.start();
+    // The box's own loop keeps the timers and hotkeys coming; none may reach the program.
+    h.fp.messageBox.whileShown = [&] {
+        h.levelFromElsewhere(50000);
+        h.fp.advance(2000);
+        h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS);
+        EXPECT_EQ(h.fp.hotkeys.sendToWindow(h.main().handle, 0x0010, 1, 2), 77);  // handed on
+    };
+    h.levelFromElsewhere(30000);
+    h.fp.advance(5);
+    EXPECT_TRUE(h.fp.program.exited);
+    EXPECT_EQ(h.fp.messageBox.shown.size(), 1u);  // one box, not one per tick
+    EXPECT_EQ(h.fp.mixer.master(), 50000u);       // the hotkey did nothing
+    EXPECT_EQ(h.fp.hotkeys.passedOn.size(), 1u);
+}
+
+TEST(ModalBoxes, TheProgramGoesOnAfterAnOpenMixerBox) {
+    Harness h;
+    h.fp.mixer.setMaster(10000);
+    h.start();
+    h.fp.messageBox.whileShown = [&] {
+        h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS);
+        h.fp.advance(100);
+    };
+    h.fp.trayNotify(WM_RBUTTONDOWN);
+    h.fp.chooseMenuItem("Open Mixer");
+    ASSERT_EQ(h.fp.messageBox.shown.size(), 1u);
+    EXPECT_EQ(h.fp.mixer.master(), 10000u);
+    EXPECT_TRUE(h.displayHidden());
+    // Closed: everything works again.
+    EXPECT_TRUE(h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS));
+    h.fp.advance(5);
+    EXPECT_EQ(h.fp.mixer.master(), 13855u);
+    EXPECT_TRUE(h.displayShown());
+}
+
+}  // namespace
+}  // namespace vexlo::testing

@@ -37,7 +37,7 @@ NativeHandle frmControl::knobHandle() const {
 clsVolume& frmControl::Vol() {
     if (!vol_) {
         Platform& p = app_.platform();
-        vol_ = std::make_unique<clsVolume>(p.mixer, p.waveIn, p.messageBox);
+        vol_ = std::make_unique<clsVolume>(p.mixer, p.waveIn, app_.Boxes());
     }
     return *vol_;
 }

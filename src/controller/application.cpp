@@ -10,7 +10,8 @@ namespace vexlo {
 
 Application::Application(Platform& platform)
     : platform_(platform),
-      readWrite_(platform.profile, platform.program, platform.messageBox),
+      boxes_(platform.messageBox),
+      readWrite_(platform.profile, platform.program, boxes_),
       trans_(platform.windows),
       onTop_(platform.windows),
       skin_(platform.images, platform.program),
@@ -20,15 +21,24 @@ Application::Application(Platform& platform)
 
 Application::~Application() = default;
 
+int Application::ModalBoxes::show(const std::string& text, const std::string& caption,
+                                  std::uint32_t style) {
+    ++open_;
+    const int answer = boxes_.show(text, caption, style);
+    --open_;
+    return answer;
+}
+
 template <typename F>
 void Application::Guarded(F&& handler) {
-    if (ended_) return;
+    if (Blocked()) return;
     try {
         handler();
     } catch (const ProgramEnd& end) {
         End(end.exitCode);
     } catch (const std::exception& error) {
-        platform_.messageBox.show(error.what(), kAppTitle, MB_OK | MB_ICONHAND);
+        ended_ = true;  // nothing more runs, also while the box is open
+        boxes_.show(error.what(), kAppTitle, MB_OK | MB_ICONHAND);
         End(1);
     }
 }
@@ -130,6 +140,9 @@ void Application::onMouse(const MouseEvent& event) {
 
 std::intptr_t Application::onWindowMessage(NativeHandle window, std::uint32_t message,
                                            std::uintptr_t wParam, std::intptr_t lParam) {
+    // Every other message goes on to the window's own procedure, whatever state the program
+    // is in; that touches none of the program's state.
+    if (message != WM_HOTKEY) return hotKey_.HotKeyProc(window, message, wParam, lParam);
     std::intptr_t result = 0;
     Guarded([&] { result = hotKey_.HotKeyProc(window, message, wParam, lParam); });
     return result;

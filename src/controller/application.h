@@ -60,6 +60,9 @@ class Application final : public EventSink {
     bool ControlOnlyMode() const;
 
     Platform& platform() { return platform_; }
+    // Message boxes for the core's modules: while one is open, platform events are held off
+    // the core (a modal box runs its own message loop, which would re-enter it).
+    MessageBoxes& Boxes() { return boxes_; }
     ReadWrite& Settings() { return readWrite_; }
     Trans& Transparency() { return trans_; }
     AlwaysOnTop& OnTop() { return onTop_; }
@@ -71,8 +74,21 @@ class Application final : public EventSink {
     template <typename F>
     void Guarded(F&& handler);
     void End(int code);
+    bool Blocked() const { return ended_ || boxes_.open() > 0; }
+
+    class ModalBoxes final : public MessageBoxes {
+      public:
+        explicit ModalBoxes(MessageBoxes& boxes) : boxes_(boxes) {}
+        int show(const std::string& text, const std::string& caption, std::uint32_t style) override;
+        int open() const { return open_; }
+
+      private:
+        MessageBoxes& boxes_;
+        int open_ = 0;
+    };
 
     Platform& platform_;
+    ModalBoxes boxes_;
     ReadWrite readWrite_;
     Trans trans_;
     AlwaysOnTop onTop_;

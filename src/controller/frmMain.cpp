@@ -34,7 +34,7 @@ frmMain::~frmMain() = default;
 clsVolume& frmMain::Vol() {
     if (!vol_) {
         Platform& p = app_.platform();
-        vol_ = std::make_unique<clsVolume>(p.mixer, p.waveIn, p.messageBox);
+        vol_ = std::make_unique<clsVolume>(p.mixer, p.waveIn, app_.Boxes());
     }
     return *vol_;
 }

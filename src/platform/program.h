@@ -19,7 +19,8 @@ class ProgramInfo {
 class Process {
   public:
     virtual ~Process() = default;
-    // Ends the process with the exit code. Real platforms do not return from it.
+    // Ends the process with the exit code. It may return (to let an event loop unwind); the
+    // core handles no event after it.
     virtual void exit(int code) = 0;
 };
 

@@ -33,7 +33,7 @@ void frmHelper::OpMix_Click() {
     if (fallback.started) return;
     // Neither program starts: say so and keep running; a resident utility should not end
     // because a helper program is missing.
-    app_.platform().messageBox.show("The mixer program cannot be started.\n\n\"" + command +
+    app_.Boxes().show("The mixer program cannot be started.\n\n\"" + command +
                                         "\": " + first.error + "\n\"" + kSystemMixer +
                                         "\": " + fallback.error,
                                     kAppTitle, MB_OK | MB_ICONHAND);

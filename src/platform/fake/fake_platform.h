@@ -409,8 +409,14 @@ class FakeMessageBoxes : public MessageBoxes {
   public:
     int show(const std::string& text, const std::string& caption, std::uint32_t style) override {
         shown.push_back({text, caption, style});
+        // What happens while the box is open: a modal loop keeps dispatching events.
+        if (whileShown) {
+            auto during = std::move(whileShown);
+            during();
+        }
         return IDOK;
     }
+    std::function<void()> whileShown;
     struct Box {
         std::string text;
         std::string caption;
