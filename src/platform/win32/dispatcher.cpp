@@ -56,6 +56,13 @@ void Dispatcher::mouse(const MouseEvent& event) {
     if (open()) sink_->onMouse(event);
 }
 
+void Dispatcher::leaveModal() {
+    if (--modalDepth_ == 0 && taskbarPending_) {
+        taskbarPending_ = false;
+        PostMessageA(window_.hwnd(), taskbarCreated_, 0, 0);
+    }
+}
+
 void Dispatcher::postMenuCommand(int itemId) {
     PostMessageA(window_.hwnd(), kMenuCommandMessage, static_cast<WPARAM>(itemId), 0);
 }
@@ -67,7 +74,11 @@ bool Dispatcher::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/, LRESULT&
         return true;
     }
     if (taskbarCreated_ != 0 && message == taskbarCreated_) {
-        if (open()) sink_->onTaskbarCreated();
+        if (open()) {
+            sink_->onTaskbarCreated();
+        } else {
+            taskbarPending_ = true;
+        }
         result = 0;
         return true;
     }

@@ -53,7 +53,7 @@ class Dispatcher {
     class ModalScope {
       public:
         explicit ModalScope(Dispatcher& d) : d_(d) { ++d_.modalDepth_; }
-        ~ModalScope() { --d_.modalDepth_; }
+        ~ModalScope() { d_.leaveModal(); }
         ModalScope(const ModalScope&) = delete;
         ModalScope& operator=(const ModalScope&) = delete;
 
@@ -66,9 +66,12 @@ class Dispatcher {
 
   private:
     bool handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void leaveModal();
 
     EventSink* sink_ = nullptr;
     int modalDepth_ = 0;
+    // A taskbar that came back during a modal box still needs its icon once the box is gone.
+    bool taskbarPending_ = false;
     UINT taskbarCreated_ = 0;
     HiddenWindow window_;
 };

@@ -121,6 +121,16 @@ TEST(Dispatcher, TaskbarCreatedBroadcastReachesTheCore) {
     PostMessageA(HWND_BROADCAST, dispatcher.taskbarCreatedMessage(), 0, 0);
     Pump(2000, [&] { return sink.taskbarCreated > 0; });
     EXPECT_EQ(sink.taskbarCreated, 1);
+
+    // One that comes while a modal box is up is delivered once the box is gone.
+    {
+        Dispatcher::ModalScope modal(dispatcher);
+        SendMessageA(dispatcher.helperWindow(), dispatcher.taskbarCreatedMessage(), 0, 0);
+        Pump(50);
+        EXPECT_EQ(sink.taskbarCreated, 1);
+    }
+    Pump(2000, [&] { return sink.taskbarCreated > 1; });
+    EXPECT_EQ(sink.taskbarCreated, 2);
 }
 
 TEST(Dispatcher, EventsWaitNeitherForNorDuringAModalBox) {
