@@ -119,6 +119,20 @@ skin_pixel() { pixel "$skin/$1" "$2" "$3"; }
 
 tray_window() { find_window '^Wine System Tray$' "${1:-10}"; }
 
+# The first tray icon's cell, cut out of a new screenshot into $1.
+tray_icon_shot() {
+    local tray
+    tray=$(tray_window 5) || return 1
+    geometry "$tray"
+    import -window root "$1.full.png"
+    /usr/bin/convert "$1.full.png" -crop "20x20+$WX+$WY" +repage "$1"
+}
+
+# How many pixels two pictures of the same size differ in.
+pixels_differing() {
+    /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ print int($1) }'
+}
+
 # Presses a mouse button over the first tray icon.
 press_tray() {
     local tray
@@ -265,6 +279,10 @@ scenario_hotkeys_show_the_display_and_click() {
     for w in "${OVERLAYS[@]}"; do
         check "overlays opaque while held (got $(alpha_of "$w"))" test "$(alpha_of "$w")" = 255
     done
+    for w in "$MAIN_WIN" "${OVERLAYS[@]}"; do
+        check "display windows topmost without core.ini keys" \
+            bash -c "xprop -id $w _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE"
+    done
     xdotool key super+minus
     sleep 0.3
     expect_display 14 minus2
@@ -313,6 +331,7 @@ scenario_tray_left_press_opens_the_slider() {
     start_program "$dir"
     tray_window 15 >/dev/null || { fail "no tray icon"; return; }
     sleep 0.5
+    tray_icon_shot "$shots/tray-full-level.png"
     press_tray 1 || fail "cannot press the tray icon"
     local slider
     if ! slider=$(find_window '^Control$' 5); then fail "no slider window"; stop_program; return; fi
@@ -330,6 +349,11 @@ scenario_tray_left_press_opens_the_slider() {
     sleep 0.7
     check "slider closed by a double-click" bash -c "! xdotool search --onlyvisible --name '^Control$' >/dev/null"
     check "position saved" grep -q '^x=0' "$dir/core.ini"
+    # Half the level (8 chunks) shows icon2.ico instead of icon3.ico.
+    tray_icon_shot "$shots/tray-half-level.png"
+    local changed
+    changed=$(pixels_differing "$shots/tray-full-level.png" "$shots/tray-half-level.png")
+    check "tray icon follows the level ($changed pixels changed)" test "${changed:-0}" -gt 10
     check "program still runs" kill -0 "$PROGRAM_PID"
     quit_from_tray slider
 }
