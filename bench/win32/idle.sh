@@ -15,6 +15,7 @@ pid=""
 cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     env_stop
+    env_cleanup
 }
 trap cleanup EXIT
 env_start || exit 1

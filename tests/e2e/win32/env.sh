@@ -12,7 +12,10 @@ ENV_PIDS=()
 env_log() { echo "[env] $*" >&2; }
 
 env_start() {
-    ENV_ROOT=${ENV_ROOT:-$(mktemp -d /tmp/vexlo-e2e.XXXXXX)}
+    if [ -z "${ENV_ROOT:-}" ]; then
+        ENV_ROOT=$(mktemp -d /tmp/vexlo-win32-e2e.XXXXXX)
+        ENV_OWN_ROOT=1
+    fi
     mkdir -p "$ENV_ROOT"
     export HOME="$ENV_ROOT/home"
     export XDG_RUNTIME_DIR="$ENV_ROOT/xdg"
@@ -91,4 +94,12 @@ env_stop() {
         wait "$p" 2>/dev/null
     done
     ENV_PIDS=()
+}
+
+# Removes the bulky parts of a run folder this file made (the prefix is ~600 MB); keeps logs
+# and screenshots.
+env_cleanup() {
+    if [ -n "${ENV_OWN_ROOT:-}" ] && [ -d "${ENV_ROOT:-}" ]; then
+        rm -rf "$ENV_ROOT/prefix" "$ENV_ROOT/home" "$ENV_ROOT/xdg" "$ENV_ROOT/s"
+    fi
 }

@@ -437,7 +437,7 @@ scenario_missing_skin_file() {
 }
 
 # ---- run ----
-trap 'stop_program; env_stop' EXIT
+trap 'stop_program; env_stop; env_cleanup' EXIT
 env_start || exit 1
 shots="$ENV_ROOT/shots"
 mkdir -p "$shots"
