@@ -34,7 +34,6 @@ class BitmapPicture : public Win32Picture {
     NativeHandle handle() const override { return reinterpret_cast<NativeHandle>(bitmap_); }
     int width() const override { return width_; }
     int height() const override { return height_; }
-    Format format() const override { return Format::Bitmap; }
     void draw(HDC dc, int x, int y) const override {
         HDC source = CreateCompatibleDC(dc);
         HGDIOBJ old = SelectObject(source, bitmap_);
@@ -57,7 +56,6 @@ class IconPicture : public Win32Picture {
     NativeHandle handle() const override { return reinterpret_cast<NativeHandle>(icon_); }
     int width() const override { return width_; }
     int height() const override { return height_; }
-    Format format() const override { return Format::Icon; }
     void draw(HDC dc, int x, int y) const override {
         DrawIconEx(dc, x, y, icon_, width_, height_, 0, nullptr, DI_NORMAL);
     }
@@ -80,7 +78,6 @@ class GifPicture : public Win32Picture {
     }
     int width() const override { return width_; }
     int height() const override { return height_; }
-    Format format() const override { return Format::Gif; }
     void draw(HDC dc, int x, int y) const override {
         OLE_XSIZE_HIMETRIC w = 0;
         OLE_YSIZE_HIMETRIC h = 0;

@@ -12,8 +12,6 @@ namespace vexlo::win32 {
 
 class Win32Picture : public Picture {
   public:
-    enum class Format { Bitmap, Icon, Gif };
-    virtual Format format() const = 0;
     // Draws the picture unscaled with its top-left corner at x, y. The caller clips.
     virtual void draw(HDC dc, int x, int y) const = 0;
 };

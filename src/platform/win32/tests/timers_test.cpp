@@ -50,22 +50,22 @@ TEST_F(TimersTest, EnabledTimersTickAndDisabledOnesDoNot) {
 
 TEST_F(TimersTest, EnablingAnEnabledTimerKeepsItsPeriod) {
     const DWORD start = GetTickCount();
-    auto timer = timers.createTimer(600, true);
-    Pump(300);
+    auto timer = timers.createTimer(1000, true);
+    Pump(500);
     timer->setEnabled(true);
-    const long at = FirstTick(timer->id(), start, 1500);
-    EXPECT_GE(at, 500);
-    EXPECT_LT(at, 850) << "a restarted period would tick at about 900 ms";
+    const long at = FirstTick(timer->id(), start, 2500);
+    EXPECT_GE(at, 900);
+    EXPECT_LT(at, 1350) << "a restarted period would tick at about 1500 ms";
 }
 
 TEST_F(TimersTest, EnablingADisabledTimerStartsAFreshPeriod) {
     const DWORD start = GetTickCount();
-    auto timer = timers.createTimer(600, true);
-    Pump(300);
+    auto timer = timers.createTimer(1000, true);
+    Pump(500);
     timer->setEnabled(false);
     timer->setEnabled(true);
-    const long at = FirstTick(timer->id(), start, 1500);
-    EXPECT_GE(at, 850) << "the old period would tick at about 600 ms";
+    const long at = FirstTick(timer->id(), start, 2500);
+    EXPECT_GE(at, 1350) << "the old period would tick at about 1000 ms";
 }
 
 TEST_F(TimersTest, StoppedOrDestroyedTimersDeliverNoQueuedTick) {
