@@ -1,6 +1,7 @@
 #include "platform/linux/alsa_mixer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
 #include <vector>
@@ -58,12 +59,50 @@ void SilenceAlsa() {
     (void)done;
 }
 
-AlsaMixer::AlsaMixer(std::string device) : device_(std::move(device)) {
+AlsaMixer::AlsaMixer(std::string device, Clock clock)
+    : device_(std::move(device)), clock_(std::move(clock)) {
     SilenceAlsa();
+    if (!clock_) {
+        clock_ = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
 }
 
 AlsaMixer::~AlsaMixer() {
-    for (auto& [handle, open] : opens_) snd_mixer_close(open.mixer);
+    for (auto& [handle, open] : opens_) {
+        if (open.mixer != nullptr) snd_mixer_close(open.mixer);
+    }
+}
+
+snd_mixer_t* AlsaMixer::openDevice() const {
+    snd_mixer_t* mixer = nullptr;
+    if (snd_mixer_open(&mixer, 0) < 0) return nullptr;
+    if (snd_mixer_attach(mixer, device_.c_str()) < 0 ||
+        snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 || snd_mixer_load(mixer) < 0) {
+        snd_mixer_close(mixer);
+        return nullptr;
+    }
+    return mixer;
+}
+
+bool AlsaMixer::usable(Open& open) {
+    if (open.mixer != nullptr) {
+        // Takes in changes other programs made since the last transfer. An error here means
+        // the connection is gone (the sound server ended): the element values are no longer
+        // the device's.
+        if (snd_mixer_handle_events(open.mixer) >= 0) return true;
+        snd_mixer_close(open.mixer);
+        open.mixer = nullptr;
+        open.nextAttempt = clock_();
+    }
+    const std::int64_t now = clock_();
+    if (now < open.nextAttempt) return false;
+    open.nextAttempt = now + kReopenIntervalMs;
+    open.mixer = openDevice();
+    return open.mixer != nullptr;
 }
 
 AlsaMixer::Open* AlsaMixer::find(MixerHandle handle) {
@@ -74,27 +113,23 @@ AlsaMixer::Open* AlsaMixer::find(MixerHandle handle) {
 MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
     handle = 0;
     if (deviceId != 0) return MMSYSERR_BADDEVICEID;
-    snd_mixer_t* mixer = nullptr;
-    if (snd_mixer_open(&mixer, 0) < 0) return MMSYSERR_NOMEM;
-    if (snd_mixer_attach(mixer, device_.c_str()) < 0 ||
-        snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 || snd_mixer_load(mixer) < 0) {
-        snd_mixer_close(mixer);
-        return MMSYSERR_BADDEVICEID;
-    }
+    snd_mixer_t* mixer = openDevice();
+    if (mixer == nullptr) return MMSYSERR_BADDEVICEID;
     handle = nextHandle_++;
-    opens_[handle] = Open{mixer};
+    opens_[handle] = Open{mixer, 0, {}};
     return MMSYSERR_NOERROR;
 }
 
 MMResult AlsaMixer::close(MixerHandle handle) {
     const auto it = opens_.find(handle);
     if (it == opens_.end()) return MMSYSERR_INVALHANDLE;
-    snd_mixer_close(it->second.mixer);
+    if (it->second.mixer != nullptr) snd_mixer_close(it->second.mixer);
     opens_.erase(it);
     return MMSYSERR_NOERROR;
 }
 
 AlsaMixer::Element AlsaMixer::element(Open& open, std::uint32_t componentType) {
+    if (open.mixer == nullptr) return {};
     for (const char* name : ElementNames(componentType)) {
         snd_mixer_selem_id_t* id = nullptr;
         snd_mixer_selem_id_alloca(&id);
@@ -176,12 +211,19 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
         return MMSYSERR_INVALPARAM;
     }
     const std::uint32_t kind = details.dwControlID & ((1u << kKindBits) - 1);
-    const Element e = element(*open, details.dwControlID >> kKindBits);
-    if (e.elem == nullptr || (kind != kVolumeKind && kind != kMuteKind)) {
-        return MIXERR_INVALCONTROL;
+    if (kind != kVolumeKind && kind != kMuteKind) return MIXERR_INVALCONTROL;
+    auto* bytes = static_cast<unsigned char*>(details.paDetails);
+    auto fill = [&](std::uint32_t value) {
+        for (std::uint32_t i = 0; i < details.cChannels; ++i)
+            std::memcpy(bytes + i * details.cbDetails, &value, 4);
+    };
+    if (!usable(*open)) {
+        const auto last = open->lastValues.find(details.dwControlID);
+        if (last != open->lastValues.end()) fill(last->second);
+        return MMSYSERR_NODRIVER;
     }
-    // Takes in changes other programs made since the last read.
-    snd_mixer_handle_events(open->mixer);
+    const Element e = element(*open, details.dwControlID >> kKindBits);
+    if (e.elem == nullptr) return MIXERR_INVALCONTROL;
 
     // With one channel requested the control is read as one value: the loudest channel, and
     // muted only when every channel is off.
@@ -208,9 +250,8 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
     }
     if (!any) return MMSYSERR_ERROR;
     const auto out = static_cast<std::uint32_t>(value);
-    auto* bytes = static_cast<unsigned char*>(details.paDetails);
-    for (std::uint32_t i = 0; i < details.cChannels; ++i)
-        std::memcpy(bytes + i * details.cbDetails, &out, 4);
+    open->lastValues[details.dwControlID] = out;
+    fill(out);
     return MMSYSERR_NOERROR;
 }
 
@@ -221,16 +262,16 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
         return MMSYSERR_INVALPARAM;
     }
     const std::uint32_t kind = details.dwControlID & ((1u << kKindBits) - 1);
-    const Element e = element(*open, details.dwControlID >> kKindBits);
-    if (e.elem == nullptr || (kind != kVolumeKind && kind != kMuteKind)) {
-        return MIXERR_INVALCONTROL;
-    }
+    if (kind != kVolumeKind && kind != kMuteKind) return MIXERR_INVALCONTROL;
     // The simple mixer skips a write that equals the value it knows; that must be the value
     // the device has now, not one another program has changed since.
-    snd_mixer_handle_events(open->mixer);
+    if (!usable(*open)) return MMSYSERR_NODRIVER;
+    const Element e = element(*open, details.dwControlID >> kKindBits);
+    if (e.elem == nullptr) return MIXERR_INVALCONTROL;
     std::int32_t raw = 0;
     std::memcpy(&raw, details.paDetails, 4);
     int rc = 0;
+    std::uint32_t written = 0;
     if (kind == kVolumeKind) {
         long min = 0, max = 0;
         if (e.capture) {
@@ -241,14 +282,19 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
         // Read as the signed level the program computed: above the range is the top, below
         // it (a negative level) the bottom, never a wrap to the other end.
         const long level = std::clamp<long>(raw, min, max);
+        written = static_cast<std::uint32_t>(level);
         rc = e.capture ? snd_mixer_selem_set_capture_volume_all(e.elem, level)
                        : snd_mixer_selem_set_playback_volume_all(e.elem, level);
     } else {
         const int on = raw != 0 ? 0 : 1;
+        written = raw != 0 ? 1 : 0;
         rc = e.capture ? snd_mixer_selem_set_capture_switch_all(e.elem, on)
                        : snd_mixer_selem_set_playback_switch_all(e.elem, on);
     }
-    return rc < 0 ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+    if (rc < 0) return MMSYSERR_ERROR;
+    // What a read gives until the device says otherwise.
+    open->lastValues[details.dwControlID] = written;
+    return MMSYSERR_NOERROR;
 }
 
 }  // namespace vexlo::linux_platform

@@ -2,11 +2,20 @@
 // elements by name: the speakers destination to "Master", the sources to "Capture"/"Mic",
 // "Line", "CD", "Synth" and "PCM". Levels are the element's own units (0..65536 with the
 // PulseAudio plugin); a level written outside the element's range is limited to it.
+//
+// The sound server behind "default" may go away (restarted, crashed) while the program runs.
+// A handle then stays valid: the adapter notices the broken connection at the next transfer,
+// closes it and opens the device again, at most once per kReopenIntervalMs, until it is back.
+// Meanwhile a read fails with MMSYSERR_NODRIVER but leaves the last value the device reported
+// in the block, so a caller that takes the block whatever the result (the core's volume class
+// does) sees the level stand still instead of a sudden drop to 0; a write fails and changes
+// nothing.
 #pragma once
 
 #include <alsa/asoundlib.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -19,7 +28,11 @@ void SilenceAlsa();
 
 class AlsaMixer : public MixerDevice {
   public:
-    explicit AlsaMixer(std::string device = "default");
+    // Milliseconds of a monotonic clock; tests pass their own.
+    using Clock = std::function<std::int64_t()>;
+    static constexpr std::int64_t kReopenIntervalMs = 300;
+
+    explicit AlsaMixer(std::string device = "default", Clock clock = nullptr);
     ~AlsaMixer() override;
 
     MMResult open(std::uint32_t deviceId, MixerHandle& handle) override;
@@ -41,12 +54,19 @@ class AlsaMixer : public MixerDevice {
         bool capture = false;  // an element with capture controls only
     };
     struct Open {
-        snd_mixer_t* mixer = nullptr;
+        snd_mixer_t* mixer = nullptr;                       // null while the device is away
+        std::int64_t nextAttempt = 0;                       // when the next re-open may be tried
+        std::map<std::uint32_t, std::uint32_t> lastValues;  // by control id
     };
     Open* find(MixerHandle handle);
     Element element(Open& open, std::uint32_t componentType);
+    snd_mixer_t* openDevice() const;
+    // Takes in the device's pending changes; detects a lost connection and re-opens it when
+    // it is time. True when the device can be used now.
+    bool usable(Open& open);
 
     std::string device_;
+    Clock clock_;
     std::map<MixerHandle, Open> opens_;
     MixerHandle nextHandle_ = 1;
 };

@@ -7,6 +7,8 @@
 #include "controller/application.h"
 #include "controller/errors.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/termination.h"
+#include "tray/frmHelper.h"
 
 namespace {
 
@@ -41,6 +43,9 @@ int main(int argc, char** argv) {
     LinuxPlatform adapters(LinuxProgramInfo::ExecutableFolder(), commandLine);
     vexlo::Application app(adapters.platform());
     adapters.setSink(&app);
+    // A request to end (session end, kill, Ctrl+C) is the program's own quit.
+    vexlo::linux_platform::TerminationSignals termination(
+        adapters.port, [](vexlo::EventSink& sink) { sink.onMenuCommand(vexlo::kMenuQuit); });
 
     // One resident copy per display. The slider alone ("/control") may run beside it.
     InstanceGuard guard;

@@ -3,6 +3,7 @@
 
 #include <QIcon>
 #include <QImage>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,12 @@
 #include "platform/linux/handles.h"
 
 namespace vexlo::linux_platform {
+
+// The largest picture the loader decodes: a skin picture is at most screen-sized, and a file
+// whose header claims more is refused before any memory is taken for it.
+inline constexpr long long kMaxPictureSide = 16384;
+inline constexpr long long kMaxPicturePixels = 16LL << 20;
+inline constexpr int kMaxPictureBytes = 64 << 20;  // 32-bit pixels of the largest picture
 
 class QtPicture : public Picture {
   public:
@@ -38,6 +45,7 @@ class QtPicture : public Picture {
 class QtImageLoader : public ImageLoader {
   public:
     // Paths use the program's backslashes; they are turned into this system's separators.
+    // Empty, cut-off and over-large files are refused with a reason before decoding.
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
 };
 

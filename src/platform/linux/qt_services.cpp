@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/event_sink.h"
@@ -208,6 +209,10 @@ int QtMessageBoxes::show(const std::string& text, const std::string& caption, st
     if ((style & kButtonMask) == kOkCancel) buttons = QMessageBox::Ok | QMessageBox::Cancel;
     if ((style & kButtonMask) == kYesNo) buttons = QMessageBox::Yes | QMessageBox::No;
 
+    // Also on the standard error stream, which the desktop session keeps in its journal: a box
+    // that ends the program is gone with it, and the reason should not be.
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
     QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons);
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     EventPort::ModalScope modal(port_);

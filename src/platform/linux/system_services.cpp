@@ -24,10 +24,22 @@ CanberraSound::~CanberraSound() {
 }
 
 bool CanberraSound::play(const std::string& path, std::uint32_t) {
+    int rc = playOnce(path);
+    // A context whose connection to the sound server broke (the server was restarted) stays
+    // broken: start over with a new one.
+    if (rc == CA_ERROR_STATE || rc == CA_ERROR_DISCONNECTED || rc == CA_ERROR_NOTAVAILABLE) {
+        ca_context_destroy(context_);
+        context_ = nullptr;
+        rc = playOnce(path);
+    }
+    return rc == CA_SUCCESS;
+}
+
+int CanberraSound::playOnce(const std::string& path) {
     if (context_ == nullptr) {
         if (ca_context_create(&context_) != CA_SUCCESS) {
             context_ = nullptr;
-            return false;
+            return CA_ERROR_OOM;
         }
         ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Vexlo", CA_PROP_APPLICATION_ID,
                                 "vexlo", nullptr);
@@ -35,13 +47,13 @@ bool CanberraSound::play(const std::string& path, std::uint32_t) {
     // Every play returns at once; the one before is cut off.
     ca_context_cancel(context_, kSoundId);
     ca_proplist* props = nullptr;
-    if (ca_proplist_create(&props) != CA_SUCCESS) return false;
+    if (ca_proplist_create(&props) != CA_SUCCESS) return CA_ERROR_OOM;
     ca_proplist_sets(props, CA_PROP_MEDIA_FILENAME, NativePath(path).c_str());
     ca_proplist_sets(props, CA_PROP_MEDIA_ROLE, "event");
     ca_proplist_sets(props, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
     const int rc = ca_context_play_full(context_, kSoundId, props, nullptr, nullptr);
     ca_proplist_destroy(props);
-    return rc == CA_SUCCESS;
+    return rc;
 }
 
 // ---- Launcher ----------------------------------------------------------------------------

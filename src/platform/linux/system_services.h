@@ -19,9 +19,11 @@ class CanberraSound : public Sound {
   public:
     ~CanberraSound() override;
     // Plays the file through the sound server; a new sound cancels the one still playing.
+    // After the server was restarted the next play connects anew.
     bool play(const std::string& path, std::uint32_t flags) override;
 
   private:
+    int playOnce(const std::string& path);  // a libcanberra result code
     ca_context* context_ = nullptr;
 };
 

@@ -39,11 +39,14 @@ cleanup() {
         kill -9 "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
-    if [ -n "${pulse_pid:-}" ]; then
-        kill "$pulse_pid" 2>/dev/null
-        for _ in $(seq 50); do kill -0 "$pulse_pid" 2>/dev/null || break; sleep 0.05; done
-        kill -9 "$pulse_pid" 2>/dev/null
-    fi
+    # The command may have restarted the server (fault tests): stop the one running now too.
+    local current
+    current=$(cat "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/pid" 2>/dev/null)
+    for pid in ${pulse_pid:-} $current; do
+        kill "$pid" 2>/dev/null
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+        kill -9 "$pid" 2>/dev/null
+    done
     rm -rf "$session_dir"
 }
 trap cleanup EXIT

@@ -11,6 +11,7 @@
 #include "platform/linux/alsa_mixer.h"
 #include "platform/linux/alsa_wave_in.h"
 #include "platform/linux/qt_services.h"
+#include "platform/linux/system_services.h"
 #include "platform/types.h"
 #include "support.h"
 
@@ -94,7 +95,8 @@ class Mixer : public ::testing::Test {
         return mixer.setControlDetails(handle, details);
     }
 
-    AlsaMixer mixer;
+    std::int64_t now = 1000;  // the adapter's clock, moved only by the tests that need it
+    AlsaMixer mixer{"default", [this] { return now; }};
     MixerHandle handle = 0;
 };
 
@@ -247,6 +249,130 @@ TEST(MixerWithoutServer, OpenFailsAndTheVolumeClassReadsZero) {
     WaveInHandle wave = 0;
     WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
     EXPECT_EQ(waveIn.open(wave, 0, format), MMSYSERR_BADDEVICEID);
+}
+
+// ---- A sound server that goes away and comes back ---------------------------------------
+
+// The session's server, ended as a crash ends it and started again the way with-session.sh
+// starts it. The group runs in a session of its own.
+void StopServer() {
+    // A daemon nobody reaps stays a zombie, which the next server takes for a running one:
+    // once the process is gone or a zombie, its PID file goes too.
+    int status = 0;
+    Shell(
+        "f=\"$XDG_RUNTIME_DIR/pulse/pid\"; p=$(cat \"$f\"); kill -9 \"$p\" || exit 1; "
+        "for i in $(seq 100); do s=$(awk '{print $3}' /proc/$p/stat 2>/dev/null); "
+        "[ -z \"$s\" ] || [ \"$s\" = Z ] && { rm -f \"$f\"; exit 0; }; sleep 0.02; done; "
+        "exit 1",
+        &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(testing::WaitFor([] { return !testing::HaveSoundServer(); }));
+}
+
+void StartServer() {
+    Shell(
+        "pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit -n --use-pid-file=yes "
+        "--load='module-null-sink sink_name=" +
+        SinkName() +
+        "' --load=module-native-protocol-unix --load=module-always-sink >/dev/null 2>&1");
+    ASSERT_TRUE(
+        testing::WaitFor([] { return testing::HaveSoundServer(); }, std::chrono::seconds(10)));
+}
+
+class MixerReopen : public Mixer {
+  protected:
+    void SetUp() override {
+        REQUIRE_SOUND_SERVER();
+        SetSinkVolume(30000);
+        ASSERT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
+        master = Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+        mute = Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    }
+    void TearDown() override {
+        if (!testing::HaveSoundServer()) StartServer();
+        Mixer::TearDown();
+    }
+    // The loss shows at the first transfer after the client library has seen the connection
+    // close, which can be a moment after the server is gone.
+    MMResult ReadUntilLost(const ControlRecord& record, std::uint32_t& value) {
+        MMResult rc = MMSYSERR_NOERROR;
+        testing::WaitFor([&] {
+            value = Read(record, &rc);
+            return rc != MMSYSERR_NOERROR;
+        });
+        return rc;
+    }
+
+    ControlRecord master{};
+    ControlRecord mute{};
+};
+
+TEST_F(MixerReopen, KeepsTheLastLevelWhileTheServerIsAwayAndReopensAtMostEveryInterval) {
+    ASSERT_EQ(Read(master), 30000u);
+    ASSERT_EQ(Read(mute), 0u);
+    StopServer();
+
+    // Away: reads fail but leave the last level, not 0; writes fail.
+    std::uint32_t value = 0;
+    EXPECT_EQ(ReadUntilLost(master, value), MMSYSERR_NODRIVER);
+    EXPECT_EQ(value, 30000u);
+    MMResult rc = 0;
+    EXPECT_EQ(Read(mute, &rc), 0u);
+    EXPECT_EQ(rc, MMSYSERR_NODRIVER);
+    EXPECT_EQ(Write(master, 50000), MMSYSERR_NODRIVER);
+    EXPECT_EQ(Read(master), 30000u);
+
+    // Back, at another level: the device is opened again only once the interval since the
+    // failed attempt has passed, however often it is asked.
+    StartServer();
+    SetSinkVolume(20000);
+    now += AlsaMixer::kReopenIntervalMs - 1;
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Read(master, &rc), 30000u);
+        EXPECT_EQ(rc, MMSYSERR_NODRIVER);
+    }
+    now += 1;
+    EXPECT_EQ(Read(master, &rc), 20000u);
+    EXPECT_EQ(rc, MMSYSERR_NOERROR);
+    EXPECT_EQ(Write(master, 45000), MMSYSERR_NOERROR);
+    EXPECT_EQ(SinkVolume(), 45000);
+    // Outside changes are seen again.
+    SetSinkVolume(12345);
+    EXPECT_EQ(ReadSoon(master, 12345), 12345u);
+}
+
+TEST_F(MixerReopen, TheCoreVolumeClassSeesNoDropToZeroAndWritesAgainAfterTheRestart) {
+    MessageBoxesNever boxes;
+    AlsaWaveIn waveIn;
+    clsVolume vol(mixer, waveIn, boxes);
+    ASSERT_EQ(vol.VolumeLevel(), 30000);
+    StopServer();
+    std::uint32_t value = 0;
+    ReadUntilLost(master, value);
+    EXPECT_EQ(vol.VolumeLevel(), 30000);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NODRIVER);
+    EXPECT_EQ(vol.VolumeMax(), 65536);  // as found when the instance was made
+
+    StartServer();
+    now += AlsaMixer::kReopenIntervalMs;
+    vol.VolumeLevel(40000);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
+    EXPECT_EQ(SinkVolume(), 40000);
+    EXPECT_EQ(vol.VolumeLevel(), 40000);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(ServerRestart, TheClickSoundPlaysAgainOnceTheServerIsBack) {
+    REQUIRE_SOUND_SERVER();
+    const std::string wav = std::string(VEXLO_SKIN_DIR) + "/sound.wav";
+    CanberraSound sound;
+    ASSERT_TRUE(sound.play(wav, SND_ASYNC));
+    StopServer();
+    EXPECT_FALSE(sound.play(wav, SND_ASYNC));
+    StartServer();
+    // libcanberra's context stays broken after its connection died; the adapter starts over.
+    EXPECT_TRUE(sound.play(wav, SND_ASYNC));
+    EXPECT_TRUE(sound.play(wav, SND_ASYNC));
 }
 
 // ---- Capture -----------------------------------------------------------------------------

@@ -174,6 +174,79 @@ TEST(Images, MissingAndCorruptFilesGiveNullAndAReason) {
     EXPECT_EQ(QtPicture::Find(before), nullptr);
 }
 
+std::string LittleEndian(std::uint64_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+    return out;
+}
+
+// A bitmap header for width x height at 24 bits, followed by only a few bytes of pixels.
+std::string BitmapHeader(std::int32_t width, std::int32_t height) {
+    return "BM" + LittleEndian(0, 4) + LittleEndian(0, 4) + LittleEndian(54, 4) +
+           LittleEndian(40, 4) + LittleEndian(static_cast<std::uint32_t>(width), 4) +
+           LittleEndian(static_cast<std::uint32_t>(height), 4) + LittleEndian(1, 2) +
+           LittleEndian(24, 2) + std::string(24, '\0') + std::string(64, '\0');
+}
+
+TEST(Images, EmptyCutOffAndOverLargeFilesAreRefusedBeforeDecoding) {
+    QtImageLoader loader;
+    TempDir dir;
+    const std::string skin = VEXLO_SKIN_DIR;
+    std::string error;
+    auto refused = [&](const std::string& name, const std::string& content) {
+        dir.write(name, content);
+        error.clear();
+        return loader.load(dir.file(name), error) == nullptr;
+    };
+
+    EXPECT_TRUE(refused("empty.bmp", ""));
+    EXPECT_EQ(error, "the file is empty");
+
+    // The decoder would fill the missing rows of a cut-off bitmap with black.
+    const std::string back = ReadFile(skin + "/back.bmp");
+    EXPECT_TRUE(refused("half.bmp", back.substr(0, back.size() / 2)));
+    EXPECT_EQ(error, "the file is cut off: it has " + std::to_string(back.size() / 2) + " of the " +
+                         std::to_string(back.size()) + " bytes its header announces");
+    // One byte short is as cut off as half; a complete copy loads.
+    EXPECT_TRUE(refused("short.bmp", back.substr(0, back.size() - 1)));
+    EXPECT_FALSE(refused("whole.bmp", back)) << error;
+
+    // An icon cut inside its second image would load with the first one only.
+    const std::string icon = ReadFile(skin + "/icon0.ico");
+    EXPECT_TRUE(refused("half.ico", icon.substr(0, icon.size() / 2)));
+    EXPECT_NE(error.find("cut off"), std::string::npos) << error;
+
+    EXPECT_TRUE(refused("huge.bmp", BitmapHeader(60000, 60000)));
+    EXPECT_EQ(error.find("the picture claims 60000 x 60000 pixels"), 0u) << error;
+    EXPECT_TRUE(refused("tall.bmp", BitmapHeader(1, -20000)));  // top-down rows
+    EXPECT_EQ(error.find("the picture claims 1 x 20000 pixels"), 0u) << error;
+
+    // A GIF's logical screen, read by the decoder's own header parsing.
+    const std::string gif = std::string("GIF89a") + LittleEndian(60000, 2) +
+                            LittleEndian(60000, 2) +
+                            std::string("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9) + "," +
+                            LittleEndian(0, 4) + LittleEndian(60000, 2) + LittleEndian(60000, 2) +
+                            std::string("\x00\x02\x02\x44\x01\x00;", 8);
+    EXPECT_TRUE(refused("huge.gif", gif));
+    EXPECT_EQ(error.find("the picture claims 60000 x 60000 pixels"), 0u) << error;
+
+    // An icon whose one entry holds a bitmap that claims a huge size.
+    const std::string dib = std::string(BitmapHeader(60000, 120000)).substr(14);
+    const std::string ico = LittleEndian(0, 2) + LittleEndian(1, 2) + LittleEndian(1, 2) +
+                            std::string(4, '\0') + LittleEndian(1, 2) + LittleEndian(32, 2) +
+                            LittleEndian(dib.size(), 4) + LittleEndian(22, 4) + dib;
+    EXPECT_TRUE(refused("huge.ico", ico));
+    EXPECT_FALSE(error.empty());
+
+    ASSERT_EQ(::mkdir(dir.file("folder.bmp").c_str(), 0755), 0);
+    error.clear();
+    EXPECT_FALSE(loader.load(dir.file("folder.bmp"), error));
+    EXPECT_EQ(error, "it is a folder, not a file");
+
+    EXPECT_TRUE(refused("text.gif", "GIF? no, just text\n"));
+    EXPECT_EQ(error, "Unsupported image format");
+}
+
 // ---- Launcher ----------------------------------------------------------------------------
 
 TEST(Launcher, StartsACommandLineWithoutAShellAndReportsMissingPrograms) {

@@ -8,11 +8,13 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_services.h"
 #include "platform/linux/qt_windows.h"
+#include "platform/linux/termination.h"
 #include "platform/linux/x11_util.h"
 #include "platform/linux/xcb_hotkeys.h"
 #include "platform/types.h"
@@ -388,6 +390,31 @@ TEST(MessageBoxes, ShowCaptionTextAndIconAndHoldEventsBackWhileOpen) {
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_EQ(ticksBefore, 0u);  // 200 ms of a 5 ms timer, none delivered
     EXPECT_TRUE(WaitFor([&] { return !sink.timers.empty(); }));
+}
+
+// ---- Ending on request --------------------------------------------------------------------
+
+TEST(Termination, ASignalIsTheQuitCommandAndWaitsForAnOpenBoxWhichItCloses) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    TerminationSignals termination(port, [](EventSink& s) { s.onMenuCommand(42); });
+
+    // A box is open when the request comes: the box goes, then the quit follows.
+    QtMessageBoxes boxes(port);
+    QTimer::singleShot(100, [] { std::raise(SIGTERM); });
+    EXPECT_EQ(boxes.show("A question nobody answers.", "Vexlo", MB_OK), IDOK);
+    EXPECT_TRUE(sink.menuCommands.empty());
+    ASSERT_TRUE(WaitFor([&] { return !sink.menuCommands.empty(); }));
+    EXPECT_EQ(sink.menuCommands, std::vector<int>{42});
+    // Once is enough; the handler went back to the default for the next one.
+    testing::Pump(100ms);
+    EXPECT_EQ(sink.menuCommands.size(), 1u);
+    struct sigaction now {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    ::sigaction(SIGINT, nullptr, &now);
+    EXPECT_NE(now.sa_handler, SIG_DFL);
 }
 
 // ---- Tray --------------------------------------------------------------------------------
