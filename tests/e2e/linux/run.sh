@@ -26,13 +26,9 @@ art=$build/e2e-linux
 rm -rf "$art"
 mkdir -p "$art"
 work=$(mktemp -d /tmp/vexlo-e2e.XXXXXX)
-sink=$VEXLO_SINK
-screen_w=1024
-screen_h=768
 pids=()
 passed=0
 failed=0
-why=""
 
 cleanup_pids() {
     local pid
@@ -48,29 +44,7 @@ trap 'cleanup_pids; rm -rf "$work"' EXIT
 
 # ---- Helpers -------------------------------------------------------------------------------
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-fail() { why=$*; return 1; }
-
-# wait_until MILLISECONDS COMMAND...: true once the command succeeds.
-wait_until() {
-    local end=$(($(now_ms) + $1))
-    shift
-    until "$@"; do
-        [ "$(now_ms)" -gt "$end" ] && return 1
-        sleep 0.05
-    done
-}
-
-level() { pactl get-sink-volume "$sink" | sed -n 's/.*front-left: \([0-9]*\) .*/\1/p'; }
-level_is() { [ "$(level)" = "$1" ]; }
-
-# The program's rules for the level: one step is 65536/17, the result rounded half to even.
-step_up() { awk -v l="$1" 'BEGIN { printf "%.0f\n", 65536 / 17 + l }'; }
-step_down() { awk -v l="$1" 'BEGIN { s = 65536 / 17; if (s < l) printf "%.0f\n", l - s; else print l }'; }
-chunks_for() {  # the chunk count the display shows for a level
-    awk -v l="$1" 'BEGIN { s = 3855; for (i = 1; i <= 17; i++) if (l <= i * s) { print i - 1; exit }
-                           print 16 }'
-}
+. "$here/lib.sh"
 
 start_vexlo() {  # start_vexlo [ARGS...]: the new process id is in $vpid
     "$bin" "$@" >>"$sdir/vexlo.log" 2>&1 &
@@ -84,92 +58,9 @@ start_at() {  # start_at BINARY [ARGS...]
     vpid=$!
     pids+=("$vpid")
 }
-alive() { kill -0 "$1" 2>/dev/null; }
-ended() { ! alive "$1"; }
-exit_code() { wait "$1" 2>/dev/null; echo $?; }
-
-visible() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
-name_of() { xdotool getwindowname "$1" 2>/dev/null; }
-geometry() {  # x y width height
-    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
-        /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}'
-}
-width_of() { geometry "$1" | cut -d' ' -f3; }
-named() {  # named PID NAME: the visible windows of the process with exactly that name
-    local w
-    for w in $(visible "$1"); do [ "$(name_of "$w")" = "$2" ] && echo "$w"; done
-}
-tray_icon() {  # the process's icon in the tray: a small visible window
-    local w g
-    for w in $(visible "$1"); do
-        g=($(geometry "$w"))
-        [ "${g[2]}" -le 32 ] && [ "${g[3]}" -le 32 ] && { echo "$w"; return 0; }
-    done
-    return 1
-}
-has_tray_icon() { [ -n "$(tray_icon "$1")" ]; }
-has_named() { [ -n "$(named "$1" "$2")" ]; }
-dialog() {  # a visible dialog (message box) of the process
-    local w
-    for w in $(visible "$1"); do
-        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q DIALOG && { echo "$w"; return 0; }
-    done
-    return 1
-}
-has_dialog() { [ -n "$(dialog "$1")" ]; }
-osd_shown() { [ -n "$(named "$1" Vexlo)" ]; }
-osd_hidden() { [ -z "$(named "$1" Vexlo)" ] && [ -z "$(named "$1" Hidden)" ]; }
-opacity() { xprop -id "$1" _NET_WM_WINDOW_OPACITY | awk -F' = ' '/=/ {print int($2 / 16777216)}'; }
-shot() { import -window root "$art/$1.png"; }
-press_icon() {  # press_icon PID BUTTON
-    local g
-    g=($(geometry "$(tray_icon "$1")"))
-    xdotool mousemove $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) click "$2"
-}
-answer_dialog() {  # focuses the box and presses Return
-    local box
-    box=$(dialog "$1") || return 1
-    xdotool windowfocus --sync "$box" 2>/dev/null
-    xdotool key Return
-}
 config() {  # config TEXT: the scenario's core.ini
     mkdir -p "$XDG_CONFIG_HOME/vexlo"
     printf '%b' "$1" >"$XDG_CONFIG_HOME/vexlo/core.ini"
-}
-
-# Lit chunks of the level bar in a screenshot: the bar starts 34 pixels into the display
-# window, 168 down, 9 pixels per chunk; a lit chunk is coloured, an unlit one grey.
-lit_chunks() {  # lit_chunks SHOT X Y
-    /usr/bin/convert "$1" -crop "144x1+$(($2 + 34))+$(($3 + 174))" +repage -depth 8 txt:- |
-        sed -n 's/^\([0-9]*\),[0-9]*: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3 \4/p' |
-        awk '$1 % 9 == 4 { hi = $2; lo = $2
-                           if ($3 > hi) hi = $3; if ($4 > hi) hi = $4
-                           if ($3 < lo) lo = $3; if ($4 < lo) lo = $4
-                           if (hi - lo > 30) n++ } END { print n + 0 }'
-}
-
-# Checks the display for a level: centred, the bar and the second overlay at the widths of
-# the level's chunk count, the background translucent at 125 while held.
-check_display() {  # check_display PID LEVEL SHOTNAME
-    local pid=$1 n main g over widths lit
-    n=$(chunks_for "$2")
-    wait_until 2000 osd_shown "$pid" || { fail "no display for level $2"; return 1; }
-    sleep 0.2
-    shot "$3"
-    main=$(named "$pid" Vexlo)
-    g=($(geometry "$main"))
-    [ "${g[*]}" = "$(((screen_w - 212) / 2)) $(((screen_h - 200) / 2)) 212 200" ] ||
-        { fail "display at ${g[*]}, not centred"; return 1; }
-    [ "$(opacity "$main")" = 125 ] || { fail "display opacity $(opacity "$main"), not 125"; return 1; }
-    # Outside the window manager's care: no frame, no focus, no taskbar entry.
-    xwininfo -id "$main" -all | grep -q 'Override Redirect State: yes' ||
-        { fail "display window is managed"; return 1; }
-    widths=$(for over in $(named "$pid" Hidden); do width_of "$over"; done | sort -n | tr '\n' ' ')
-    local expect
-    expect=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
-    [ "$widths" = "$expect" ] || { fail "overlay widths $widths, expected $expect"; return 1; }
-    lit=$(lit_chunks "$art/$3.png" "${g[0]}" "${g[1]}")
-    [ "$lit" = "$n" ] || { fail "$lit chunks lit for level $2, expected $n"; return 1; }
 }
 
 # ---- Scenarios -----------------------------------------------------------------------------

@@ -4,23 +4,26 @@
 # control backed by it), and optionally a window manager, a tray and a compositor.
 # Everything it starts is stopped again by PID when the command ends.
 #
-#   with-session.sh [--desktop] [--display N] COMMAND [ARGS...]
-#     --desktop    also start openbox, trayer and xcompmgr
-#     --display N  use display :N (default: a free one chosen by Xvfb)
+#   with-session.sh [--desktop] [--no-compositor] [--display N] COMMAND [ARGS...]
+#     --desktop        also start openbox, trayer and xcompmgr
+#     --no-compositor  with --desktop: no xcompmgr (translucency is then not painted)
+#     --display N      use display :N (default: a free one chosen by Xvfb)
 #
 # Inside an outer session (VEXLO_SESSION=1) the command just runs.
 set -uo pipefail
 
 desktop=0
+compositor=1
 display=""
 while [ $# -gt 0 ]; do
     case $1 in
         --desktop) desktop=1; shift ;;
+        --no-compositor) compositor=0; shift ;;
         --display) display=$2; shift 2 ;;
         *) break ;;
     esac
 done
-[ $# -gt 0 ] || { echo "usage: $0 [--desktop] [--display N] COMMAND [ARGS...]" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 [--desktop] [--no-compositor] [--display N] COMMAND [ARGS...]" >&2; exit 2; }
 
 if [ "${VEXLO_SESSION:-}" = 1 ]; then exec "$@"; fi
 
@@ -116,8 +119,10 @@ if [ "$desktop" = 1 ]; then
     trayer --edge bottom --align right --widthtype request --height 24 --SetDockType false \
         --SetPartialStrut false >"$session_dir/trayer.log" 2>&1 &
     pids+=($!)
-    xcompmgr >"$session_dir/xcompmgr.log" 2>&1 &
-    pids+=($!)
+    if [ "$compositor" = 1 ]; then
+        xcompmgr >"$session_dir/xcompmgr.log" 2>&1 &
+        pids+=($!)
+    fi
     # The window manager is up once it owns the screen's WM selection.
     for _ in $(seq 100); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break

@@ -1,0 +1,270 @@
+#!/usr/bin/env bash
+# Malformed and unusable settings against the real Linux program: every case of the shared
+# table tests/data/bad_settings.tsv in full mode, the cases whose "/control" expectation
+# differs or is fatal in control mode, and a core.ini that cannot be read (a folder; no read
+# permission) or a settings folder that cannot be written (read-only mount; no permission).
+#   runs  = alive after 1.5 s, no box, no display, then quits cleanly through its own quit
+#           (the tray menu, the slider's double-click, else SIGTERM, which runs the same quit)
+#   fatal = a message box captioned "Vexlo" naming the error, Return, a non-zero exit
+# Never an exit by a signal, never a hang; in full mode core.ini stays byte for byte.
+# Three displays (:81-:83) share the cases. Figures: build/reliability/10-linux-settings.md.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+e2e=$root/tests/e2e/linux
+name=$(basename "$0" .sh)
+shards=3
+first_display=81
+
+# ---- One shard: runs the jobs of one file inside its own session ------------------------------
+
+if [ "${1:-}" = --shard ]; then
+    jobs_file=$2
+    results=$3
+    work=$4
+    . "$e2e/lib.sh"
+    app=$work/app
+    pids=()
+    trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done' EXIT
+
+    # The slider's double-click: left of the knob's column, so it is the window's own.
+    double_click_slider() {
+        local g
+        g=($(geometry "$(named "$1" Control)"))
+        [ -n "${g[0]:-}" ] || return 1
+        # The first press starts a window drag, which its release ends.
+        xdotool mousemove $((g[0] + 3)) $((g[1] + 55)) mousedown 1 sleep 0.08 mouseup 1 \
+            sleep 0.08 mousedown 1 sleep 0.08 mouseup 1
+    }
+
+    # Every line of the first file is in the second, in the same order.
+    lines_kept() {
+        python3 - "$1" "$2" <<'PY'
+import sys
+old = open(sys.argv[1], "rb").read().splitlines(keepends=True)
+new = iter(open(sys.argv[2], "rb").read().splitlines(keepends=True))
+sys.exit(0 if all(any(line == n for n in new) for line in old) else 1)
+PY
+    }
+
+    # run_case MODE NAME EXPECT SOURCE [KIND]: SOURCE is a core.ini to copy, "-" for none;
+    # KIND: "" (plain), folder, nobody-unreadable, nobody-readonly, mount-readonly.
+    run_case() {
+        local mode=$1 case=$2 expect=$3 source=$4 kind=${5:-}
+        local cdir=$work/cases/$mode-$case${kind:+-$kind} cfg ini out pid code start args=() runner=()
+        mkdir -p "$cdir"
+        cfg=$cdir/config
+        ini=$cfg/vexlo/core.ini
+        out=$cdir/vexlo.log
+        mkdir -p "$cfg/vexlo"
+        [ "$source" != - ] && cp "$source" "$ini"
+        [ "$source" != - ] && cp "$source" "$cdir/before.ini"
+        [ "$mode" = control ] && args=(/control)
+        local env=(env DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$cfg" HOME="$HOME"
+            XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR")
+        case $kind in
+            folder)
+                rm -f "$ini"
+                mkdir "$ini"
+                ;;
+            nobody-unreadable | nobody-readonly)
+                # As a user the permissions hold for (root reads and writes anything).
+                mkdir -p "$cdir/rt" "$cdir/home"
+                chmod 700 "$cdir/rt"
+                chown -R nobody: "$cdir/rt" "$cdir/home" "$cfg"
+                [ "$kind" = nobody-unreadable ] && chmod 000 "$ini"
+                [ "$kind" = nobody-readonly ] && chmod 555 "$cfg/vexlo"
+                env=(env DISPLAY="$DISPLAY" XDG_CONFIG_HOME="$cfg" HOME="$cdir/home"
+                    XDG_RUNTIME_DIR="$cdir/rt")
+                runner=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+                ;;
+            mount-readonly)
+                # As root: the settings folder read-only in a mount namespace of its own.
+                runner=(unshare -m sh -c 'mount --bind "$0" "$0" && mount -o remount,ro,bind "$0" "$0" && exec "$@"' "$cfg/vexlo")
+                ;;
+        esac
+        start=$(now_ms)
+        "${runner[@]}" "${env[@]}" "$app/vexlo" "${args[@]}" >"$out" 2>&1 &
+        pid=$!
+        pids+=("$pid")
+        why=""
+        local ok=1 how=""
+        if [ "$expect" = runs ]; then
+            sleep 1.5
+            if ! alive "$pid"; then
+                fail "ended by itself (exit $(exit_code "$pid"))"
+            elif has_dialog "$pid"; then
+                fail "a box: $(tr '\n' ' ' <"$out")"
+            elif [ -n "$(named "$pid" Vexlo)" ]; then
+                fail "a window captioned Vexlo is shown"
+            elif [ "$mode" = control ] && ! has_named "$pid" Control; then
+                fail "no slider window"
+            else
+                if [ "$mode" = control ]; then
+                    how="double-click"
+                    double_click_slider "$pid"
+                elif has_tray_icon "$pid"; then
+                    how="tray menu"
+                    quit_from_tray "$pid" || { how="SIGTERM (menu did not open)"; kill -TERM "$pid"; }
+                else
+                    how="SIGTERM"
+                    kill -TERM "$pid"
+                fi
+                if wait_until 3000 ended "$pid"; then
+                    code=$(exit_code "$pid")
+                    [ "$code" = 0 ] || fail "quit by $how: exit code $code"
+                else
+                    fail "still running 3 s after the quit by $how (hang)"
+                fi
+                has_dialog "$pid" && fail "a box after the quit"
+            fi
+        else
+            how="box"
+            if ! wait_until 5000 has_dialog "$pid"; then
+                alive "$pid" && fail "no box within 5 s" || fail "ended without a box (exit $(exit_code "$pid"))"
+            else
+                local box text
+                box=$(dialog "$pid")
+                text=$(grep '^Vexlo: ' "$out" | head -1)
+                if [ "$(name_of "$box")" != Vexlo ]; then
+                    fail "box captioned '$(name_of "$box")'"
+                elif [ -z "$text" ]; then
+                    fail "the box's text is not on stderr"
+                else
+                    how="box: ${text#Vexlo: }"
+                    answer_dialog "$pid"
+                    if wait_until 3000 ended "$pid"; then
+                        code=$(exit_code "$pid")
+                        if [ "$code" = 0 ]; then
+                            fail "exit code 0 after the error box"
+                        elif [ "$code" -ge 128 ]; then
+                            fail "ended by signal $((code - 128))"
+                        fi
+                    else
+                        fail "still running 3 s after the box was answered (hang)"
+                    fi
+                fi
+            fi
+        fi
+        if alive "$pid"; then
+            kill -9 "$pid" 2>/dev/null
+            wait "$pid" 2>/dev/null
+        fi
+        # What became of the settings file.
+        if [ -z "$why" ]; then
+            case $kind in
+                folder)
+                    [ -d "$ini" ] && [ -z "$(ls -A "$ini")" ] || fail "the folder core.ini was changed"
+                    ;;
+                writable)
+                    # The same save where it may write: the new position, every other line.
+                    sed -e 's/^x=3005$/x=3000/' -e 's/^y=1502$/y=1500/' "$cdir/before.ini" |
+                        cmp -s - "$ini" || fail "core.ini is not the old one with the new position"
+                    ;;
+                *)
+                    if [ "$source" = - ]; then
+                        [ ! -e "$ini" ] || [ "$mode" = control ] || fail "core.ini was created"
+                    elif [ "$mode" = full ] || [ -n "$kind" ] || [ "$expect" = fatal ]; then
+                        cmp -s "$cdir/before.ini" "$ini" || fail "core.ini changed"
+                        [ "$kind" = nobody-unreadable ] && [ "$(stat -c %a "$ini")" != 0 ] &&
+                            fail "core.ini permissions changed"
+                    else
+                        lines_kept "$cdir/before.ini" "$ini" || fail "a line of core.ini was lost"
+                        grep -q '^x=' "$ini" || fail "the position was not saved"
+                    fi
+                    ls "$cfg/vexlo" | grep -q 'core\.ini\.' && fail "a temporary file was left"
+                    ;;
+            esac
+        fi
+        local took=$(($(now_ms) - start))
+        if [ -z "$why" ]; then
+            printf 'PASS\t%s\t%s\t%s\t%d\t%s\n' "$mode" "$case$([ -n "$kind" ] && echo " ($kind)")" \
+                "$expect" "$took" "$how" >>"$results"
+        else
+            printf 'FAIL\t%s\t%s\t%s\t%d\t%s\n' "$mode" "$case$([ -n "$kind" ] && echo " ($kind)")" \
+                "$expect" "$took" "$why" >>"$results"
+            sed 's/^/    vexlo: /' "$out" | head -5 >>"$results.log"
+        fi
+    }
+
+    while IFS=$'\t' read -r mode case expect source kind; do
+        run_case "$mode" "$case" "$expect" "$source" "$kind"
+        sleep 0.1
+    done <"$jobs_file"
+    exit 0
+fi
+
+# ---- The whole run ----------------------------------------------------------------------
+
+cd "$root"
+if [ ! -x build/linux/vexlo ]; then
+    cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
+        { echo "FAIL $name: cannot build build/linux"; exit 1; }
+fi
+work=$(mktemp -d /tmp/vexlo-rel-settings.XXXXXX)
+chmod 755 "$work"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/app" build/reliability
+cp build/linux/vexlo build/linux/*.bmp build/linux/*.ico build/linux/*.gif build/linux/*.wav \
+    "$work/app/"
+chmod -R a+rX "$work/app"
+
+# The jobs: MODE NAME EXPECT SOURCE KIND.
+python3 "$e2e/settings_cases.py" tests/data/bad_settings.tsv "$work/table" >"$work/table.txt" ||
+    { echo "FAIL $name: cannot read the settings table"; exit 1; }
+chmod -R a+rX "$work/table"
+{
+    while IFS=$'\t' read -r case full control source; do
+        printf 'full\t%s\t%s\t%s\t\n' "$case" "$full" "$source"
+        if [ "$control" != "$full" ] || [ "$control" = fatal ]; then
+            printf 'control\t%s\t%s\t%s\t\n' "$case" "$control" "$source"
+        fi
+    done <"$work/table.txt"
+    printf '[general]\nontop=1\n; kept as it is\n[pos]\nx=3005\ny=1502\n' >"$work/settings.ini"
+    printf 'full\tunreadable-core-ini\truns\t-\tfolder\n'
+    printf 'control\tunreadable-core-ini\truns\t-\tfolder\n'
+    printf 'full\tunreadable-core-ini\truns\t%s\tnobody-unreadable\n' "$work/settings.ini"
+    printf 'control\tunreadable-core-ini\truns\t%s\tnobody-unreadable\n' "$work/settings.ini"
+    printf 'control\twritable-settings-folder\truns\t%s\twritable\n' "$work/settings.ini"
+    printf 'control\tread-only-settings-folder\truns\t%s\tnobody-readonly\n' "$work/settings.ini"
+    printf 'control\tread-only-settings-folder\truns\t%s\tmount-readonly\n' "$work/settings.ini"
+} | grep -E -- "${VEXLO_CASES:-.}" >"$work/jobs.txt"
+total=$(wc -l <"$work/jobs.txt")
+for ((i = 0; i < shards; i++)); do
+    awk -v n=$shards -v i=$i '(NR - 1) % n == i' "$work/jobs.txt" >"$work/jobs.$i"
+    : >"$work/results.$i"
+done
+
+start=$(date +%s%N)
+shard_pids=()
+for ((i = 0; i < shards; i++)); do
+    env -u VEXLO_SESSION "$e2e/with-session.sh" --desktop --no-compositor \
+        --display $((first_display + i)) "$0" --shard "$work/jobs.$i" "$work/results.$i" "$work" \
+        >"$work/shard.$i.log" 2>&1 &
+    shard_pids+=($!)
+done
+for p in "${shard_pids[@]}"; do wait "$p"; done
+seconds=$((($(date +%s%N) - start) / 1000000000))
+
+cat "$work"/results.[0-9]* | sort -t$'\t' -k2,2 -k3,3 >"$work/results.all"
+awk -F'\t' '{ printf "%s %s %s (expect %s, %d ms): %s\n", $1, $2, $3, $4, $5, $6 }' "$work/results.all"
+cat "$work"/results.*.log 2>/dev/null
+passed=$(grep -c '^PASS' "$work/results.all")
+failed=$((total - passed))
+full_n=$(grep -c $'\tfull\t' "$work/results.all")
+control_n=$(grep -c $'\tcontrol\t' "$work/results.all")
+ran=$(awk -F'\t' '$1 == "PASS" && $4 == "runs"' "$work/results.all" | wc -l)
+boxes=$(awk -F'\t' '$1 == "PASS" && $4 == "fatal"' "$work/results.all" | wc -l)
+by_tray=$(grep -c $'\ttray menu$' "$work/results.all")
+by_click=$(grep -c $'\tdouble-click$' "$work/results.all")
+by_term=$(grep -c $'\tSIGTERM' "$work/results.all")
+{
+    echo "## Linux: malformed and unusable settings ($name)"
+    echo
+    echo "- Cases tried: $total against the real \`vexlo\` ($full_n in full mode, $control_n with \"/control\"): all $(wc -l <"$work/table.txt") rows of tests/data/bad_settings.tsv in full mode, the rows whose \"/control\" expectation differs or is fatal, a core.ini that is a folder, one without read permission (run as \`nobody\`), and a settings folder that cannot be written (as \`nobody\` with mode 555, and as root through a read-only bind mount in a private mount namespace), beside the same save into a writable folder."
+    echo "- Outcome: $passed of $total as expected, $failed not; $ran ran and quit with exit code 0 ($by_tray through the tray menu, $by_click through the slider's double-click, $by_term by SIGTERM, which runs the same quit: no tray icon in those cases), $boxes ended with the box captioned \"Vexlo\" naming the setting and a non-zero exit."
+    echo "- Faults survived: 0 exits by a signal, 0 hangs (3 s limit after the quit or the box)."
+    echo "- Nothing lost: core.ini byte for byte unchanged after every full-mode case and every fatal case; after a slider save every line the file had is still there; an unwritable folder or unreadable file is left as it was, without a box."
+    echo "- Run time: ${seconds} s on $shards displays in parallel."
+} >"build/reliability/$name.md"
+echo "$passed passed, $failed failed ($name, ${seconds} s)"
+[ "$failed" -eq 0 ]
