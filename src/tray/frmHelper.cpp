@@ -34,9 +34,8 @@ void frmHelper::OpMix_Click() {
     // Neither program starts: say so and keep running; a resident utility should not end
     // because a helper program is missing.
     app_.Boxes().show("The mixer program cannot be started.\n\n\"" + command +
-                                        "\": " + first.error + "\n\"" + kSystemMixer +
-                                        "\": " + fallback.error,
-                                    kAppTitle, MB_OK | MB_ICONHAND);
+                          "\": " + first.error + "\n\"" + kSystemMixer + "\": " + fallback.error,
+                      kAppTitle, MB_OK | MB_ICONHAND);
 }
 
 void frmHelper::Quit_Click() {
