@@ -4,6 +4,7 @@ namespace vexlo::win32 {
 
 namespace {
 constexpr UINT kMenuCommandMessage = WM_APP + 1;
+constexpr UINT kCloseMessage = WM_APP + 2;
 constexpr const char* kHiddenClass = "VexloHidden";
 
 void RegisterHiddenClass(WNDPROC procedure) {
@@ -48,19 +49,40 @@ Dispatcher::Dispatcher()
       window_("Vexlo helper", false,
               [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return handle(m, w, l, r); }) {}
 
+template <typename F>
+void Dispatcher::deliver(F&& call) {
+    if (!open()) return;
+    ++busy_;
+    call(*sink_);
+    --busy_;
+    if (closePending_) closeWhenIdle();
+}
+
 void Dispatcher::timer(TimerId id) {
-    if (open()) sink_->onTimer(id);
+    deliver([id](EventSink& sink) { sink.onTimer(id); });
 }
 
 void Dispatcher::mouse(const MouseEvent& event) {
-    if (open()) sink_->onMouse(event);
+    deliver([&event](EventSink& sink) { sink.onMouse(event); });
 }
 
 void Dispatcher::leaveModal() {
-    if (--modalDepth_ == 0 && taskbarPending_) {
+    if (--modalDepth_ != 0) return;
+    if (taskbarPending_) {
         taskbarPending_ = false;
         PostMessageA(window_.hwnd(), taskbarCreated_, 0, 0);
     }
+    if (closePending_) PostMessageA(window_.hwnd(), kCloseMessage, 0, 0);
+}
+
+void Dispatcher::closeWhenIdle() {
+    if (!closeRequest_) return;
+    if (!open() || busy_ > 0) {
+        closePending_ = true;  // after the event or the box that holds the core now
+        return;
+    }
+    closePending_ = false;
+    deliver([this](EventSink& sink) { closeRequest_(sink); });
 }
 
 void Dispatcher::postMenuCommand(int itemId) {
@@ -68,18 +90,35 @@ void Dispatcher::postMenuCommand(int itemId) {
 }
 
 bool Dispatcher::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/, LRESULT& result) {
-    if (message == kMenuCommandMessage) {
-        if (open()) sink_->onMenuCommand(static_cast<int>(wParam));
-        result = 0;
-        return true;
+    result = 0;
+    switch (message) {
+        case kMenuCommandMessage:
+            deliver([wParam](EventSink& sink) { sink.onMenuCommand(static_cast<int>(wParam)); });
+            return true;
+        case WM_CLOSE:
+            // Never the default (which would destroy this window and with it the menu and
+            // taskbar events): the request is the program's quit, from the message loop.
+            if (closeRequest_) PostMessageA(window_.hwnd(), kCloseMessage, 0, 0);
+            return true;
+        case kCloseMessage:
+            closeWhenIdle();
+            return true;
+        case WM_QUERYENDSESSION:
+            result = TRUE;
+            return true;
+        case WM_ENDSESSION:
+            // The process may be ended as soon as this returns: quit now if the core is free.
+            if (wParam && closeRequest_ && open() && busy_ == 0) closeWhenIdle();
+            return true;
+        default:
+            break;
     }
     if (taskbarCreated_ != 0 && message == taskbarCreated_) {
         if (open()) {
-            sink_->onTaskbarCreated();
+            deliver([](EventSink& sink) { sink.onTaskbarCreated(); });
         } else {
             taskbarPending_ = true;
         }
-        result = 0;
         return true;
     }
     return false;

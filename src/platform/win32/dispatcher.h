@@ -49,6 +49,12 @@ class Dispatcher {
     // message loop as events of their own.
     void postMenuCommand(int itemId);
 
+    // What a request from outside to end the program does (the program's own quit). Such a
+    // request is WM_CLOSE to the helper window (as "taskkill" without /f sends it) or the end
+    // of the session. A close that comes while the core is busy or a box is open waits for it.
+    using CloseRequest = std::function<void(EventSink& sink)>;
+    void setCloseRequest(CloseRequest request) { closeRequest_ = std::move(request); }
+
     // Held while a modal box runs its own message loop.
     class ModalScope {
       public:
@@ -67,11 +73,18 @@ class Dispatcher {
   private:
     bool handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void leaveModal();
+    // Hands one event to the core when it may take one; afterwards runs a close that waited.
+    template <typename F>
+    void deliver(F&& call);
+    void closeWhenIdle();
 
     EventSink* sink_ = nullptr;
     int modalDepth_ = 0;
+    int busy_ = 0;  // events being handled by the core (a nested message loop may run inside)
     // A taskbar that came back during a modal box still needs its icon once the box is gone.
     bool taskbarPending_ = false;
+    bool closePending_ = false;
+    CloseRequest closeRequest_;
     UINT taskbarCreated_ = 0;
     HiddenWindow window_;
 };

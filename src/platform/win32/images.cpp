@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/picture_check.h"
+
 namespace vexlo::win32 {
 
 std::string SystemErrorText(DWORD code) {
@@ -202,16 +204,25 @@ std::shared_ptr<const Picture> Win32ImageLoader::load(const std::string& path, s
         error = file.error;
         return nullptr;
     }
-    const auto& d = file.data;
-    // The contents decide the format, not the file name.
-    if (d.size() >= 2 && d[0] == 'B' && d[1] == 'M') return LoadBitmapFile(path, error);
-    if (d.size() >= 6 && d[0] == 0 && d[1] == 0 && d[2] == 1 && d[3] == 0) {
-        return LoadIconFile(path, error);
+    // Nothing is decoded before the bytes have passed the checks: the format the name
+    // promises (an unknown extension takes what the content is), a sound header, an
+    // affordable size, and all the data there.
+    const PictureCheck check = CheckPicture(file.data.data(), file.data.size(), FormatOfName(path));
+    if (!check.ok) {
+        error = check.reason;
+        return nullptr;
     }
-    if (d.size() >= 6 && d[0] == 'G' && d[1] == 'I' && d[2] == 'F' && d[3] == '8') {
-        return LoadGif(d, error);
+    switch (check.format) {
+        case PictureFormat::Bmp:
+            return LoadBitmapFile(path, error);
+        case PictureFormat::Ico:
+            return LoadIconFile(path, error);
+        case PictureFormat::Gif:
+            return LoadGif(file.data, error);
+        case PictureFormat::Unknown:
+            break;
     }
-    error = d.empty() ? "the file is empty" : "not a BMP, ICO or GIF picture";
+    error = "not a BMP, ICO or GIF picture";
     return nullptr;
 }
 

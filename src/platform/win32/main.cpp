@@ -4,6 +4,7 @@
 // clang-format off
 #include "controller/application.h"
 #include "platform/platform.h"
+#include "tray/frmHelper.h"
 #include "platform/win32/win.h"
 #include <ole2.h>
 // clang-format on
@@ -16,10 +17,9 @@
 #include "platform/win32/wave_in.h"
 #include "platform/win32/windowing.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    // COM for the pictures (OleLoadPicture) and the endpoint volume.
-    const HRESULT ole = OleInitialize(nullptr);
+namespace {
 
+int Run(const char* commandLine) {
     using namespace vexlo::win32;
     Dispatcher dispatcher;
     Win32Mixer mixer;
@@ -41,6 +41,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
                              hotkeys, profile, sound,   launcher, messageBoxes, program, process};
     vexlo::Application app(platform);
     dispatcher.setSink(&app);
+    // A close request from outside (taskkill without /f, the end of the session) is the
+    // program's own quit.
+    dispatcher.setCloseRequest(
+        [](vexlo::EventSink& sink) { sink.onMenuCommand(vexlo::kMenuQuit); });
 
     app.start();
     MSG message;
@@ -57,6 +61,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     }
     if (app.ended()) exitCode = app.exitCode();
     dispatcher.setSink(nullptr);
+    return exitCode;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    // COM for the pictures (OleLoadPicture) and the endpoint volume; every COM object is gone
+    // before it is shut down.
+    const HRESULT ole = OleInitialize(nullptr);
+    const int exitCode = Run(commandLine);
     if (SUCCEEDED(ole)) OleUninitialize();
     return exitCode;
 }

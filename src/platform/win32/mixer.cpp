@@ -9,6 +9,8 @@ namespace vexlo::win32 {
 
 namespace {
 
+constexpr UINT kDefaultEndpointChanged = WM_APP + 20;
+
 // Fader controls (volume and the like) carry a level within bounds.
 bool IsFader(std::uint32_t controlType) {
     return (controlType & MIXERCONTROL_CT_CLASS_MASK) == MIXERCONTROL_CT_CLASS_FADER;
@@ -39,11 +41,47 @@ MIXERCONTROLDETAILS ToNative(const ControlDetails& details) {
     return native;
 }
 
+template <typename Range>
+std::int32_t Limit(std::int64_t value, const Range& r) {
+    return static_cast<std::int32_t>(value < r.minimum   ? r.minimum
+                                     : value > r.maximum ? r.maximum
+                                                         : value);
+}
+
+// A value of one range as the same fraction of another, limited to it.
+template <typename Range>
+std::int32_t Rescale(std::int64_t value, const Range& from, const Range& to) {
+    if (from.minimum == to.minimum && from.maximum == to.maximum) return Limit(value, to);
+    if (from.maximum <= from.minimum) return to.minimum;
+    const double fraction = static_cast<double>(Limit(value, from) - std::int64_t{from.minimum}) /
+                            (static_cast<double>(from.maximum) - from.minimum);
+    return Limit(
+        std::llround(to.minimum + fraction * (static_cast<double>(to.maximum) - to.minimum)), to);
+}
+
 }  // namespace
 
-Win32Mixer::Win32Mixer(EndpointFactory endpoints) : endpoints_(endpoints) {}
+Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches) : endpoints_(endpoints) {
+    if (!endpoints_) return;
+    window_ = std::make_unique<HiddenWindow>(
+        "Vexlo mixer", true, [this](UINT message, WPARAM, LPARAM, LRESULT& result) {
+            if (message != kDefaultEndpointChanged) return false;
+            // Reports that piled up while this one waited are answered by this one.
+            MSG more;
+            while (PeekMessageA(&more, window_->hwnd(), kDefaultEndpointChanged,
+                                kDefaultEndpointChanged, PM_REMOVE)) {
+            }
+            defaultEndpointChanged();
+            result = 0;
+            return true;
+        });
+    listener_ = std::make_unique<DefaultEndpointListener>(window_->hwnd(), kDefaultEndpointChanged);
+    if (watches) watch_ = watches(listener_->client());
+}
 
 Win32Mixer::~Win32Mixer() {
+    watch_.reset();  // no more reports from the system
+    if (listener_) listener_->disconnect();
     for (auto& [handle, session] : sessions_) {
         if (session.mixer) mixerClose(session.mixer);
     }
@@ -64,22 +102,32 @@ bool Win32Mixer::usesEndpoint(MixerHandle handle) const {
     return s && s->endpoint;
 }
 
+std::unique_ptr<MasterEndpoint> Win32Mixer::settableEndpoint() {
+    if (!endpoints_) return nullptr;
+    // The endpoint carries the master line only if a write of its current value goes
+    // through; otherwise (none, or it cannot be set) the winmm mixer does.
+    std::unique_ptr<MasterEndpoint> endpoint = endpoints_();
+    float scalar = 0;
+    if (endpoint && SUCCEEDED(endpoint->getScalar(scalar)) &&
+        SUCCEEDED(endpoint->setScalar(scalar))) {
+        return endpoint;
+    }
+    return nullptr;
+}
+
+void Win32Mixer::defaultEndpointChanged() {
+    for (auto& [handle, session] : sessions_) {
+        if (session.deviceZero) session.endpoint = settableEndpoint();
+    }
+}
+
 MMResult Win32Mixer::open(std::uint32_t deviceId, MixerHandle& handle) {
     Session session;
     HMIXER mixer = nullptr;
     const MMRESULT opened = mixerOpen(&mixer, deviceId, 0, 0, MIXER_OBJECTF_MIXER);
     if (opened == MMSYSERR_NOERROR) session.mixer = mixer;
-
-    // The endpoint carries the master line only if a write of its current value goes
-    // through; otherwise (none, or it cannot be set) the winmm mixer does.
-    if (deviceId == 0 && endpoints_) {
-        std::unique_ptr<MasterEndpoint> endpoint = endpoints_();
-        float scalar = 0;
-        if (endpoint && SUCCEEDED(endpoint->getScalar(scalar)) &&
-            SUCCEEDED(endpoint->setScalar(scalar))) {
-            session.endpoint = std::move(endpoint);
-        }
-    }
+    session.deviceZero = deviceId == 0;
+    if (session.deviceZero) session.endpoint = settableEndpoint();
     if (!session.mixer && !session.endpoint) {
         handle = 0;
         return opened;
@@ -111,7 +159,8 @@ MMResult Win32Mixer::lineByComponentType(MixerHandle handle, std::uint32_t compo
                                    MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE);
         if (result == MMSYSERR_NOERROR) lineId = line.dwLineID;
     }
-    if (componentType == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS && s->endpoint) {
+    if (componentType == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS && s->deviceZero &&
+        (s->endpoint || result == MMSYSERR_NOERROR)) {
         if (result != MMSYSERR_NOERROR) {
             lineId = kEndpointLineId;
             result = MMSYSERR_NOERROR;
@@ -129,11 +178,15 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     if (!s) return MMSYSERR_INVALHANDLE;
     if (!block || cbControl < sizeof(MIXERCONTROLA)) return MMSYSERR_INVALPARAM;
 
-    if (s->endpoint && s->haveSpeakersLine && lineId == s->speakersLineId &&
-        (controlType == MIXERCONTROL_CONTROLTYPE_VOLUME ||
-         controlType == MIXERCONTROL_CONTROLTYPE_MUTE)) {
+    const bool masterVolume = controlType == MIXERCONTROL_CONTROLTYPE_VOLUME;
+    const bool master = s->haveSpeakersLine && lineId == s->speakersLineId &&
+                        (masterVolume || controlType == MIXERCONTROL_CONTROLTYPE_MUTE);
+    MasterControl* described = master ? (masterVolume ? &s->volume : &s->mute) : nullptr;
+    if (master && s->endpoint) {
         if (cbControl < kControlRecordSize) return MMSYSERR_INVALPARAM;
-        DescribeEndpointControl(*static_cast<ControlRecord*>(block), controlType);
+        auto& record = *static_cast<ControlRecord*>(block);
+        DescribeEndpointControl(record, controlType);
+        *described = {true, record.dwControlID, {record.lMinimum, record.lMaximum}};
         return MMSYSERR_NOERROR;
     }
     if (!s->mixer) return MIXERR_INVALLINE;
@@ -163,32 +216,120 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     }
     if (result == MMSYSERR_NOERROR) {
         const auto* control = static_cast<const MIXERCONTROLA*>(block);
-        if (IsFader(control->dwControlType)) {
-            s->faders[control->dwControlID] = {control->Bounds.lMinimum, control->Bounds.lMaximum};
+        const Range range{control->Bounds.lMinimum, control->Bounds.lMaximum};
+        if (IsFader(control->dwControlType)) s->faders[control->dwControlID] = range;
+        if (described) {
+            *described = {true, control->dwControlID, range};
+            WinmmControl& own = masterVolume ? s->winmmVolume : s->winmmMute;
+            own = {true, true, control->dwControlID, range};
         }
     }
     return result;
 }
 
+const Win32Mixer::WinmmControl& Win32Mixer::winmmMaster(Session& s, std::uint32_t controlType) {
+    WinmmControl& own =
+        controlType == MIXERCONTROL_CONTROLTYPE_VOLUME ? s.winmmVolume : s.winmmMute;
+    if (own.looked || !s.mixer) return own;
+    own.looked = true;
+    MIXERLINEA line{};
+    line.cbStruct = sizeof line;
+    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+    const auto object = reinterpret_cast<HMIXEROBJ>(s.mixer);
+    if (mixerGetLineInfoA(object, &line, MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
+        MMSYSERR_NOERROR) {
+        return own;
+    }
+    MIXERCONTROLA control{};
+    control.cbStruct = sizeof control;
+    MIXERLINECONTROLSA request{};
+    request.cbStruct = sizeof request;
+    request.dwLineID = line.dwLineID;
+    request.dwControlType = controlType;
+    request.cControls = 1;
+    request.cbmxctrl = sizeof control;
+    request.pamxctrl = &control;
+    if (mixerGetLineControlsA(object, &request,
+                              MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ==
+        MMSYSERR_NOERROR) {
+        own = {true, true, control.dwControlID, {control.Bounds.lMinimum, control.Bounds.lMaximum}};
+    }
+    return own;
+}
+
+MMResult Win32Mixer::readMaster(Session& s, bool volume, std::uint32_t& value) {
+    const MasterControl& told = volume ? s.volume : s.mute;
+    if (s.endpoint) {
+        if (volume) {
+            float scalar = 0;
+            if (FAILED(s.endpoint->getScalar(scalar))) return MMSYSERR_ERROR;
+            const Range whole{0, kEndpointMaximum};
+            const auto level = static_cast<std::int32_t>(std::nearbyint(
+                std::fmin(std::fmax(scalar, 0.0f), 1.0f) * static_cast<double>(kEndpointMaximum)));
+            value = static_cast<std::uint32_t>(Rescale(level, whole, told.range));
+        } else {
+            bool mute = false;
+            if (FAILED(s.endpoint->getMute(mute))) return MMSYSERR_ERROR;
+            value = mute ? 1 : 0;
+        }
+        return MMSYSERR_NOERROR;
+    }
+    const WinmmControl& own =
+        winmmMaster(s, volume ? MIXERCONTROL_CONTROLTYPE_VOLUME : MIXERCONTROL_CONTROLTYPE_MUTE);
+    if (!own.found) return MIXERR_INVALCONTROL;
+    std::uint32_t raw = 0;
+    ControlDetails details;
+    details.dwControlID = own.id;
+    details.paDetails = &raw;
+    MIXERCONTROLDETAILS native = ToNative(details);
+    const MMResult result =
+        mixerGetControlDetailsA(reinterpret_cast<HMIXEROBJ>(s.mixer), &native,
+                                MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
+    if (result != MMSYSERR_NOERROR) return result;
+    value = volume ? static_cast<std::uint32_t>(
+                         Rescale(static_cast<std::int32_t>(raw), own.range, told.range))
+                   : raw;
+    return MMSYSERR_NOERROR;
+}
+
+MMResult Win32Mixer::writeMaster(Session& s, bool volume, std::int32_t value) {
+    const MasterControl& told = volume ? s.volume : s.mute;
+    if (s.endpoint) {
+        HRESULT hr;
+        if (volume) {
+            // Levels outside the range are limited to it, never wrapped.
+            const Range whole{0, kEndpointMaximum};
+            const std::int32_t level = Rescale(value, told.range, whole);
+            hr = s.endpoint->setScalar(static_cast<float>(level) / kEndpointMaximum);
+        } else {
+            hr = s.endpoint->setMute(value != 0);
+        }
+        return SUCCEEDED(hr) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    }
+    const WinmmControl& own =
+        winmmMaster(s, volume ? MIXERCONTROL_CONTROLTYPE_VOLUME : MIXERCONTROL_CONTROLTYPE_MUTE);
+    if (!own.found) return MIXERR_INVALCONTROL;
+    std::uint32_t raw = volume ? static_cast<std::uint32_t>(Rescale(value, told.range, own.range))
+                               : static_cast<std::uint32_t>(value);
+    ControlDetails details;
+    details.dwControlID = own.id;
+    details.paDetails = &raw;
+    MIXERCONTROLDETAILS native = ToNative(details);
+    return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(s.mixer), &native,
+                                  MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE);
+}
+
 MMResult Win32Mixer::getControlDetails(MixerHandle handle, ControlDetails& details) {
     Session* s = find(handle);
     if (!s) return MMSYSERR_INVALHANDLE;
-    if (s->endpoint &&
-        (details.dwControlID == kEndpointVolumeId || details.dwControlID == kEndpointMuteId)) {
+    for (const bool volume : {true, false}) {
+        const MasterControl& told = volume ? s->volume : s->mute;
+        if (!told.described || details.dwControlID != told.id) continue;
         if (!details.paDetails || details.cbDetails < 4) return MMSYSERR_INVALPARAM;
         std::uint32_t value = 0;
-        if (details.dwControlID == kEndpointVolumeId) {
-            float scalar = 0;
-            if (FAILED(s->endpoint->getScalar(scalar))) return MMSYSERR_ERROR;
-            value = static_cast<std::uint32_t>(std::nearbyint(
-                std::fmin(std::fmax(scalar, 0.0f), 1.0f) * static_cast<double>(kEndpointMaximum)));
-        } else {
-            bool mute = false;
-            if (FAILED(s->endpoint->getMute(mute))) return MMSYSERR_ERROR;
-            value = mute ? 1 : 0;
-        }
-        std::memcpy(details.paDetails, &value, sizeof value);
-        return MMSYSERR_NOERROR;
+        const MMResult result = readMaster(*s, volume, value);
+        if (result == MMSYSERR_NOERROR) std::memcpy(details.paDetails, &value, sizeof value);
+        return result;
     }
     if (!s->mixer) return MMSYSERR_INVALHANDLE;
     MIXERCONTROLDETAILS native = ToNative(details);
@@ -200,21 +341,12 @@ MMResult Win32Mixer::setControlDetails(MixerHandle handle, const ControlDetails&
     Session* s = find(handle);
     if (!s) return MMSYSERR_INVALHANDLE;
     if (!details.paDetails || details.cbDetails < 4) return MMSYSERR_INVALPARAM;
-    if (s->endpoint &&
-        (details.dwControlID == kEndpointVolumeId || details.dwControlID == kEndpointMuteId)) {
+    for (const bool volume : {true, false}) {
+        const MasterControl& told = volume ? s->volume : s->mute;
+        if (!told.described || details.dwControlID != told.id) continue;
         std::int32_t value = 0;
         std::memcpy(&value, details.paDetails, sizeof value);
-        HRESULT hr;
-        if (details.dwControlID == kEndpointVolumeId) {
-            // Levels outside the range are limited to it, never wrapped.
-            const std::int32_t level = value < 0                  ? 0
-                                       : value > kEndpointMaximum ? kEndpointMaximum
-                                                                  : value;
-            hr = s->endpoint->setScalar(static_cast<float>(level) / kEndpointMaximum);
-        } else {
-            hr = s->endpoint->setMute(value != 0);
-        }
-        return SUCCEEDED(hr) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+        return writeMaster(*s, volume, value);
     }
     if (!s->mixer) return MMSYSERR_INVALHANDLE;
 
@@ -225,12 +357,10 @@ MMResult Win32Mixer::setControlDetails(MixerHandle handle, const ControlDetails&
     const auto fader = s->faders.find(details.dwControlID);
     if (fader != s->faders.end() && details.cbDetails == 4 && details.cChannels >= 1 &&
         details.cChannels <= 64 && details.cMultipleItems == 0) {
-        const Range r = fader->second;
         for (std::uint32_t i = 0; i < details.cChannels; ++i) {
             std::int32_t v = 0;
             std::memcpy(&v, static_cast<const char*>(details.paDetails) + 4 * i, 4);
-            v = v < r.minimum ? r.minimum : v > r.maximum ? r.maximum : v;
-            buffer[i] = static_cast<std::uint32_t>(v);
+            buffer[i] = static_cast<std::uint32_t>(Limit(v, fader->second));
         }
         native.paDetails = buffer;
     }

@@ -1,15 +1,25 @@
 // The mixer port on Windows. The master line (the speakers destination's volume and mute)
 // is the default render endpoint's volume where that can be set: on Windows Vista and later
 // the winmm mixer's master controls only this program's own audio session. Where the
-// endpoint is missing or refuses a write (Wine), everything goes to the winmm mixer. The
-// choice is made once per open. Every other line is the winmm mixer's.
+// endpoint is missing or refuses a write (Wine), the master goes to the winmm mixer. Every
+// other line is the winmm mixer's.
+//
+// The choice is made when a device is opened and made again whenever the default render
+// device changes (the system reports it on a thread of its own; the report is posted to the
+// thread that made the mixer and handled there). The core keeps the control ids and the range
+// it was given at discovery, whichever side carries the master at the moment: values are
+// converted between that range and the side's own.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 
 #include "platform/mixer_device.h"
+#include "platform/win32/dispatcher.h"
 #include "platform/win32/win.h"
+
+struct IMMNotificationClient;
 
 namespace vexlo::win32 {
 
@@ -28,7 +38,36 @@ std::unique_ptr<MasterEndpoint> OpenDefaultEndpoint();
 
 using EndpointFactory = std::unique_ptr<MasterEndpoint> (*)();
 
-// The master control as the core sees it when the endpoint carries it.
+// Posts `message` to `window` whenever the default render endpoint for the console role
+// changes. Called on the system's notification threads: it touches nothing but the window
+// handle, which disconnect() clears before the window goes.
+class DefaultEndpointListener {
+  public:
+    DefaultEndpointListener(HWND window, UINT message);
+    ~DefaultEndpointListener();
+    DefaultEndpointListener(const DefaultEndpointListener&) = delete;
+    DefaultEndpointListener& operator=(const DefaultEndpointListener&) = delete;
+    // The COM object the device enumerator calls (one reference held by this listener).
+    IMMNotificationClient* client() const { return client_; }
+    void disconnect();
+
+  private:
+    IMMNotificationClient* client_;
+};
+
+// A registration of a listener with the system's device enumerator; ends when destroyed.
+class EndpointWatch {
+  public:
+    virtual ~EndpointWatch() = default;
+};
+
+// Registers the listener's client with the device enumerator (RegisterEndpointNotification-
+// Callback); null when that is not possible.
+std::unique_ptr<EndpointWatch> WatchDefaultEndpoint(IMMNotificationClient* client);
+
+using WatchFactory = std::unique_ptr<EndpointWatch> (*)(IMMNotificationClient* client);
+
+// The master control as the core sees it when the endpoint carried it at discovery.
 inline constexpr std::int32_t kEndpointMaximum = 65535;
 inline constexpr std::uint32_t kEndpointVolumeId = 0xFFFF0E01;
 inline constexpr std::uint32_t kEndpointMuteId = 0xFFFF0E02;
@@ -36,8 +75,11 @@ inline constexpr std::uint32_t kEndpointLineId = 0xFFFF0E00;
 
 class Win32Mixer : public MixerDevice {
   public:
-    explicit Win32Mixer(EndpointFactory endpoints = &OpenDefaultEndpoint);
+    explicit Win32Mixer(EndpointFactory endpoints = &OpenDefaultEndpoint,
+                        WatchFactory watches = &WatchDefaultEndpoint);
     ~Win32Mixer() override;
+    Win32Mixer(const Win32Mixer&) = delete;
+    Win32Mixer& operator=(const Win32Mixer&) = delete;
 
     MMResult open(std::uint32_t deviceId, MixerHandle& handle) override;
     MMResult close(MixerHandle handle) override;
@@ -48,27 +90,60 @@ class Win32Mixer : public MixerDevice {
     MMResult getControlDetails(MixerHandle handle, ControlDetails& details) override;
     MMResult setControlDetails(MixerHandle handle, const ControlDetails& details) override;
 
-    // Whether the open session carries its master line on the endpoint (false: winmm).
+    // Whether the open session carries its master line on the endpoint now (false: winmm).
     bool usesEndpoint(MixerHandle handle) const;
+    // The default render device changed: every session of device 0 takes the new endpoint if
+    // it can be set, else goes back to winmm. Runs on the mixer's own thread.
+    void defaultEndpointChanged();
+    // Whether device changes are being reported (the system accepted the listener).
+    bool watchingDevices() const { return watch_ != nullptr; }
+    // The listener the device enumerator calls; null when no endpoints are used at all.
+    DefaultEndpointListener* listener() const { return listener_.get(); }
 
   private:
     struct Range {
-        std::int32_t minimum;
-        std::int32_t maximum;
+        std::int32_t minimum = 0;
+        std::int32_t maximum = 0;
+    };
+    // A master control (volume or mute) as the core was told it at discovery.
+    struct MasterControl {
+        bool described = false;
+        std::uint32_t id = 0;
+        Range range;
+    };
+    // Winmm's own master control, found when a session first needs it.
+    struct WinmmControl {
+        bool looked = false;
+        bool found = false;
+        std::uint32_t id = 0;
+        Range range;
     };
     struct Session {
         HMIXER mixer = nullptr;
+        bool deviceZero = false;
         std::unique_ptr<MasterEndpoint> endpoint;
         bool haveSpeakersLine = false;
         std::uint32_t speakersLineId = 0;
+        MasterControl volume;
+        MasterControl mute;
+        WinmmControl winmmVolume;
+        WinmmControl winmmMute;
         std::map<std::uint32_t, Range> faders;  // control id -> bounds, for level writes
     };
     Session* find(MixerHandle handle);
     const Session* find(MixerHandle handle) const;
+    // A fresh endpoint if one exists and a write of its current value goes through.
+    std::unique_ptr<MasterEndpoint> settableEndpoint();
+    const WinmmControl& winmmMaster(Session& s, std::uint32_t controlType);
+    MMResult readMaster(Session& s, bool volume, std::uint32_t& value);
+    MMResult writeMaster(Session& s, bool volume, std::int32_t value);
 
     EndpointFactory endpoints_;
     std::map<MixerHandle, Session> sessions_;
     MixerHandle nextHandle_ = 1;
+    std::unique_ptr<HiddenWindow> window_;  // receives the device change reports
+    std::unique_ptr<DefaultEndpointListener> listener_;
+    std::unique_ptr<EndpointWatch> watch_;
 };
 
 }  // namespace vexlo::win32

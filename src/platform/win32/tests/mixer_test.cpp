@@ -1,8 +1,11 @@
 #include "platform/win32/mixer.h"
 
 #include <gtest/gtest.h>
+#include <mmdeviceapi.h>
 
+#include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "platform/win32/wave_in.h"
 #include "tests/test_support.h"
@@ -10,7 +13,7 @@
 namespace vexlo::win32 {
 namespace {
 
-// What the fake endpoint does and what was done to it.
+// What a fake output device does and what was done to it.
 struct EndpointState {
     bool exists = true;
     HRESULT setResult = S_OK;
@@ -18,38 +21,74 @@ struct EndpointState {
     bool mute = false;
     int opened = 0;
     int writes = 0;
-} g_endpoint;
+    DWORD openedOnThread = 0;
+};
+// Two output devices; the default is the one the system would hand out now.
+EndpointState g_endpoint;
+EndpointState g_otherDevice;
+EndpointState* g_default = &g_endpoint;
 
 class FakeEndpoint : public MasterEndpoint {
   public:
+    explicit FakeEndpoint(EndpointState& device) : device_(device) {}
     HRESULT getScalar(float& scalar) override {
-        scalar = g_endpoint.scalar;
+        scalar = device_.scalar;
         return S_OK;
     }
     HRESULT setScalar(float scalar) override {
-        ++g_endpoint.writes;
-        if (SUCCEEDED(g_endpoint.setResult)) g_endpoint.scalar = scalar;
-        return g_endpoint.setResult;
+        ++device_.writes;
+        if (SUCCEEDED(device_.setResult)) device_.scalar = scalar;
+        return device_.setResult;
     }
     HRESULT getMute(bool& mute) override {
-        mute = g_endpoint.mute;
+        mute = device_.mute;
         return S_OK;
     }
     HRESULT setMute(bool mute) override {
-        if (SUCCEEDED(g_endpoint.setResult)) g_endpoint.mute = mute;
-        return g_endpoint.setResult;
+        if (SUCCEEDED(device_.setResult)) device_.mute = mute;
+        return device_.setResult;
     }
+
+  private:
+    EndpointState& device_;
 };
 
 std::unique_ptr<MasterEndpoint> FakeEndpoints() {
-    ++g_endpoint.opened;
-    if (!g_endpoint.exists) return nullptr;
-    return std::make_unique<FakeEndpoint>();
+    ++g_default->opened;
+    g_default->openedOnThread = GetCurrentThreadId();
+    if (!g_default->exists) return nullptr;
+    return std::make_unique<FakeEndpoint>(*g_default);
+}
+
+// The system's device enumerator, as far as the mixer uses it: who registered, who left.
+struct WatchState {
+    IMMNotificationClient* client = nullptr;
+    int registered = 0;
+    int unregistered = 0;
+} g_watch;
+
+class FakeWatch : public EndpointWatch {
+  public:
+    ~FakeWatch() override { ++g_watch.unregistered; }
+};
+
+std::unique_ptr<EndpointWatch> FakeWatches(IMMNotificationClient* client) {
+    g_watch.client = client;
+    ++g_watch.registered;
+    return std::make_unique<FakeWatch>();
 }
 
 class MixerTest : public ::testing::Test {
   protected:
-    void SetUp() override { g_endpoint = EndpointState{}; }
+    // Every test starts with fresh devices, before the fixture's mixer registers.
+    struct FreshDevices {
+        FreshDevices() {
+            g_endpoint = EndpointState{};
+            g_otherDevice = EndpointState{};
+            g_default = &g_endpoint;
+            g_watch = WatchState{};
+        }
+    };
 
     // The speakers' control of a type, looked up as the core does it: a 152-byte record.
     ControlRecord Lookup(MixerHandle h, std::uint32_t controlType, MMResult& result) {
@@ -77,7 +116,8 @@ class MixerTest : public ::testing::Test {
         return mixer.setControlDetails(h, d);
     }
 
-    Win32Mixer mixer{&FakeEndpoints};
+    FreshDevices fresh;
+    Win32Mixer mixer{&FakeEndpoints, &FakeWatches};
 };
 
 TEST_F(MixerTest, SettableEndpointCarriesTheMasterLineAsZeroTo65535) {
@@ -186,6 +226,174 @@ TEST_F(MixerTest, NoDeviceAndNoEndpointReportsWinmmsError) {
     EXPECT_EQ(mixer.open(99, h), MMSYSERR_BADDEVICEID) << "the endpoint stands only for device 0";
     EXPECT_EQ(h, 0u);
     EXPECT_EQ(g_endpoint.opened, 0);
+}
+
+// Winmm's own master level, read past the adapter (Wine keeps one per process).
+bool WinmmMaster(std::uint32_t& level, std::int32_t& maximum) {
+    HMIXER mixer = nullptr;
+    if (mixerOpen(&mixer, 0, 0, 0, MIXER_OBJECTF_MIXER) != MMSYSERR_NOERROR) return false;
+    MIXERLINEA line{};
+    line.cbStruct = sizeof line;
+    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+    MIXERCONTROLA control{};
+    control.cbStruct = sizeof control;
+    MIXERLINECONTROLSA request{};
+    request.cbStruct = sizeof request;
+    request.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
+    request.cControls = 1;
+    request.cbmxctrl = sizeof control;
+    request.pamxctrl = &control;
+    MIXERCONTROLDETAILS details{};
+    details.cbStruct = sizeof details;
+    details.cChannels = 1;
+    details.cbDetails = sizeof level;
+    details.paDetails = &level;
+    const auto object = reinterpret_cast<HMIXEROBJ>(mixer);
+    bool ok = mixerGetLineInfoA(object, &line,
+                                MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) == 0;
+    request.dwLineID = line.dwLineID;
+    ok = ok && mixerGetLineControlsA(object, &request,
+                                     MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) == 0;
+    details.dwControlID = control.dwControlID;
+    ok = ok && mixerGetControlDetailsA(object, &details,
+                                       MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) == 0;
+    maximum = control.Bounds.lMaximum;
+    mixerClose(mixer);
+    return ok;
+}
+
+TEST_F(MixerTest, ANewDefaultDeviceTakesOverTheMasterLine) {
+    MixerHandle h = 0;
+    ASSERT_EQ(mixer.open(0, h), MMSYSERR_NOERROR);
+    MMResult result;
+    const ControlRecord volume = Lookup(h, MIXERCONTROL_CONTROLTYPE_VOLUME, result);
+    const ControlRecord mute = Lookup(h, MIXERCONTROL_CONTROLTYPE_MUTE, result);
+    ASSERT_EQ(volume.dwControlID, kEndpointVolumeId);
+
+    g_otherDevice.scalar = 0.2f;
+    g_default = &g_otherDevice;
+    mixer.defaultEndpointChanged();
+    EXPECT_TRUE(mixer.usesEndpoint(h));
+    EXPECT_EQ(Read(h, volume.dwControlID), 13107u) << "the new device's level";
+    EXPECT_EQ(Write(h, volume.dwControlID, 65535), MMSYSERR_NOERROR);
+    EXPECT_EQ(g_otherDevice.scalar, 1.0f);
+    EXPECT_EQ(g_endpoint.scalar, 0.5f) << "the old device is left alone";
+    Write(h, mute.dwControlID, 1);
+    EXPECT_TRUE(g_otherDevice.mute);
+    EXPECT_FALSE(g_endpoint.mute);
+    mixer.close(h);
+}
+
+TEST_F(MixerTest, WithoutASettableDefaultDeviceTheMasterFallsBackToWinmmAndComesBack) {
+    MixerHandle h = 0;
+    ASSERT_EQ(mixer.open(0, h), MMSYSERR_NOERROR);
+    MMResult result;
+    const ControlRecord volume = Lookup(h, MIXERCONTROL_CONTROLTYPE_VOLUME, result);
+    ASSERT_EQ(volume.dwControlID, kEndpointVolumeId);
+    std::uint32_t level = 0;
+    std::int32_t maximum = 0;
+    if (!WinmmMaster(level, maximum)) GTEST_SKIP() << "no winmm master here";
+
+    g_endpoint.exists = false;  // the device went and no other took its place
+    mixer.defaultEndpointChanged();
+    EXPECT_FALSE(mixer.usesEndpoint(h));
+    // The core keeps its ids and its 0..65535; winmm's range may differ.
+    ASSERT_EQ(Write(h, volume.dwControlID, 13107), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WinmmMaster(level, maximum));
+    EXPECT_EQ(level, static_cast<std::uint32_t>(std::llround(maximum * 0.2)));
+    EXPECT_EQ(Read(h, volume.dwControlID), 13107u);
+    Write(h, volume.dwControlID, 69390);
+    ASSERT_TRUE(WinmmMaster(level, maximum));
+    EXPECT_EQ(level, static_cast<std::uint32_t>(maximum)) << "limited, not wrapped";
+
+    g_otherDevice.scalar = 0.4f;
+    g_default = &g_otherDevice;
+    mixer.defaultEndpointChanged();
+    EXPECT_TRUE(mixer.usesEndpoint(h));
+    EXPECT_EQ(Read(h, volume.dwControlID), 26214u);
+    mixer.close(h);
+}
+
+TEST_F(MixerTest, ASessionThatStartedOnWinmmMovesToASettableNewDefault) {
+    g_endpoint.setResult = E_NOTIMPL;  // what Wine answers
+    MixerHandle h = 0;
+    if (mixer.open(0, h) != MMSYSERR_NOERROR) GTEST_SKIP() << "no winmm mixer device here";
+    ASSERT_FALSE(mixer.usesEndpoint(h));
+    MMResult result;
+    const ControlRecord volume = Lookup(h, MIXERCONTROL_CONTROLTYPE_VOLUME, result);
+    ASSERT_EQ(result, MMSYSERR_NOERROR);
+    ASSERT_NE(volume.dwControlID, kEndpointVolumeId);
+
+    g_default = &g_otherDevice;
+    mixer.defaultEndpointChanged();
+    ASSERT_TRUE(mixer.usesEndpoint(h));
+    // The winmm control's id and range now stand for the endpoint.
+    ASSERT_EQ(Write(h, volume.dwControlID, volume.lMaximum / 4), MMSYSERR_NOERROR);
+    EXPECT_NEAR(g_otherDevice.scalar, 0.25, 0.001);
+    EXPECT_NEAR(static_cast<double>(Read(h, volume.dwControlID)), volume.lMaximum / 4.0, 1.0);
+    mixer.close(h);
+}
+
+TEST_F(MixerTest, DeviceReportsFromOtherThreadsAreHandledOnTheMixersThread) {
+    ASSERT_EQ(g_watch.registered, 1);
+    ASSERT_NE(mixer.listener(), nullptr);
+    IMMNotificationClient* client = mixer.listener()->client();
+    ASSERT_EQ(g_watch.client, client);
+    MixerHandle h = 0;
+    ASSERT_EQ(mixer.open(0, h), MMSYSERR_NOERROR);
+    ASSERT_EQ(g_endpoint.opened, 1);
+
+    // Capture devices and the other roles are not the master.
+    std::thread([client] {
+        client->OnDefaultDeviceChanged(eCapture, eConsole, L"{mic}");
+        client->OnDefaultDeviceChanged(eRender, eMultimedia, L"{speakers}");
+        client->OnDefaultDeviceChanged(eRender, eCommunications, L"{speakers}");
+    }).join();
+    testing::Pump(100);
+    EXPECT_EQ(g_endpoint.opened, 1);
+
+    // A burst of reports (the last with no device left): nothing happens on the reporting
+    // thread, then one re-opening on this one.
+    std::thread([client] {
+        client->OnDefaultDeviceChanged(eRender, eConsole, L"{a}");
+        client->OnDefaultDeviceChanged(eRender, eConsole, L"{b}");
+        client->OnDefaultDeviceChanged(eRender, eConsole, nullptr);
+    }).join();
+    EXPECT_EQ(g_endpoint.opened, 1);
+    testing::Pump(1000, [] { return g_endpoint.opened > 1; });
+    testing::Pump(100);
+    EXPECT_EQ(g_endpoint.opened, 2);
+    EXPECT_EQ(g_endpoint.openedOnThread, GetCurrentThreadId());
+    mixer.close(h);
+}
+
+TEST_F(MixerTest, AReportAfterTheMixerIsGoneIsHarmless) {
+    IMMNotificationClient* client = nullptr;
+    {
+        Win32Mixer own(&FakeEndpoints, &FakeWatches);
+        client = own.listener()->client();
+        client->AddRef();  // as the enumerator might still hold it
+        MixerHandle h = 0;
+        own.open(0, h);
+    }
+    EXPECT_EQ(g_watch.registered, 2) << "the fixture's mixer and this test's";
+    EXPECT_EQ(g_watch.unregistered, 1) << "this test's mixer unregistered when it went";
+    const int opened = g_endpoint.opened;
+    std::thread([client] { client->OnDefaultDeviceChanged(eRender, eConsole, L"{x}"); }).join();
+    testing::Pump(100);
+    EXPECT_EQ(g_endpoint.opened, opened);
+    client->Release();
+}
+
+TEST(MixerOnThisSystem, DeviceChangesAreWatchedWhereTheSystemHasADeviceEnumerator) {
+    IUnknown* enumerator = nullptr;
+    const bool haveEnumerator = SUCCEEDED(
+        CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                         __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator)));
+    if (enumerator) enumerator->Release();
+    if (!haveEnumerator) GTEST_SKIP() << "no audio device enumerator here";
+    Win32Mixer mixer;
+    EXPECT_TRUE(mixer.watchingDevices()) << "RegisterEndpointNotificationCallback refused";
 }
 
 TEST(WaveIn, HeadersPassStraightThroughAndComeBackDone) {

@@ -155,6 +155,65 @@ TEST(Dispatcher, EventsWaitNeitherForNorDuringAModalBox) {
     EXPECT_EQ(sink.menuCommands, std::vector<int>{2});
 }
 
+TEST(Dispatcher, ACloseRequestFromOutsideIsTheProgramsQuitAndKeepsTheHelper) {
+    Dispatcher dispatcher;
+    RecordingSink sink;
+    dispatcher.setSink(&sink);
+    // Without a quit to run, a close request must not take the helper window with it.
+    PostMessageA(dispatcher.helperWindow(), WM_CLOSE, 0, 0);
+    Pump(100);
+    EXPECT_TRUE(IsWindow(dispatcher.helperWindow()));
+
+    int closes = 0;
+    dispatcher.setCloseRequest([&](EventSink& target) {
+        EXPECT_EQ(&target, &sink);
+        ++closes;
+    });
+    PostMessageA(dispatcher.helperWindow(), WM_CLOSE, 0, 0);  // as "taskkill /pid" does
+    EXPECT_EQ(closes, 0) << "from the message loop, not from inside the sender";
+    Pump(1000, [&] { return closes > 0; });
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(IsWindow(dispatcher.helperWindow()));
+
+    // The end of the session: at once (the process may end when the message returns).
+    EXPECT_EQ(SendMessageA(dispatcher.helperWindow(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageA(dispatcher.helperWindow(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(closes, 1) << "a cancelled end of session";
+    SendMessageA(dispatcher.helperWindow(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(closes, 2);
+}
+
+TEST(Dispatcher, ACloseRequestWaitsForTheEventOrTheBoxThatHoldsTheCore) {
+    Dispatcher dispatcher;
+    RecordingSink sink;
+    dispatcher.setSink(&sink);
+    std::vector<std::string> order;
+    dispatcher.setCloseRequest([&](EventSink&) { order.push_back("close"); });
+
+    // A nested message loop inside the core's handling (a popup menu, say) sees the close
+    // request; the core gets it only after the event.
+    sink.onMouseHook = [&](const MouseEvent&) {
+        order.push_back("mouse begins");
+        PostMessageA(dispatcher.helperWindow(), WM_CLOSE, 0, 0);
+        Pump(200);
+        order.push_back("mouse ends");
+    };
+    dispatcher.mouse(MouseEvent{});
+    Pump(200);
+    EXPECT_EQ(order, (std::vector<std::string>{"mouse begins", "mouse ends", "close"}));
+
+    order.clear();
+    sink.onMouseHook = nullptr;
+    {
+        Dispatcher::ModalScope modal(dispatcher);
+        PostMessageA(dispatcher.helperWindow(), WM_CLOSE, 0, 0);
+        Pump(200);
+        EXPECT_TRUE(order.empty()) << "not while a box is open";
+    }
+    Pump(1000, [&] { return !order.empty(); });
+    EXPECT_EQ(order, std::vector<std::string>{"close"});
+}
+
 TEST(Hotkeys, CoreProcedureHandsEveryMessageToTheCoreAndBack) {
     Dispatcher dispatcher;
     RecordingSink sink;

@@ -1,0 +1,39 @@
+// Checks a picture file's bytes before the system decodes them: the format the file name
+// promises, a header that holds together, a size the program can afford to draw, and data
+// that is all there. A damaged or hostile skin file is refused with a reason instead of being
+// handed to a decoder that might allocate gigabytes or read past the end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vexlo::win32 {
+
+enum class PictureFormat { Unknown, Bmp, Ico, Gif };
+
+// The format a file name promises by its extension (.bmp, .ico, .gif; any letter case).
+PictureFormat FormatOfName(const std::string& path);
+// The format the first bytes show.
+PictureFormat FormatOfContent(const unsigned char* data, std::size_t size);
+const char* FormatName(PictureFormat format);
+
+// The largest picture accepted: no side above kMaxPictureSide pixels and no more than
+// kMaxPicturePixels in all (8K screens are 7680 x 4320 = 33 177 600 pixels).
+inline constexpr std::int64_t kMaxPictureSide = 16384;
+inline constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 25;
+// Icons hold pictures of at most 256 x 256 (PNG-compressed ones included).
+inline constexpr std::int64_t kMaxIconSide = 256;
+
+struct PictureCheck {
+    bool ok = false;
+    PictureFormat format = PictureFormat::Unknown;  // what the content is
+    int width = 0;                                  // of the picture that will be shown
+    int height = 0;
+    std::string reason;  // why not, when not ok
+};
+
+// Checks the whole file's bytes as the format `expected` (Unknown: whatever the content is).
+PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected);
+
+}  // namespace vexlo::win32

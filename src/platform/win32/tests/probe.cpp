@@ -1,0 +1,363 @@
+// Looks at a running vexlo.exe from outside, for the reliability scripts. The process is named
+// by a part of its executable's path (each run uses a folder of its own), matched without
+// regard to case.
+//
+//   vexlo_probe windows MATCH   one line per top-level window of the process: pid, handle,
+//                               visible, class, caption and, for dialogs, their texts
+//   vexlo_probe stats MATCH     live GDI objects (from the process's GDI handle table), windows
+//                               (top-level and children), what GetProcessHandleCount and
+//                               GetGuiResources answer, and memory counters, as key=value pairs
+//   vexlo_probe close MATCH     posts WM_CLOSE to the process's top-level windows, as a
+//                               graceful "taskkill /pid" does
+//   vexlo_probe gdi-check       whether the GDI count used by "stats" works here (exit 0)
+//   vexlo_probe watch-taskbar S prints a line for each "TaskbarCreated" broadcast within S
+//                               seconds (exit 0 when there was one)
+//   vexlo_probe broadcast-taskbar  sends "TaskbarCreated" to every top-level window, as the
+//                               Windows shell does when its taskbar starts
+//   vexlo_probe audio           what Core Audio allows here: the default render endpoint, its
+//                               volume, and whether device notifications can be registered
+// Exit code 0 on success, 1 when no such process runs, 2 on a usage error.
+// clang-format off
+#include <windows.h>
+#include <initguid.h>
+#include <mmdeviceapi.h>
+#include <endpointvolume.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+// clang-format on
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string ImagePath(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return {};
+    char path[MAX_PATH * 2];
+    DWORD size = sizeof path;
+    std::string result;
+    if (QueryFullProcessImageNameA(process, 0, path, &size)) result.assign(path, size);
+    CloseHandle(process);
+    return result;
+}
+
+// Windows process ids whose image path contains the text.
+std::vector<DWORD> Processes(const std::string& match) {
+    std::vector<DWORD> found;
+    const std::string needle = Lower(match);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return found;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+        if (Lower(ImagePath(entry.th32ProcessID)).find(needle) != std::string::npos) {
+            found.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == search->pid) search->windows.push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid) {
+    WindowSearch search{pid, {}};
+    EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.windows;
+}
+
+std::string Text(HWND hwnd) {
+    char text[1024];
+    const int n = GetWindowTextA(hwnd, text, sizeof text);
+    std::string result(text, n > 0 ? n : 0);
+    for (char& c : result) {
+        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    }
+    return result;
+}
+
+std::string ClassOf(HWND hwnd) {
+    char name[256];
+    const int n = GetClassNameA(hwnd, name, sizeof name);
+    return std::string(name, n > 0 ? n : 0);
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM data) {
+    if (Lower(ClassOf(child)) == "static") {
+        const std::string text = Text(child);
+        if (!text.empty()) {
+            auto* all = reinterpret_cast<std::string*>(data);
+            if (!all->empty()) *all += " | ";
+            *all += text;
+        }
+    }
+    return TRUE;
+}
+
+// The texts of a dialog's static controls (a message box's message among them).
+std::string DialogTexts(HWND dialog) {
+    std::string texts;
+    EnumChildWindows(dialog, &CollectStaticText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+int ListWindows(const std::string& match) {
+    const auto pids = Processes(match);
+    for (DWORD pid : pids) {
+        for (HWND hwnd : TopLevelWindows(pid)) {
+            const std::string cls = ClassOf(hwnd);
+            std::printf("%lu\t%p\t%d\t%s\t%s", static_cast<unsigned long>(pid),
+                        static_cast<void*>(hwnd), IsWindowVisible(hwnd) ? 1 : 0, cls.c_str(),
+                        Text(hwnd).c_str());
+            if (cls == "#32770") std::printf("\t%s", DialogTexts(hwnd).c_str());
+            std::printf("\n");
+        }
+    }
+    return pids.empty() ? 1 : 0;
+}
+
+// Live GDI objects of a process, counted in its GDI handle table: the table the process
+// environment block names, as Wine lays it out (24-byte entries: object, owner, the handle's
+// upper word, then a type word that is non-zero while the entry is in use). -1 when the table
+// cannot be read. GetGuiResources answers nothing under Wine; this does ("gdi-check" shows it).
+long GdiObjects(HANDLE process) {
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG size = 0;
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, &size) !=
+            0 ||
+        !basic.PebBaseAddress) {
+        return -1;
+    }
+    std::uint32_t table = 0;  // PEB.GdiSharedHandleTable of a 32-bit process
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<const char*>(basic.PebBaseAddress) + 0x94,
+                           &table, sizeof table, &read) ||
+        table == 0) {
+        return -1;
+    }
+    constexpr std::size_t kEntries = 0x10000;
+    constexpr std::size_t kEntrySize = 24;
+    std::vector<unsigned char> entries(kEntries * kEntrySize);
+    if (!ReadProcessMemory(process, reinterpret_cast<const void*>(table), entries.data(),
+                           entries.size(), &read)) {
+        return -1;
+    }
+    long live = 0;
+    for (std::size_t i = 0; i < read / kEntrySize; ++i) {
+        const unsigned char* type = &entries[i * kEntrySize + 14];
+        if (type[0] != 0 || type[1] != 0) ++live;
+    }
+    return live;
+}
+
+BOOL CALLBACK CountChild(HWND, LPARAM data) {
+    ++*reinterpret_cast<unsigned*>(data);
+    return TRUE;
+}
+
+// Top-level windows of the process and all their descendants.
+unsigned WindowCount(DWORD pid) {
+    unsigned count = 0;
+    for (HWND hwnd : TopLevelWindows(pid)) {
+        ++count;
+        EnumChildWindows(hwnd, &CountChild, reinterpret_cast<LPARAM>(&count));
+    }
+    return count;
+}
+
+int Stats(const std::string& match) {
+    const auto pids = Processes(match);
+    for (DWORD pid : pids) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+        if (!process) {
+            std::printf("pid=%lu cannot be opened\n", static_cast<unsigned long>(pid));
+            continue;
+        }
+        DWORD handles = 0;
+        const long handleCount =
+            GetProcessHandleCount(process, &handles) ? static_cast<long>(handles) : -1L;
+        SetLastError(0);
+        const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+        const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
+        const DWORD guiError = GetLastError();
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        const BOOL haveMemory = GetProcessMemoryInfo(process, &memory, sizeof memory);
+        std::printf(
+            "pid=%lu gdi_objects=%ld windows=%u handle_count=%ld gui_gdi=%lu gui_user=%lu "
+            "gui_error=%lu working_set_kb=%ld private_kb=%ld\n",
+            static_cast<unsigned long>(pid), GdiObjects(process), WindowCount(pid), handleCount,
+            static_cast<unsigned long>(gdi), static_cast<unsigned long>(user),
+            static_cast<unsigned long>(guiError),
+            haveMemory ? static_cast<long>(memory.WorkingSetSize / 1024) : -1L,
+            haveMemory ? static_cast<long>(memory.PagefileUsage / 1024) : -1L);
+        CloseHandle(process);
+    }
+    return pids.empty() ? 1 : 0;
+}
+
+int Close(const std::string& match) {
+    const auto pids = Processes(match);
+    for (DWORD pid : pids) {
+        for (HWND hwnd : TopLevelWindows(pid)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    }
+    return pids.empty() ? 1 : 0;
+}
+
+// Waits for the shell's "TaskbarCreated" broadcast on a hidden top-level window (broadcasts
+// reach only top-level windows) and prints a line for each one.
+UINT g_taskbarCreated = 0;
+int g_taskbarsSeen = 0;
+
+LRESULT CALLBACK TaskbarWatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == g_taskbarCreated) {
+        std::printf("TaskbarCreated %lu\n", static_cast<unsigned long>(GetTickCount()));
+        std::fflush(stdout);
+        ++g_taskbarsSeen;
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+int WatchTaskbar(DWORD seconds) {
+    g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &TaskbarWatcher;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VexloProbeTaskbar";
+    RegisterClassA(&wc);
+    CreateWindowExA(WS_EX_TOOLWINDOW, wc.lpszClassName, "probe", WS_POPUP, 0, 0, 0, 0, nullptr,
+                    nullptr, wc.hInstance, nullptr);
+    std::printf("watching\n");
+    std::fflush(stdout);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < seconds * 1000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    }
+    return g_taskbarsSeen > 0 ? 0 : 1;
+}
+
+// A notification client that only counts; enough to see whether registration is accepted.
+class NullClient : public IMMNotificationClient {
+  public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == __uuidof(IMMNotificationClient)) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+};
+
+int Audio() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IMMDeviceEnumerator* enumerator = nullptr;
+    HRESULT hr =
+        CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                         __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator));
+    std::printf("enumerator=0x%08lx\n", static_cast<unsigned long>(hr));
+    if (FAILED(hr)) return 0;
+    NullClient client;
+    hr = enumerator->RegisterEndpointNotificationCallback(&client);
+    std::printf("register_notifications=0x%08lx\n", static_cast<unsigned long>(hr));
+    if (SUCCEEDED(hr)) {
+        std::printf("unregister_notifications=0x%08lx\n",
+                    static_cast<unsigned long>(
+                        enumerator->UnregisterEndpointNotificationCallback(&client)));
+    }
+    IMMDevice* device = nullptr;
+    hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device);
+    std::printf("default_render_endpoint=0x%08lx\n", static_cast<unsigned long>(hr));
+    if (SUCCEEDED(hr)) {
+        IAudioEndpointVolume* volume = nullptr;
+        hr = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                              reinterpret_cast<void**>(&volume));
+        std::printf("endpoint_volume=0x%08lx\n", static_cast<unsigned long>(hr));
+        if (SUCCEEDED(hr)) {
+            float scalar = -1;
+            hr = volume->GetMasterVolumeLevelScalar(&scalar);
+            std::printf("get_scalar=0x%08lx scalar=%.3f\n", static_cast<unsigned long>(hr), scalar);
+            hr = volume->SetMasterVolumeLevelScalar(scalar, nullptr);
+            std::printf("set_scalar=0x%08lx\n", static_cast<unsigned long>(hr));
+            volume->Release();
+        }
+        device->Release();
+    }
+    enumerator->Release();
+    CoUninitialize();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "audio") return Audio();
+    if (command == "gdi-check") {
+        // Whether the table count follows this process's own objects: 100 brushes more.
+        const long before = GdiObjects(GetCurrentProcess());
+        std::vector<HBRUSH> brushes;
+        for (int i = 0; i < 100; ++i) brushes.push_back(CreateSolidBrush(RGB(i, 0, 0)));
+        const long after = GdiObjects(GetCurrentProcess());
+        for (HBRUSH brush : brushes) DeleteObject(brush);
+        const long released = GdiObjects(GetCurrentProcess());
+        std::printf("before=%ld with_100_brushes=%ld after_delete=%ld\n", before, after, released);
+        return before >= 0 && after - before == 100 && released == before ? 0 : 1;
+    }
+    if (command == "watch-taskbar" && argc > 2) return WatchTaskbar(std::atoi(argv[2]));
+    if (command == "broadcast-taskbar") {
+        // What the Windows shell does when its taskbar (re)starts.
+        return SendNotifyMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0)
+                   ? 0
+                   : 1;
+    }
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: vexlo_probe windows|stats|close MATCH | audio\n");
+        return 2;
+    }
+    if (command == "windows") return ListWindows(argv[2]);
+    if (command == "stats") return Stats(argv[2]);
+    if (command == "close") return Close(argv[2]);
+    std::fprintf(stderr, "unknown command %s\n", command.c_str());
+    return 2;
+}
