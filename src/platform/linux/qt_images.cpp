@@ -99,10 +99,35 @@ std::string CheckIcon(const std::string& path, std::uint64_t fileSize) {
         return CutOff(fileSize, 6 + 16 * static_cast<std::uint64_t>(count));
     }
     const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    std::ifstream in(path, std::ios::binary);
     for (std::uint32_t i = 0; i < count; ++i) {
         const unsigned char* entry = p + 6 + 16 * i;
-        const std::uint64_t end = static_cast<std::uint64_t>(U32(entry + 12)) + U32(entry + 8);
+        const std::uint32_t offset = U32(entry + 12);
+        const std::uint64_t end = static_cast<std::uint64_t>(offset) + U32(entry + 8);
         if (end > fileSize) return CutOff(fileSize, end);
+        // The image's own header: a PNG's or a bitmap's (colour and mask rows: twice the
+        // height). The directory's one-byte sizes say nothing about it.
+        unsigned char image[24] = {};
+        in.seekg(offset);
+        if (!in.read(reinterpret_cast<char*>(image), sizeof image)) {
+            in.clear();
+            continue;
+        }
+        long long width = 0, height = 0;
+        if (std::memcmp(image, "\x89PNG", 4) == 0) {
+            auto big = [&](int at) {
+                return (static_cast<long long>(image[at]) << 24) | (image[at + 1] << 16) |
+                       (image[at + 2] << 8) | image[at + 3];
+            };
+            width = big(16);
+            height = big(20);
+        } else {
+            width = static_cast<std::int32_t>(U32(image + 4));
+            height = static_cast<std::int32_t>(U32(image + 8)) / 2;
+        }
+        if (width < 0) width = -width;
+        if (height < 0) height = -height;
+        if (!SizeAllowed(width, height)) return TooLarge(width, height);
     }
     return {};
 }

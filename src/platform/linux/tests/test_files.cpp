@@ -236,7 +236,16 @@ TEST(Images, EmptyCutOffAndOverLargeFilesAreRefusedBeforeDecoding) {
                             std::string(4, '\0') + LittleEndian(1, 2) + LittleEndian(32, 2) +
                             LittleEndian(dib.size(), 4) + LittleEndian(22, 4) + dib;
     EXPECT_TRUE(refused("huge.ico", ico));
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find("the picture claims 60000 x 60000 pixels"), 0u) << error;
+    // The same with a PNG entry, whose size is in its own header (big-endian).
+    const std::string png = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) +
+                            std::string("\0\0\xea\x60\0\0\x75\x30\x08\x06\0\0\0", 13) +
+                            std::string(4, '\0');
+    const std::string pngIco = LittleEndian(0, 2) + LittleEndian(1, 2) + LittleEndian(1, 2) +
+                               std::string(4, '\0') + LittleEndian(1, 2) + LittleEndian(32, 2) +
+                               LittleEndian(png.size(), 4) + LittleEndian(22, 4) + png;
+    EXPECT_TRUE(refused("huge-png.ico", pngIco));
+    EXPECT_EQ(error.find("the picture claims 60000 x 30000 pixels"), 0u) << error;
 
     ASSERT_EQ(::mkdir(dir.file("folder.bmp").c_str(), 0755), 0);
     error.clear();
