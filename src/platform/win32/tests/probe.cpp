@@ -7,6 +7,7 @@
 //   vexlo_probe stats MATCH     live GDI objects (from the process's GDI handle table), windows
 //                               (top-level and children), what GetProcessHandleCount and
 //                               GetGuiResources answer, and memory counters, as key=value pairs
+//   vexlo_probe answer MATCH    presses OK in the process's visible dialogs (exit 1: none)
 //   vexlo_probe close MATCH     posts WM_CLOSE to the process's top-level windows, as a
 //                               graceful "taskkill /pid" does
 //   vexlo_probe gdi-check       whether the GDI count used by "stats" works here (exit 0)
@@ -222,6 +223,20 @@ int Stats(const std::string& match) {
     return pids.empty() ? 1 : 0;
 }
 
+// Presses OK in the process's visible dialogs (its message boxes), as a user's click would.
+int Answer(const std::string& match) {
+    int answered = 0;
+    for (DWORD pid : Processes(match)) {
+        for (HWND hwnd : TopLevelWindows(pid)) {
+            if (ClassOf(hwnd) != "#32770" || !IsWindowVisible(hwnd)) continue;
+            PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDOK)));
+            ++answered;
+        }
+    }
+    return answered > 0 ? 0 : 1;
+}
+
 int Close(const std::string& match) {
     const auto pids = Processes(match);
     for (DWORD pid : pids) {
@@ -352,12 +367,15 @@ int main(int argc, char** argv) {
                    : 1;
     }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: vexlo_probe windows|stats|close MATCH | audio\n");
+        std::fprintf(stderr,
+                     "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
+                     "watch-taskbar S | broadcast-taskbar | audio\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);
     if (command == "stats") return Stats(argv[2]);
     if (command == "close") return Close(argv[2]);
+    if (command == "answer") return Answer(argv[2]);
     std::fprintf(stderr, "unknown command %s\n", command.c_str());
     return 2;
 }

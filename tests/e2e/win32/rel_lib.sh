@@ -1,0 +1,181 @@
+# Helpers of the Windows reliability scripts (tests/reliability/2x-win32-*.sh): one private
+# session per script (env.sh: Xvfb + openbox, PulseAudio null sink, a Wine prefix made once
+# and removed at the end), program folders of their own per case, the program watched from
+# outside with vexlo_probe.exe, and the figures written as a markdown fragment. Sourced.
+#
+#   rel_init NAME DISPLAY     paths, build if needed, the session; cleans up on exit
+#   rel_finish STATUS         writes nothing itself; stops everything (also done on exit)
+
+REL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+REL_BUILD=$REL_ROOT/build/win32
+REL_SKIN=$REL_ROOT/skin/default
+REL_PIDS=()
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# wait_until MILLISECONDS COMMAND...: true once the command succeeds.
+wait_until() {
+    local end=$(($(now_ms) + $1))
+    shift
+    until "$@"; do
+        [ "$(now_ms)" -gt "$end" ] && return 1
+        sleep 0.05
+    done
+}
+
+rel_build() {
+    if [ ! -f "$REL_BUILD/vexlo.exe" ] || [ ! -f "$REL_BUILD/win32-tests/vexlo_probe.exe" ]; then
+        (cd "$REL_ROOT" && { [ -f build/win32/build.ninja ] || cmake --preset win32 >/dev/null; } &&
+            cmake --build --preset win32 >/dev/null) || return 1
+    fi
+    REL_EXE=$REL_BUILD/vexlo.exe
+    REL_PROBE=$REL_BUILD/win32-tests/vexlo_probe.exe
+    [ -f "$REL_EXE" ] && [ -f "$REL_PROBE" ]
+}
+
+rel_cleanup() {
+    local p
+    for p in "${REL_PIDS[@]}"; do kill -9 "$p" 2>/dev/null; done
+    REL_PIDS=()
+    if [ -n "${REL_ENV_STARTED:-}" ]; then
+        env_stop
+        REL_ENV_STARTED=""
+    fi
+    [ -n "${REL_WORK:-}" ] && [ -d "$REL_WORK" ] && rm -rf "$REL_WORK"
+}
+
+rel_init() {
+    REL_NAME=$1
+    export ENV_DISPLAY=$2
+    rel_build || { echo "FAIL $REL_NAME: cannot build build/win32"; exit 1; }
+    REL_WORK=$(mktemp -d "/tmp/vexlo-$REL_NAME.XXXXXX")
+    chmod 755 "$REL_WORK"
+    export ENV_ROOT=$REL_WORK/env
+    mkdir -p "$REL_ROOT/build/reliability" "$REL_WORK/cases"
+    trap rel_cleanup EXIT
+    trap 'exit 130' INT TERM
+    # shellcheck source=env.sh
+    source "$REL_ROOT/tests/e2e/win32/env.sh"
+    REL_ENV_STARTED=1
+    env_start || { echo "FAIL $REL_NAME: cannot start the session on :$ENV_DISPLAY"; exit 1; }
+}
+
+probe() { wine "$REL_PROBE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+# case_folder NAME: a fresh program folder with the program and the default skin.
+case_folder() {
+    local dir=$REL_WORK/cases/$1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$REL_EXE" "$REL_SKIN"/*.bmp "$REL_SKIN"/*.ico "$REL_SKIN"/*.gif "$REL_SKIN"/*.wav "$dir"/
+    echo "$dir"
+}
+
+# The probe's name for the program of a folder: a part of its executable's path.
+case_match() { echo "\\$(basename "$1")\\vexlo.exe"; }
+
+# case_start DIR [ARG]: starts the program of the folder; its pid in CASE_PID (the Wine
+# process that runs vexlo.exe), its output in DIR.log.
+case_start() {
+    local dir=$1
+    shift
+    (cd "$dir" && exec wine vexlo.exe "$@" </dev/null >"$dir.log" 2>&1) &
+    CASE_PID=$!
+    REL_PIDS+=("$CASE_PID")
+}
+
+# Running (a process that ended but is not yet collected is a zombie: not running).
+alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
+ended() { ! alive "$1"; }
+
+# case_wait PID MILLISECONDS: true when the process ended in time; its exit code in CASE_CODE
+# (the caller must be the process's parent).
+case_wait() {
+    CASE_CODE=""
+    wait_until "$2" ended "$1" || return 1
+    wait "$1" 2>/dev/null
+    CASE_CODE=$?
+    return 0
+}
+
+case_kill() {
+    kill -9 "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+
+# The text of the process's visible box captioned "Vexlo" (nothing when there is none).
+box_text() {
+    probe windows "$(case_match "$1")" |
+        awk -F'\t' '$3 == 1 && $4 == "#32770" && $5 == "Vexlo" { print $6; exit }'
+}
+has_box() { [ -n "$(box_text "$1")" ]; }
+
+# Signs of a crash: Wine's report in the program's output, or its crash dialog on the screen.
+crashed() {
+    grep -qE 'Unhandled (exception|page fault|illegal)|starting debugger' "$1.log" 2>/dev/null ||
+        xdotool search --onlyvisible --name '^Program Error$' >/dev/null 2>&1
+}
+
+# Peak memory (VmHWM, kB) and current resident memory (VmRSS, kB) of a process.
+peak_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
+
+# Global hotkeys reach Wine only while one of its windows has the keyboard focus.
+focus_wine() {
+    local w
+    w=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -1)
+    [ -n "$w" ] || return 1
+    xdotool windowactivate --sync "$w" >/dev/null 2>&1 || xdotool windowfocus --sync "$w" 2>/dev/null
+}
+
+# Geometry of an X window: "x y width height viewable(0/1)".
+geometry_of() {
+    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+        /Width:/ {w = $2} /Height:/ {h = $2} /Map State:/ {v = ($3 == "IsViewable")}
+        END { print x, y, w, h, v + 0 }'
+}
+
+# The second overlay (caption "Hidden", the one whose width follows the level) of a process:
+# prints its width when it is shown, nothing otherwise.
+shown_overlay_widths() {
+    local w g
+    for w in $(xdotool search --pid "$1" --name '^Hidden$' 2>/dev/null); do
+        g=($(geometry_of "$w"))
+        [ "${g[4]:-0}" = 1 ] && echo "${g[2]}"
+    done
+}
+display_shown() {
+    local w g
+    for w in $(xdotool search --pid "$1" --name '^(Vexlo|Hidden)$' 2>/dev/null); do
+        g=($(geometry_of "$w"))
+        [ "${g[4]:-0}" = 1 ] && [ "${g[2]}" != 1 ] && return 0
+    done
+    return 1
+}
+display_hidden() { ! display_shown "$1"; }
+
+# The chunk count the display shows: from the second overlay's width, 35 + 9 n (the first
+# overlay keeps the picture's width, 212).
+shown_chunks() {
+    local w
+    for w in $(shown_overlay_widths "$1"); do
+        if [ "$w" -ne 212 ] && [ $(((w - 35) % 9)) = 0 ]; then
+            echo $(((w - 35) / 9))
+            return 0
+        fi
+    done
+    # 212 is 35 + 9 x 19.67: with both overlays 212 wide the count is unknown; 16 chunks is
+    # 179 wide, so two 212s mean the display has not been resized.
+    return 1
+}
+
+# The program's arithmetic for the master level (maximum 65535, step 3855): the number of
+# steps k with level = 3855 k, from 1 (the floor one step down leaves) to 17 (the top).
+level_after() {  # level_after K PRESSES...  (u / d)
+    local k=$1 p
+    shift
+    for p in "$@"; do
+        if [ "$p" = u ]; then ((k < 17)) && k=$((k + 1)); else ((k > 1)) && k=$((k - 1)); fi
+    done
+    echo "$k"
+}
