@@ -13,6 +13,7 @@ result() {  # name status
 
 seconds=60
 [ "${VEXLO_LONG:-0}" = 1 ] && seconds=600
+mkdir -p build/reliability
 
 cmake --preset fuzz -DVEXLO_WARNINGS_AS_ERRORS=ON >/dev/null && cmake --build --preset fuzz --target ini_fuzz
 status=$?
@@ -26,7 +27,6 @@ if [ $status -eq 0 ]; then
     rm -rf "$corpus"
 fi
 result "ini fuzzing for ${seconds}s: no crash, writes keep other keys" $status
-mkdir -p build/reliability
 {
     echo "## Settings reader and writer under fuzzing"
     echo
@@ -36,10 +36,25 @@ mkdir -p build/reliability
     echo "  once a key was added after it (regression test IniDocument.ALoneCarriageReturnAtTheEndStaysALineEnd)."
 } >build/reliability/a-fuzz.md
 
+# The programs' own runs, one after another; the soaks last, side by side, since each takes
+# its full length whatever else runs.
+soaks=()
 for extra in tests/reliability/[0-9]*.sh; do
     [ -x "$extra" ] || continue
+    case "$extra" in *-soak.sh) soaks+=("$extra"); continue ;; esac
     "$extra"
     result "$(basename "$extra")" $?
+done
+pids=()
+for soak in "${soaks[@]}"; do
+    "$soak" >"build/reliability/$(basename "$soak" .sh).log" 2>&1 &
+    pids+=($!)
+done
+for i in "${!soaks[@]}"; do
+    wait "${pids[$i]}"
+    status=$?
+    cat "build/reliability/$(basename "${soaks[$i]}" .sh).log"
+    result "$(basename "${soaks[$i]}")" $status
 done
 
 echo "$passed passed, $failed failed"
