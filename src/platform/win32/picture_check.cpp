@@ -311,17 +311,23 @@ const char* FormatName(PictureFormat format) {
     return "unknown";
 }
 
+namespace {
+std::string Named(PictureFormat format) {
+    return std::string(format == PictureFormat::Ico ? "an " : "a ") + FormatName(format);
+}
+}  // namespace
+
 PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected) {
     if (size == 0) return Refuse(expected, "the file is empty");
     const PictureFormat content = FormatOfContent(data, size);
     if (content == PictureFormat::Unknown) {
         return Refuse(expected, expected == PictureFormat::Unknown
                                     ? "not a BMP, ICO or GIF picture"
-                                    : std::string("not a ") + FormatName(expected) + " picture");
+                                    : "not " + Named(expected) + " picture");
     }
     if (expected != PictureFormat::Unknown && content != expected) {
-        return Refuse(content, std::string("the file holds a ") + FormatName(content) +
-                                   " picture, not a " + FormatName(expected) + " picture");
+        return Refuse(content, "the file holds " + Named(content) + " picture, not " +
+                                   Named(expected) + " picture");
     }
     switch (content) {
         case PictureFormat::Bmp:
