@@ -179,3 +179,99 @@ level_after() {  # level_after K PRESSES...  (u / d)
     done
     echo "$k"
 }
+
+# The width of the second overlay of a process while it is shown: 35 + 9 n for n chunks
+# (the first overlay keeps its picture's 212; Wine shrinks the X windows of hidden windows to
+# 1 x 1, so a hidden overlay's width cannot be read).
+overlay2_width() {
+    local w g
+    for w in $(xdotool search --pid "$1" --name '^Hidden$' 2>/dev/null); do
+        g=($(geometry_of "$w"))
+        [ "${g[4]:-0}" = 1 ] && [ "${g[2]:-1}" -gt 1 ] && [ "${g[2]}" != 212 ] &&
+            { echo "${g[2]}"; return 0; }
+    done
+    return 1
+}
+
+# Waits for the display (up to 5 s), follows it until it goes away (at most $2 ms) and prints
+# the last width of the second overlay seen while shown. A level holds 1 s on the screen
+# after its last change, so the last width seen is the last level shown.
+# With a third argument, also keeps the last screenshot taken while the display was shown
+# in that file.
+last_shown_width() {
+    local end=$(($(now_ms) + $2)) last="" w shot=${3:-}
+    wait_until 5000 display_shown "$1" || return 1
+    while [ "$(now_ms)" -le "$end" ]; do
+        [ -n "$shot" ] && import -window root "$shot.new.png" 2>/dev/null
+        w=$(overlay2_width "$1") && last=$w
+        display_hidden "$1" && break
+        [ -n "$shot" ] && [ -n "$w" ] && mv "$shot.new.png" "$shot"
+        sleep 0.05
+    done
+    echo "$last"
+    display_hidden "$1"
+}
+
+pixel() {  # pixel PICTURE X Y -> "r,g,b"
+    /usr/bin/convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r)],%[fx:int(255*p{'"$2"','"$3"'}.g)],%[fx:int(255*p{'"$2"','"$3"'}.b)]' info:
+}
+
+# bar_shows SHOT N: the level bar in a screenshot of the display (212 x 200, centred on the
+# 1024 x 768 screen, bar at 34,168) shows N chunks: the last lit chunk is chunks.bmp's, the
+# first unlit one back.bmp's.
+bar_shows() {
+    local shot=$1 n=$2 x
+    if [ "$n" -gt 0 ]; then
+        x=$((9 * n - 5))
+        [ "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+            "$(pixel "$REL_SKIN/chunks.bmp" "$x" 6)" ] || return 1
+    fi
+    if [ "$n" -lt 16 ]; then
+        x=$((9 * n + 4))
+        [ "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+            "$(pixel "$REL_SKIN/back.bmp" $((34 + x)) $((168 + 6)))" ] || return 1
+    fi
+}
+
+tray_window() { xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -1; }
+
+# The first tray icon's 20 x 20 cell, cut out of a screenshot into $1.
+tray_icon_shot() {
+    local tray g
+    tray=$(tray_window)
+    [ -n "$tray" ] || return 1
+    g=($(geometry_of "$tray"))
+    import -window root "$1.full.png" 2>/dev/null &&
+        /usr/bin/convert "$1.full.png" -crop "20x20+${g[0]}+${g[1]}" +repage "$1"
+}
+pixels_differing() { /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ print int($1) }'; }
+
+# Quits the only running program through its tray menu ("Quit", the first item); true when
+# the menu came and was chosen.
+quit_from_tray() {
+    local tray g before after menu i
+    tray=$(tray_window)
+    [ -n "$tray" ] || return 1
+    g=($(geometry_of "$tray"))
+    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+    xdotool mousemove $((g[0] + 10)) $((g[1] + 10)) sleep 0.1 click 3
+    menu=""
+    for i in $(seq 60); do
+        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+        # The menu opens at the pointer: the new window that holds the pressed point.
+        for w in $(comm -13 <(echo "$before") <(echo "$after")); do
+            local m=($(geometry_of "$w"))
+            if [ "${m[0]}" -le $((g[0] + 10)) ] && [ $((m[0] + m[2])) -gt $((g[0] + 10)) ] &&
+                [ "${m[1]}" -le $((g[1] + 12)) ] && [ $((m[1] + m[3])) -gt $((g[1] + 10)) ] &&
+                [ "${m[2]}" -lt 300 ]; then
+                menu=$w
+                break
+            fi
+        done
+        [ -n "$menu" ] && break
+        sleep 0.05
+    done
+    [ -n "$menu" ] || return 1
+    g=($(geometry_of "$menu"))
+    xdotool mousemove $((g[0] + 25)) $((g[1] + 10)) sleep 0.2 click 1
+}
