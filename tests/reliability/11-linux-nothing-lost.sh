@@ -24,7 +24,7 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 . "$e2e/lib.sh"
-bin=$root/build/linux/vexlo
+bin=${VEXLO_BIN:-$root/build/linux/vexlo}
 seconds=${VEXLO_LOST_SECONDS:-60}
 max_rounds=${VEXLO_LOST_ROUNDS:-600}
 work=$(mktemp -d /tmp/vexlo-rel-lost.XXXXXX)

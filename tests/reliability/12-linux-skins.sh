@@ -106,8 +106,8 @@ fi
 work=$(mktemp -d /tmp/vexlo-rel-skins.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/skin" build/reliability
-cp build/linux/vexlo build/linux/*.bmp build/linux/*.ico build/linux/*.gif build/linux/*.wav \
-    "$work/skin/"
+from=$(dirname "${VEXLO_BIN:-$root/build/linux/vexlo}")
+cp "$from/vexlo" "$from"/*.bmp "$from"/*.ico "$from"/*.gif "$from"/*.wav "$work/skin/"
 files="back.bmp chunks.bmp icon0.ico icon1.ico icon2.ico icon3.ico overlay1.bmp overlay2.bmp
 controlbg.bmp controlknob.gif"
 defects="missing empty truncated wrong-format absurd"

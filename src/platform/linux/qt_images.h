@@ -30,6 +30,7 @@ class QtPicture : public Picture {
     int height() const override { return image().height(); }
 
     const QImage& image() const { return frames_[primary_]; }
+    const std::vector<QImage>& frames() const { return frames_; }
     // All sizes, for the tray and the window icon. Needs the GUI application.
     QIcon icon() const;
 

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -103,10 +104,25 @@ QSystemTrayIcon* QtTray::icon(NativeHandle window, std::uint32_t id) const {
     return it == icons_.end() ? nullptr : it->second;
 }
 
+QIcon QtTray::iconFor(const std::vector<QImage>& frames) {
+    constexpr std::size_t kKept = 8;  // four level icons, and room for a changed skin
+    for (auto it = iconCache_.begin(); it != iconCache_.end(); ++it) {
+        if (it->first == frames) {
+            iconCache_.splice(iconCache_.begin(), iconCache_, it);
+            return it->second;
+        }
+    }
+    QIcon icon;
+    for (const QImage& frame : frames) icon.addPixmap(QPixmap::fromImage(frame));
+    iconCache_.emplace_front(frames, icon);
+    if (iconCache_.size() > kKept) iconCache_.pop_back();
+    return icon;
+}
+
 void QtTray::apply(QSystemTrayIcon& icon, const TrayIconRecord& record) {
     if (record.uFlags & NIF_ICON) {
         const QtPicture* picture = QtPicture::Find(record.hIcon);
-        icon.setIcon(picture != nullptr ? picture->icon() : QIcon());
+        icon.setIcon(picture != nullptr ? iconFor(picture->frames()) : QIcon());
     }
     if (record.uFlags & NIF_TIP) {
         const std::size_t n = strnlen(record.szTip, sizeof record.szTip);

@@ -1,11 +1,15 @@
 // The small Qt-backed services: timers, the screen, the tray icon and message boxes.
 #pragma once
 
+#include <QIcon>
+#include <QImage>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <list>
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "platform/linux/event_port.h"
 #include "platform/message_box.h"
@@ -52,8 +56,13 @@ class QtTray : public TrayService {
     using Key = std::pair<NativeHandle, std::uint32_t>;
     void apply(QSystemTrayIcon& icon, const TrayIconRecord& record);
     void activated(Key key, QSystemTrayIcon::ActivationReason reason);
+    // The icon for a picture's images: the same QIcon for the same images. The program loads
+    // the level icon anew at every level change, and every new QIcon leaves its scaled
+    // pixmaps in Qt's pixmap cache, which a resident program would fill to its limit.
+    QIcon iconFor(const std::vector<QImage>& frames);
 
     EventPort& port_;
+    std::list<std::pair<std::vector<QImage>, QIcon>> iconCache_;  // most recent first
     std::map<Key, QSystemTrayIcon*> icons_;
     std::map<Key, TrayIconRecord> records_;
 };

@@ -144,6 +144,7 @@ stop_sound_server() {
     local f=$XDG_RUNTIME_DIR/pulse/pid p s
     p=$(cat "$f" 2>/dev/null) || return 1
     kill -9 "$p" 2>/dev/null
+    { wait "$p"; } 2>/dev/null  # reaped here when it is this shell's child
     # Nobody reaps the daemon: once it is a zombie its PID file must go, or the next server
     # takes it for a running one.
     for _ in $(seq 100); do

@@ -465,6 +465,29 @@ TEST(Tray, AddModifyAndDeleteTheIconAndReportPressesAsMouseMessages) {
     EXPECT_FALSE(tray.notify(NIM_DELETE, Record(element, 0, "")));
 }
 
+TEST(Tray, AnIconLoadedAgainWithTheSameImagesIsTheSameIcon) {
+    // The program loads the level icon anew at every level change; a new QIcon each time
+    // would leave new scaled pixmaps in Qt's pixmap cache every time (about 3 kB a change).
+    EventPort port;
+    QtTray tray(port);
+    const NativeHandle element = 4343;
+    auto blue = Solid(16, 16, kBlue);
+    ASSERT_TRUE(tray.notify(NIM_ADD, Record(element, blue->handle(), "Vexlo")));
+    QSystemTrayIcon* icon = tray.icon(element, 1);
+    ASSERT_NE(icon, nullptr);
+    const qint64 blueKey = icon->icon().cacheKey();
+    for (int i = 0; i < 20; ++i) {
+        auto again = Solid(16, 16, kBlue);  // another picture, the same images
+        ASSERT_TRUE(tray.notify(NIM_MODIFY, Record(element, again->handle(), "Vexlo")));
+        EXPECT_EQ(icon->icon().cacheKey(), blueKey);
+        auto other = Solid(16, 16, kMagenta);
+        ASSERT_TRUE(tray.notify(NIM_MODIFY, Record(element, other->handle(), "Vexlo")));
+        EXPECT_NE(icon->icon().cacheKey(), blueKey);
+        EXPECT_EQ(icon->icon().pixmap(16).toImage().pixel(0, 0), kMagenta);
+    }
+    ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+}
+
 // ---- Hotkeys -----------------------------------------------------------------------------
 
 class Hotkeys : public Windows {

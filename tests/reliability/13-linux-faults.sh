@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# Faults around the running Linux program, which must neither crash nor go blind:
+#  - the sound server killed (SIGKILL) and started again with the same null sink, several
+#    times: while it is away nothing is shown (no false drop to 0); once it is back the
+#    display follows the level again within a second with the matching bar, the hotkeys
+#    step it and the click sound reaches the new server;
+#  - the tray host (trayer) killed and started again: the icon comes back and its menu works.
+# Display :81 with openbox and trayer. Figures: build/reliability/13-linux-faults.md.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+e2e=$root/tests/e2e/linux
+name=$(basename "$0" .sh)
+restarts=${VEXLO_FAULT_RESTARTS:-4}
+
+if [ "${1:-}" != --inside ]; then
+    cd "$root"
+    if [ ! -x build/linux/vexlo ]; then
+        cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
+            { echo "FAIL $name: cannot build build/linux"; exit 1; }
+    fi
+    mkdir -p build/reliability
+    exec env -u VEXLO_SESSION "$e2e/with-session.sh" --desktop --display 81 "$0" --inside
+fi
+
+. "$e2e/lib.sh"
+bin=${VEXLO_BIN:-$root/build/linux/vexlo}
+art=$root/build/reliability/$name
+rm -rf "$art"
+mkdir -p "$art"
+work=$(mktemp -d /tmp/vexlo-rel-faults.XXXXXX)
+export XDG_CONFIG_HOME=$work/config
+pids=()
+sound_server_pid=""
+cleanup() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do
+        for _ in $(seq 40); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
+        kill -9 "$p" 2>/dev/null
+        wait "$p" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+passed=0
+failed=0
+figures=()
+
+report() {  # report NAME STATUS
+    if [ "$2" -eq 0 ]; then
+        passed=$((passed + 1))
+        echo "PASS $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1: ${why:-failed}"
+        [ -s "$work/vexlo.log" ] && sed 's/^/    vexlo: /' "$work/vexlo.log" | head -10
+    fi
+}
+
+start_vexlo() {
+    "$bin" "$@" >>"$work/vexlo.log" 2>&1 &
+    vpid=$!
+    pids+=("$vpid")
+}
+
+# Milliseconds until the command succeeds (polling), or nothing after the limit.
+time_until() {  # time_until LIMIT_MS COMMAND...
+    local t0 limit=$1
+    t0=$(now_ms)
+    shift
+    wait_until "$limit" "$@" || return 1
+    echo $(($(now_ms) - t0))
+}
+
+loud_samples() {  # loud_samples RAW: samples louder than 1000 in a s16le recording
+    python3 -c '
+import array, sys
+data = open(sys.argv[1], "rb").read()
+a = array.array("h", data[: len(data) // 2 * 2])
+print(sum(1 for x in a if abs(x) > 1000))' "$1"
+}
+
+# ---- The sound server goes away and comes back ----------------------------------------
+
+sound_server_restarts() {
+    pactl set-sink-volume "$sink" 30000
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    local levels=(20000 45000 10000 52000 33000 6000) r level t ready reopen shown up
+    local reopen_ms=() follow_ms=()
+    for ((r = 1; r <= restarts; r++)); do
+        stop_sound_server || { fail "round $r: the server did not stop"; return 1; }
+        # Away: the level reads as it was, so nothing is shown.
+        for _ in 1 2 3 4 5; do
+            sleep 0.2
+            alive "$vpid" || { fail "round $r: vexlo ended while the server was away"; return 1; }
+            osd_hidden "$vpid" || { fail "round $r: a change shown while the server was away"; return 1; }
+        done
+        start_sound_server || { fail "round $r: the server did not start again"; return 1; }
+        pids+=("$sound_server_pid")
+        ready=$(now_ms)
+        # A new server starts its sink at full level: a real change, shown once re-opened.
+        if wait_until 3000 osd_shown "$vpid"; then
+            reopen=$(($(now_ms) - ready))
+            reopen_ms+=("$reopen")
+        else
+            fail "round $r: the level of the new server (full) was not shown within 3 s"
+            return 1
+        fi
+        wait_until 5000 osd_hidden "$vpid" || { fail "round $r: display still up"; return 1; }
+        level=${levels[$(((r - 1) % ${#levels[@]}))]}
+        pactl set-sink-volume "$sink" "$level"
+        t=$(time_until 1000 osd_shown "$vpid") ||
+            { fail "round $r: pactl to $level not shown within 1 s"; return 1; }
+        follow_ms+=("$t")
+        check_display "$vpid" "$level" "restart-$r" || { why="round $r: $why"; return 1; }
+        # The level can be written again: a hotkey step.
+        wait_until 5000 osd_hidden "$vpid" || { fail "round $r: display still up"; return 1; }
+        up=$(step_up "$level")
+        xdotool key super+equal
+        wait_until 2000 level_is "$up" || { fail "round $r: Super+= gave $(level), expected $up"; return 1; }
+        wait_until 5000 osd_hidden "$vpid" || { fail "round $r: display still up"; return 1; }
+    done
+    # The click of a chunk change reaches the server that runs now.
+    local rec=$work/monitor.raw parec_pid loud
+    parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
+    parec_pid=$!
+    pids+=("$parec_pid")
+    sleep 3
+    pactl set-sink-volume "$sink" 65536
+    wait_until 2000 osd_shown "$vpid" || { fail "no display for the click"; return 1; }
+    sleep 2
+    kill -INT "$parec_pid"
+    wait "$parec_pid" 2>/dev/null
+    loud=$(loud_samples "$rec")
+    [ "${loud:-0}" -gt 0 ] || { fail "no click reached the restarted server"; return 1; }
+    alive "$vpid" || { fail "vexlo ended"; return 1; }
+    figures+=("- Sound server killed with SIGKILL and started again $restarts times while Vexlo ran: no crash, nothing shown while it was away (the level reads as it was), then the new server's level (full) shown ${reopen_ms[*]} ms after it accepted clients (the mixer adapter retries every 300 ms); a later pactl change shown within ${follow_ms[*]} ms with the matching bar; Super+= stepped the level each time; after the last restart the chunk-change click reached the new server ($loud loud samples).")
+}
+
+# ---- The tray host goes away and comes back ---------------------------------------------
+
+tray_host_restarts() {
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    local p tray="" t
+    for p in $(pgrep -x trayer); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "DISPLAY=$DISPLAY" && tray=$p
+    done
+    [ -n "$tray" ] || { fail "no tray host on $DISPLAY"; return 1; }
+    kill "$tray"
+    wait_until 3000 eval '! kill -0 "$tray" 2>/dev/null' || { fail "trayer did not end"; return 1; }
+    sleep 1
+    alive "$vpid" || { fail "vexlo ended with the tray host"; return 1; }
+    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType false \
+        --SetPartialStrut false >/dev/null 2>&1 &
+    pids+=($!)
+    t=$(time_until 10000 has_tray_icon "$vpid") || { fail "the icon did not come back"; return 1; }
+    shot tray-back
+    # The icon works: its menu quits the program.
+    quit_from_tray "$vpid" || { fail "no menu from the icon that came back"; return 1; }
+    wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
+    local code
+    code=$(exit_code "$vpid")
+    [ "$code" = 0 ] || { fail "exit code $code after Quit"; return 1; }
+    figures+=("- Tray host (trayer) ended and started again: Vexlo kept running, its icon was back ${t} ms after the new tray host started, and its menu's Quit ended the program with exit code 0.")
+}
+
+run() {
+    local start
+    : >"$work/vexlo.log"
+    why=""
+    start=$(now_ms)
+    "$1"
+    local status=$?
+    report "$1 ($(($(now_ms) - start)) ms)" $status
+    # Stop what the scenario started (vexlo, the servers it restarted stay for the next).
+    if [ -n "${vpid:-}" ] && alive "$vpid"; then
+        kill "$vpid"
+        wait_until 3000 ended "$vpid" || kill -9 "$vpid"
+        wait "$vpid" 2>/dev/null
+    fi
+}
+
+begin=$(now_ms)
+run sound_server_restarts
+run tray_host_restarts
+took=$((($(now_ms) - begin) / 1000))
+{
+    echo "## Linux: faults around the running program ($name)"
+    echo
+    echo "- Cases tried: $((passed + failed)) scenarios, $passed passed, $failed failed, in ${took} s."
+    printf '%s\n' "${figures[@]}"
+    echo "- Found and fixed while building it: the mixer adapter stayed on the dead connection, so the level it read stayed frozen and writes failed: after a restart of the server the display never showed a change again until Vexlo itself was restarted; and the click sound's libcanberra context stayed broken after the server's restart (every play failed with \"Invalid state\")."
+} >"$root/build/reliability/$name.md"
+echo "$passed passed, $failed failed ($name, ${took} s)"
+[ "$failed" -eq 0 ]
