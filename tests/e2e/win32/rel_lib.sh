@@ -193,6 +193,8 @@ overlay2_width() {
     return 1
 }
 
+width_is() { [ "$(overlay2_width "$1")" = "$2" ]; }
+
 # Waits for the display (up to 5 s), follows it until it goes away (at most $2 ms) and prints
 # the last width of the second overlay seen while shown. A level holds 1 s on the screen
 # after its last change, so the last width seen is the last level shown.

@@ -15,8 +15,12 @@
 //                               seconds (exit 0 when there was one)
 //   vexlo_probe broadcast-taskbar  sends "TaskbarCreated" to every top-level window, as the
 //                               Windows shell does when its taskbar starts
-//   vexlo_probe audio           what Core Audio allows here: the default render endpoint, its
-//                               volume, and whether device notifications can be registered
+//   vexlo_probe audio [S]       what Core Audio allows here: the default render endpoint, its
+//                               volume, and whether device notifications can be registered;
+//                               with S, prints the device reports of S seconds
+//   vexlo_probe tray-host S     a stand-in for the shell's tray for S seconds: a visible window
+//                               of class Shell_TrayWnd that broadcasts "TaskbarCreated" after
+//                               0.5 s and prints every icon notification it gets
 // Exit code 0 on success, 1 when no such process runs, 2 on a usage error.
 // clang-format off
 #include <windows.h>
@@ -33,7 +37,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -280,8 +287,92 @@ int WatchTaskbar(DWORD seconds) {
     return g_taskbarsSeen > 0 ? 0 : 1;
 }
 
-// A notification client that only counts; enough to see whether registration is accepted.
-class NullClient : public IMMNotificationClient {
+// A stand-in for the shell's tray. Shell_NotifyIcon finds the window of class Shell_TrayWnd
+// and sends it WM_COPYDATA with the message (NIM_*) in dwData and the icon record, whose
+// first four fields (owner window, id, flags, callback message) are the same in every Wine
+// version; the rest (tip, icon bits) is printed as a hash: the same icon gives the same hash.
+std::set<std::pair<LONG, UINT>> g_hostedIcons;
+DWORD g_hostStart = 0;
+
+LRESULT CALLBACK TrayHost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_COPYDATA) return DefWindowProcA(hwnd, message, wParam, lParam);
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    const auto* bytes = static_cast<const unsigned char*>(copy->lpData);
+    if (!bytes || copy->cbData < 16) return FALSE;
+    LONG owner;
+    UINT id, flags, callback;
+    std::memcpy(&owner, bytes, 4);
+    std::memcpy(&id, bytes + 4, 4);
+    std::memcpy(&flags, bytes + 8, 4);
+    std::memcpy(&callback, bytes + 12, 4);
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (DWORD i = 0; i < copy->cbData; ++i) hash = (hash ^ bytes[i]) * 16777619u;
+    const wchar_t tip[] = L"Vexlo";
+    bool hasTip = false;
+    for (DWORD i = 0; i + sizeof tip <= copy->cbData && !hasTip; i += 2) {
+        hasTip = std::memcmp(bytes + i, tip, sizeof tip) == 0;
+    }
+    const auto key = std::make_pair(owner, id);
+    const bool known = g_hostedIcons.count(key) != 0;
+    BOOL ok = FALSE;
+    const char* name = "other";
+    switch (copy->dwData) {
+        case NIM_ADD:
+            name = "NIM_ADD";
+            ok = !known;
+            g_hostedIcons.insert(key);
+            break;
+        case NIM_MODIFY:
+            name = "NIM_MODIFY";
+            ok = known;
+            break;
+        case NIM_DELETE:
+            name = "NIM_DELETE";
+            ok = known;
+            g_hostedIcons.erase(key);
+            break;
+    }
+    std::printf("%lu %s owner=%08lx id=%u flags=%u callback=0x%x tip=%s bytes=%lu hash=%08lx %s\n",
+                static_cast<unsigned long>(GetTickCount() - g_hostStart), name,
+                static_cast<unsigned long>(owner), id, flags, callback, hasTip ? "Vexlo" : "-",
+                static_cast<unsigned long>(copy->cbData), static_cast<unsigned long>(hash),
+                ok ? "accepted" : "refused");
+    std::fflush(stdout);
+    return ok;
+}
+
+int HostTray(DWORD seconds) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &TrayHost;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = "Shell_TrayWnd";
+    if (!RegisterClassA(&wc)) return 2;
+    HWND tray = CreateWindowExA(0, wc.lpszClassName, "Stand-in tray", WS_OVERLAPPEDWINDOW, 300, 10,
+                                240, 80, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!tray) return 2;
+    ShowWindow(tray, SW_SHOWNOACTIVATE);
+    g_hostStart = GetTickCount();
+    bool announced = false;
+    while (GetTickCount() - g_hostStart < seconds * 1000) {
+        if (!announced && GetTickCount() - g_hostStart >= 500) {
+            // What the shell does when its taskbar (re)starts.
+            SendNotifyMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+            std::printf("%lu TaskbarCreated sent\n",
+                        static_cast<unsigned long>(GetTickCount() - g_hostStart));
+            std::fflush(stdout);
+            announced = true;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    }
+    DestroyWindow(tray);
+    return 0;
+}
+
+// A notification client that prints what the device enumerator reports (from its threads).
+class PrintingClient : public IMMNotificationClient {
   public:
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -293,18 +384,35 @@ class NullClient : public IMMNotificationClient {
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override {
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD state) override {
+        Report("state", id, static_cast<int>(state));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR id) override {
+        Report("added", id, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR id) override {
+        Report("removed", id, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
+                                                     LPCWSTR id) override {
+        Report(flow == eRender ? "default-render" : "default-capture", id, role);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
         return S_OK;
     }
+
+  private:
+    static void Report(const char* what, LPCWSTR id, int detail) {
+        std::printf("%s %d %ls\n", what, detail, id ? id : L"(none)");
+        std::fflush(stdout);
+    }
 };
 
-int Audio() {
+int Audio(DWORD watchMs) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IMMDeviceEnumerator* enumerator = nullptr;
     HRESULT hr =
@@ -312,10 +420,18 @@ int Audio() {
                          __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator));
     std::printf("enumerator=0x%08lx\n", static_cast<unsigned long>(hr));
     if (FAILED(hr)) return 0;
-    NullClient client;
+    PrintingClient client;
     hr = enumerator->RegisterEndpointNotificationCallback(&client);
     std::printf("register_notifications=0x%08lx\n", static_cast<unsigned long>(hr));
+    std::fflush(stdout);
     if (SUCCEEDED(hr)) {
+        // Reports that come while waiting are printed as they come.
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < watchMs) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        }
         std::printf("unregister_notifications=0x%08lx\n",
                     static_cast<unsigned long>(
                         enumerator->UnregisterEndpointNotificationCallback(&client)));
@@ -347,7 +463,7 @@ int Audio() {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "audio") return Audio();
+    if (command == "audio") return Audio(argc > 2 ? 1000 * std::atoi(argv[2]) : 0);
     if (command == "gdi-check") {
         // Whether the table count follows this process's own objects: 100 brushes more.
         const long before = GdiObjects(GetCurrentProcess());
@@ -360,6 +476,7 @@ int main(int argc, char** argv) {
         return before >= 0 && after - before == 100 && released == before ? 0 : 1;
     }
     if (command == "watch-taskbar" && argc > 2) return WatchTaskbar(std::atoi(argv[2]));
+    if (command == "tray-host" && argc > 2) return HostTray(std::atoi(argv[2]));
     if (command == "broadcast-taskbar") {
         // What the Windows shell does when its taskbar (re)starts.
         return SendNotifyMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0)
@@ -369,7 +486,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
-                     "watch-taskbar S | broadcast-taskbar | audio\n");
+                     "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S]\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);
