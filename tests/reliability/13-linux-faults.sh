@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Faults around the running Linux program, which must neither crash nor go blind:
+#  - the sound server stopped (SIGSTOP) for 2 s: the program waits for it, then goes on;
 #  - the sound server killed (SIGKILL) and started again with the same null sink, several
 #    times: while it is away nothing is shown (no false drop to 0); once it is back the
 #    display follows the level again within a second with the matching bar, the hotkeys
@@ -138,6 +139,29 @@ sound_server_restarts() {
     figures+=("- Sound server killed with SIGKILL and started again $restarts times while Vexlo ran: no crash, nothing shown while it was away (the level reads as it was), then the new server's level (full) shown ${reopen_ms[*]} ms after it accepted clients (the mixer adapter retries every 300 ms); a later pactl change shown within ${follow_ms[*]} ms with the matching bar; Super+= stepped the level each time; after the last restart the chunk-change click reached the new server ($loud loud samples).")
 }
 
+# ---- The sound server stops answering for a while ----------------------------------------
+
+sound_server_frozen() {
+    pactl set-sink-volume "$sink" 30000
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    local server up t
+    server=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
+    kill -STOP "$server"
+    # A step while the server is stopped: the write waits for it.
+    xdotool key super+equal
+    sleep 2
+    alive "$vpid" || { kill -CONT "$server"; fail "vexlo ended while the server was stopped"; return 1; }
+    kill -CONT "$server"
+    up=$(step_up 30000)
+    t=$(time_until 3000 level_is "$up") || { fail "the step did not land: level $(level)"; return 1; }
+    check_display "$vpid" "$up" frozen || return 1
+    wait_until 5000 osd_hidden "$vpid" || { fail "display still up"; return 1; }
+    xdotool key super+equal
+    wait_until 2000 level_is "$(step_up "$up")" || { fail "the next step did not land"; return 1; }
+    figures+=("- Sound server stopped (SIGSTOP) for 2 s with a hotkey press meanwhile: the level write waits for the server (the ALSA PulseAudio plugin has no time limit, so the program's events wait with it), and ${t} ms after SIGCONT the step had landed, the display showed it and the next press worked.")
+}
+
 # ---- The tray host goes away and comes back ---------------------------------------------
 
 tray_host_restarts() {
@@ -184,6 +208,7 @@ run() {
 
 begin=$(now_ms)
 run sound_server_restarts
+run sound_server_frozen
 run tray_host_restarts
 took=$((($(now_ms) - begin) / 1000))
 {
