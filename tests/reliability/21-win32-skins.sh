@@ -25,7 +25,7 @@ headroom_kb=16384
 # make_broken FILE KIND SOURCE OUT: writes the broken FILE of KIND from the good SOURCE to OUT
 # (nothing for "missing").
 make_broken() {
-    python3 - "$@" <<'PY'
+    python3 - "$@" "$REL_ROOT/src/platform/win32/tests/data/knob15x9.gif" <<'PY'
 import struct, sys, zlib
 file, kind, source, out = sys.argv[1:5]
 good = open(source, "rb").read()
@@ -45,7 +45,7 @@ def bmp(width, height, pixels=None):
             + struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, 0, 2835, 2835, 0, 0) + data)
 
 def gif(width, height):
-    # One frame of the given size, two colours, the smallest LZW stream (clear, end).
+    # A header and one frame of the given size with an empty LZW stream (clear, end).
     return (b"GIF89a" + struct.pack("<HHBBB", width, height, 0x80, 0, 0) + b"\0\0\0\xff\xff\xff"
             + b"\x2c" + struct.pack("<HHHHB", 0, 0, width, height, 0) + b"\x02\x01\x2c\x00\x3b")
 
@@ -63,8 +63,9 @@ elif kind == "truncated":
 elif kind == "png":
     data = png(16, 16)
 elif kind == "other-format":
-    # A picture the program reads, of another format than the name says.
-    data = gif(16, 16) if ext != "gif" else bmp(16, 16)
+    # A picture the program reads, of another format than the name says: the GIF of the
+    # adapter tests' data (15 x 9, one transparent colour), or a BMP for the GIF.
+    data = open(sys.argv[5], "rb").read() if ext != "gif" else bmp(16, 16)
 elif kind == "absurd":
     if ext == "bmp":
         data = bmp(60000, 60000, b"\x40" * 65536)  # the header claims 10 GB of pixels

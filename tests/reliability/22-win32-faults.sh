@@ -10,13 +10,13 @@
 #     broadcast it), the icon must come back with the level's picture, follow the level, and
 #     go at the quit. The stand-in host is vexlo_probe's "tray-host", which records every
 #     icon notification it gets.
-# Display :89. Figures: build/reliability/22-win32-faults.md.
+# Display :88. Figures: build/reliability/22-win32-faults.md.
 set -uo pipefail
 name=$(basename "$0" .sh)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/win32/rel_lib.sh"
 started=$(now_ms)
-rel_init "$name" 89
+rel_init "$name" 88
 failures=()
 fail() { failures+=("$*"); echo "  - $*"; }
 step() { echo "== $*"; }

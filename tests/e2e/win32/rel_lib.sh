@@ -4,7 +4,7 @@
 # outside with vexlo_probe.exe, and the figures written as a markdown fragment. Sourced.
 #
 #   rel_init NAME DISPLAY     paths, build if needed, the session; cleans up on exit
-#   rel_finish STATUS         writes nothing itself; stops everything (also done on exit)
+#   VEXLO_WIN32_EXE           another vexlo.exe to test (default: build/win32's)
 
 REL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 REL_BUILD=$REL_ROOT/build/win32
@@ -28,7 +28,8 @@ rel_build() {
         (cd "$REL_ROOT" && { [ -f build/win32/build.ninja ] || cmake --preset win32 >/dev/null; } &&
             cmake --build --preset win32 >/dev/null) || return 1
     fi
-    REL_EXE=$REL_BUILD/vexlo.exe
+    # VEXLO_WIN32_EXE runs the scripts against another build of the program.
+    REL_EXE=${VEXLO_WIN32_EXE:-$REL_BUILD/vexlo.exe}
     REL_PROBE=$REL_BUILD/win32-tests/vexlo_probe.exe
     [ -f "$REL_EXE" ] && [ -f "$REL_PROBE" ]
 }

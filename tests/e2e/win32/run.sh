@@ -217,10 +217,23 @@ quit_from_tray() {
     local label=$1 before after menu
     before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
     press_tray 3 || { fail "$label: no tray icon to press"; return; }
+    # The pointer's place: the menu opens there (another new window, such as one of a
+    # program the scenario started, must not be taken for it).
+    local px py w
+    eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^(X|Y)=' | sed 's/^/p/')"
+    px=${pX:-0}
+    py=${pY:-0}
     menu=""
-    for i in $(seq 40); do
+    for i in $(seq 60); do
         after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
-        menu=$(comm -13 <(echo "$before") <(echo "$after") | head -1)
+        for w in $(comm -13 <(echo "$before") <(echo "$after")); do
+            geometry "$w" || continue
+            if [ "$WX" -le "$px" ] && [ $((WX + WW)) -gt "$px" ] && [ "$WY" -le $((py + 2)) ] &&
+                [ $((WY + WH)) -gt "$py" ] && [ "$WW" -lt 300 ]; then
+                menu=$w
+                break
+            fi
+        done
         [ -n "$menu" ] && break
         sleep 0.05
     done
