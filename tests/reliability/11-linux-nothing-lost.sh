@@ -132,7 +132,7 @@ while [ "$rounds" -lt "$max_rounds" ] && [ "$(now_ms)" -lt "$end" ]; do
     fi
 done
 took=$((($(now_ms) - start) / 1000))
-temp_left=$(find "$XDG_CONFIG_HOME/vexlo" -name 'core.ini.*' | wc -l)
+temp_left=$(find "$XDG_CONFIG_HOME/vexlo" -name '.core.ini.vexlo-*' | wc -l)
 
 status=0
 [ "$bad" -eq 0 ] && [ "$crashed" -eq 0 ] && [ "$rounds" -ge 100 ] && [ "$killed_new" -gt 0 ] &&
@@ -149,6 +149,6 @@ fi
     echo "- Cases tried: $rounds rounds in ${took} s of the real \`vexlo /control\` opened, double-clicked (quit with the position save) and killed with SIGKILL at a random moment (half anywhere in the ~200 ms round, half around the save); the file had CRLF and LF lines, comments, quotes, other sections and no line end at its end."
     echo "- Faults survived: $killed SIGKILLs; after $killed_old of them core.ini was the old file, after $killed_new (killed after the save) the new one, after $killed_mixed (killed between the write of x and that of y) the new x with the old y; $completed rounds quit and saved normally."
     echo "- Anything lost: $bad files damaged (must be 0: every check is byte for byte against the old file with x and y each old or new); $crashed exits other than 0 or SIGKILL."
-    echo "- Temporary files (core.ini.XXXXXX) left by kills that landed inside a write (between the temporary file and the rename): $temp_left, and core.ini was whole after each. They are not removed by the program: their names do not set them apart from a user's own files such as core.ini.backup."
+    echo "- Temporary files (.core.ini.vexlo-XXXXXX) left by kills that landed inside a write (between the temporary file and the rename): $temp_left at the end, and core.ini was whole after each. A later save removes those older than a minute; a user's own files such as core.ini.backup are never touched."
 } >"$root/build/reliability/$name.md"
 exit "$status"

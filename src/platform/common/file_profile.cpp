@@ -1,10 +1,12 @@
 #include "platform/common/file_profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "platform/common/ini_document.h"
 
@@ -54,8 +56,51 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 // Writes the text beside the file and renames it over the file.
+// Temporary files are named ".<file>.vexlo-XXXXXX" beside the file, so that what a write
+// killed half-way left behind can be told from the user's own files and removed later.
+std::string TempPrefix(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return folder + "." + name + ".vexlo-";
+}
+
+// Removes temporary files of earlier writes that did not finish (older than a minute, so a
+// write in progress in another process is left alone).
+void RemoveStaleTemps(const std::string& path) {
+    const std::string prefix = TempPrefix(path);
+    const std::size_t slash = prefix.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : prefix.substr(0, slash);
+    const std::string start = prefix.substr(slash == std::string::npos ? 0 : slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != start.size() + 6 || name.compare(0, start.size(), start) != 0) continue;
+        const std::string full = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60) {
+            ::unlink(full.c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
+// Makes a rename in the folder durable.
+void SyncFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const int fd =
+        ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 bool ReplaceFile(const std::string& path, const std::string& text) {
-    std::string temp = path + ".XXXXXX";
+    RemoveStaleTemps(path);
+    std::string temp = TempPrefix(path) + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
     struct stat st {};
@@ -65,6 +110,7 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
         ::unlink(temp.c_str());
         return false;
     }
+    SyncFolder(path);
     return true;
 }
 
