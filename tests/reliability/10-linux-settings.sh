@@ -209,7 +209,7 @@ cp build/linux/vexlo build/linux/*.bmp build/linux/*.ico build/linux/*.gif build
 chmod -R a+rX "$work/app"
 
 # The jobs: MODE NAME EXPECT SOURCE KIND.
-python3 "$e2e/settings_cases.py" tests/data/bad_settings.tsv "$work/table" >"$work/table.txt" ||
+python3 tests/data/settings_cases.py tests/data/bad_settings.tsv "$work/table" >"$work/table.txt" ||
     { echo "FAIL $name: cannot read the settings table"; exit 1; }
 chmod -R a+rX "$work/table"
 {

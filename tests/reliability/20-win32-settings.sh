@@ -28,46 +28,8 @@ workers=3
 
 # ---- the jobs: MODE CASE EXPECT SOURCE KIND ----
 
-python3 - "$REL_ROOT/tests/data/bad_settings.tsv" "$REL_WORK/table" >"$REL_WORK/table.txt" <<'PY'
-# The table's rows: NAME FULL CONTROL PATH ("-": no file), with the content of each written
-# to PATH. Escapes \n \r \t \\ \xHH and repetitions {N*TEXT}, as tests/settings_table.h reads them.
-import os, sys
-
-def expand(raw):
-    out, i = bytearray(), 0
-    while i < len(raw):
-        c = raw[i]
-        if c == "{":
-            star = raw.index("*", i)
-            close = raw.index("}", star)
-            out += expand(raw[star + 1:close]) * int(raw[i + 1:star])
-            i = close + 1
-        elif c == "\\" and i + 1 < len(raw):
-            e = raw[i + 1]
-            if e == "x":
-                out.append(int(raw[i + 2:i + 4], 16))
-                i += 4
-                continue
-            out += {"n": b"\n", "r": b"\r", "t": b"\t"}.get(e, e.encode("latin-1"))
-            i += 2
-        else:
-            out += c.encode("latin-1")
-            i += 1
-    return bytes(out)
-
-table, folder = sys.argv[1], sys.argv[2]
-os.makedirs(folder, exist_ok=True)
-for line in open(table, encoding="latin-1"):
-    line = line.rstrip("\n")
-    if not line or line.startswith("#"):
-        continue
-    case, full, control, raw = line.split("\t", 3)
-    path = "-"
-    if raw != "-":
-        path = os.path.join(folder, case + ".ini")
-        open(path, "wb").write(expand(raw))
-    print("\t".join((case, full, control, path)))
-PY
+python3 "$REL_ROOT/tests/data/settings_cases.py" "$REL_ROOT/tests/data/bad_settings.tsv" "$REL_WORK/table" \
+    >"$REL_WORK/table.txt"
 [ -s "$REL_WORK/table.txt" ] || { echo "FAIL $name: cannot read the settings table"; exit 1; }
 printf '[general]\r\nontop=1\r\n; kept as it is\r\n[pos]\r\nx=3005\r\ny=1502\r\n' >"$REL_WORK/valid.ini"
 {
