@@ -113,21 +113,8 @@ controlbg.bmp controlknob.gif"
 defects="missing empty truncated wrong-format absurd"
 for f in $files; do for d in $defects; do printf '%s\t%s\n' "$f" "$d"; done; done |
     grep -E -- "${VEXLO_CASES:-.}" >"$work/jobs.txt"
-total=$(wc -l <"$work/jobs.txt")
-for ((i = 0; i < shards; i++)); do
-    awk -v n=$shards -v i=$i '(NR - 1) % n == i' "$work/jobs.txt" >"$work/jobs.$i"
-    : >"$work/results.$i"
-done
-start=$(date +%s%N)
-shard_pids=()
-for ((i = 0; i < shards; i++)); do
-    env -u VEXLO_SESSION "$e2e/with-session.sh" --desktop --no-compositor \
-        --display $((first_display + i)) "$0" --shard "$work/jobs.$i" "$work/results.$i" "$work" \
-        >"$work/shard.$i.log" 2>&1 &
-    shard_pids+=($!)
-done
-for p in "${shard_pids[@]}"; do wait "$p"; done
-seconds=$((($(date +%s%N) - start) / 1000000000))
+. "$e2e/lib.sh"
+run_shards "$0" "$work" "$shards" "$first_display"
 
 cat "$work"/results.[0-9]* | sort >"$work/results.all"
 awk -F'\t' '{ printf "%s %s %s (%d ms, peak %d kB): %s\n", $1, $2, $3, $4, $5, $6 }' "$work/results.all"

@@ -13,17 +13,8 @@ e2e=$root/tests/e2e/linux
 name=$(basename "$0" .sh)
 restarts=${VEXLO_FAULT_RESTARTS:-4}
 
-if [ "${1:-}" != --inside ]; then
-    cd "$root"
-    if [ ! -x build/linux/vexlo ]; then
-        cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-            { echo "FAIL $name: cannot build build/linux"; exit 1; }
-    fi
-    mkdir -p build/reliability
-    exec env -u VEXLO_SESSION "$e2e/with-session.sh" --desktop --display 81 "$0" --inside
-fi
-
 . "$e2e/lib.sh"
+[ "${1:-}" = --inside ] || enter_session "$0" 81
 bin=${VEXLO_BIN:-$root/build/linux/vexlo}
 art=$root/build/reliability/$name
 rm -rf "$art"

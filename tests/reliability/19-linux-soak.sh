@@ -12,18 +12,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 e2e=$root/tests/e2e/linux
 name=$(basename "$0" .sh)
 
-if [ "${1:-}" != --inside ]; then
-    cd "$root"
-    if [ ! -x build/linux/vexlo ]; then
-        cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-            { echo "FAIL $name: cannot build build/linux"; exit 1; }
-    fi
-    mkdir -p build/reliability
-    exec env -u VEXLO_SESSION "$e2e/with-session.sh" --desktop --no-compositor --display 85 \
-        "$0" --inside
-fi
-
 . "$e2e/lib.sh"
+[ "${1:-}" = --inside ] || enter_session "$0" 85 --no-compositor
 bin=${VEXLO_BIN:-$root/build/linux/vexlo}
 seconds=${VEXLO_SOAK_SECONDS:-$([ "${VEXLO_LONG:-0}" = 1 ] && echo 3600 || echo 600)}
 warmup=30

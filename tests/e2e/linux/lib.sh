@@ -11,6 +11,44 @@ screen_h=${screen_h:-768}
 why=""
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# enter_session SCRIPT DISPLAY [with-session options...]: for the reliability scripts. Builds
+# the Linux program when it is missing, then runs SCRIPT again as "SCRIPT --inside" in a
+# session of its own on DISPLAY. Does not return. Uses $root and $name of the caller.
+enter_session() {
+    local script=$1 display=$2
+    shift 2
+    cd "$root" || exit 1
+    if [ ! -x build/linux/vexlo ]; then
+        cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
+            { echo "FAIL $name: cannot build build/linux"; exit 1; }
+    fi
+    mkdir -p build/reliability
+    exec env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop "$@" \
+        --display "$display" "$script" --inside
+}
+
+# run_shards SCRIPT WORK SHARDS FIRST_DISPLAY: splits WORK/jobs.txt into SHARDS parts and runs
+# "SCRIPT --shard JOBS RESULTS WORK" for each in its own session (displays FIRST_DISPLAY on),
+# side by side. Sets total (the number of jobs) and seconds (how long they took).
+run_shards() {
+    local script=$1 work=$2 shards=$3 first=$4 i p pids=()
+    total=$(wc -l <"$work/jobs.txt")
+    for ((i = 0; i < shards; i++)); do
+        awk -v n="$shards" -v i=$i '(NR - 1) % n == i' "$work/jobs.txt" >"$work/jobs.$i"
+        : >"$work/results.$i"
+    done
+    local start
+    start=$(date +%s%N)
+    for ((i = 0; i < shards; i++)); do
+        env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop --no-compositor \
+            --display $((first + i)) "$script" --shard "$work/jobs.$i" "$work/results.$i" "$work" \
+            >"$work/shard.$i.log" 2>&1 &
+        pids+=($!)
+    done
+    for p in "${pids[@]}"; do wait "$p"; done
+    seconds=$((($(date +%s%N) - start) / 1000000000))
+}
 fail() { why=$*; return 1; }
 
 # wait_until MILLISECONDS COMMAND...: true once the command succeeds.
