@@ -56,8 +56,17 @@ TEST(OpenMixer, NeitherProgramStartsTellsTheUserAndKeepsRunning) {
     EXPECT_FALSE(h.fp.program.exited);
     ASSERT_EQ(h.fp.messageBox.shown.size(), 1u);
     EXPECT_EQ(h.fp.messageBox.shown[0].caption, "Vexlo");
-    EXPECT_NE(h.lastBox().find("nomixer.exe"), std::string::npos);
-    EXPECT_NE(h.lastBox().find("sndvol32"), std::string::npos);
+    EXPECT_EQ(h.lastBox(),
+              "No mixer program could be started.\n\n\"nomixer.exe\": The system cannot find the "
+              "file specified.\nThe system's volume control: The system cannot find the file "
+              "specified.\n\nSet \"pathtomixer\" in the [mixer] section of C:\\Vexlo\\core.ini "
+              "to the command line of your mixer program.");
+    // Without the key only the system's mixer was asked for, and only its failure is told.
+    h.fp.setIni("");
+    h.fp.trayNotify(WM_LBUTTONDOWN);
+    ASSERT_EQ(h.fp.messageBox.shown.size(), 2u);
+    EXPECT_EQ(h.lastBox().find("\"1\""), std::string::npos);
+    EXPECT_EQ(h.lastBox().find("sndvol32"), std::string::npos);
     // Still working: a level change shows the display.
     h.levelFromElsewhere(20000);
     h.fp.advance(5);

@@ -14,6 +14,9 @@ class ProgramInfo {
     virtual std::string settingsFolder() const = 0;
     // The argument text after the program's own name, as the platform hands it over.
     virtual std::string commandLine() const = 0;
+    // A path the program built (a folder above, "\\" and a file name) as the user sees it on
+    // this system.
+    virtual std::string nativePath(const std::string& path) const { return path; }
 };
 
 class Process {

@@ -10,7 +10,9 @@ namespace vexlo {
 
 namespace {
 constexpr const char* kSystemMixer = "sndvol32";
-}
+// What a missing "pathtomixer" reads as: no program was configured.
+constexpr const char* kNoMixerConfigured = "1";
+}  // namespace
 
 void frmHelper::Form_Load() {
     if (app_.ControlOnlyMode()) {
@@ -31,11 +33,16 @@ void frmHelper::OpMix_Click() {
     if (first.started) return;
     const LaunchResult fallback = launcher.start(kSystemMixer, SW_SHOWNORMAL);
     if (fallback.started) return;
-    // Neither program starts: say so and keep running; a resident utility should not end
-    // because a helper program is missing.
-    app_.Boxes().show("The mixer program cannot be started.\n\n\"" + command +
-                          "\": " + first.error + "\n\"" + kSystemMixer + "\": " + fallback.error,
-                      kAppTitle, MB_OK | MB_ICONHAND);
+    // Neither program starts: say so and how to set one, and keep running; a resident utility
+    // should not end because a helper program is missing. A missing key is answered by the
+    // system's mixer alone, so its attempt is not worth a line.
+    std::string text = "No mixer program could be started.\n\n";
+    if (command != kNoMixerConfigured) text += "\"" + command + "\": " + first.error + "\n";
+    text += "The system's volume control: " + fallback.error + "\n\n";
+    text += "Set \"pathtomixer\" in the [mixer] section of " +
+            app_.platform().program.nativePath(app_.Settings().IniPath()) +
+            " to the command line of your mixer program.";
+    app_.Boxes().show(text, kAppTitle, MB_OK | MB_ICONHAND);
 }
 
 void frmHelper::Quit_Click() {
