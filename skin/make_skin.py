@@ -2,6 +2,7 @@
 """Regenerates the default skin.
 
     python3 skin/make_skin.py [OUTPUT_DIR]      (default: skin/default next to this file)
+    python3 skin/make_skin.py --program-icon FILE   the executable's icon (16, 32, 48 px)
 
 Everything is drawn from code with the standard library only, so the skin can be
 rebuilt anywhere and the output is identical byte for byte on every run.
@@ -510,11 +511,12 @@ def make_icon(level, size):
     32 px is drawn smooth; 16 px is drawn on the pixel grid with a hard 1 px outline,
     which reads far better at tray size than a blurred scale-down."""
     if size >= 32:
+        k = size / 32  # larger sizes are the 32 px drawing scaled up
         img = Image(size, size, (0, 0, 0), alpha=0.0)
-        x, y, s = 12.0, 16.0, 22.0
+        x, y, s = 12.0 * k, 16.0 * k, 22.0 * k
         shape = sd_union(speaker(x, y, s),
-                         *[sd_arc(x, y, r, math.radians(50), 2.2) for r in (5.0, 11.0, 17.0)[:level]])
-        img.paint(sd_offset(shape, 1.1), (16, 20, 26), 0.7)
+                         *[sd_arc(x, y, r * k, math.radians(50), 2.2 * k) for r in (5.0, 11.0, 17.0)[:level]])
+        img.paint(sd_offset(shape, 1.1 * k), (16, 20, 26), 0.7)
         img.paint(shape, vgrad((255, 255, 255), (214, 222, 232), y - s / 2, y + s / 2))
         return [[img.pixel(i, j) + (int(clamp(img.a[j][i]) * 255 + 0.5),) if img.a[j][i] > 0.002
                  else (0, 0, 0, 0) for i in range(size)] for j in range(size)]
@@ -633,7 +635,16 @@ def build():
     return files
 
 
+def program_icon():
+    """The executable's own icon: the full-level tray picture at the sizes Explorer shows."""
+    return ico([(size, make_icon(3, size)) for size in (16, 32, 48)])
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--program-icon":
+        with open(argv[2], "wb") as f:
+            f.write(program_icon())
+        return
     out = argv[1] if len(argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "default")
     os.makedirs(out, exist_ok=True)
     for name, data in sorted(build().items()):

@@ -136,10 +136,10 @@ bool Win32Sound::play(const std::string& path, std::uint32_t flags) {
     return sndPlaySoundA(path.c_str(), flags) != FALSE;
 }
 
-LaunchResult Win32Launcher::start(const std::string& commandLine, int showCommand) {
-    if (commandLine.find_first_not_of(" \t") == std::string::npos) {
-        return {false, "the command line is empty"};
-    }
+namespace {
+// Starts a process and lets it go. With a program path, the command line is not searched for
+// it. Answers 0 or the reason (a system error code).
+DWORD StartProcess(const std::string* program, const std::string& commandLine, int showCommand) {
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');  // CreateProcessA may write into the command line
     STARTUPINFOA startup{};
@@ -147,12 +147,49 @@ LaunchResult Win32Launcher::start(const std::string& commandLine, int showComman
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showCommand);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return {false, SystemErrorText(GetLastError())};
+    if (!CreateProcessA(program ? program->c_str() : nullptr, line.data(), nullptr, nullptr, FALSE,
+                        0, nullptr, nullptr, &startup, &process)) {
+        return GetLastError();
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    return 0;
+}
+
+std::string WindowsFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
+    char buffer[MAX_PATH];
+    const UINT n = query(buffer, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string();
+}
+
+// The system's volume control: sndvol32.exe up to XP, SndVol.exe since Vista, both in the
+// system folder. A 32-bit program on 64-bit Windows sees the 32-bit system folder, which may
+// lack SndVol.exe; "Sysnative" reaches the real one there. Only full paths are started, so a
+// program of that name in the current folder or on the PATH is never taken for it.
+LaunchResult StartSystemMixer(int showCommand) {
+    const std::string system = WindowsFolder(GetSystemDirectoryA);
+    const std::string windows = WindowsFolder(GetWindowsDirectoryA);
+    const std::string candidates[] = {system + "\\sndvol32.exe", system + "\\SndVol.exe",
+                                      windows + "\\Sysnative\\SndVol.exe"};
+    std::string error;
+    for (const std::string& program : candidates) {
+        if (GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        const DWORD code = StartProcess(&program, "\"" + program + "\"", showCommand);
+        if (code == 0) return {true, {}};
+        if (error.empty()) error = program + ": " + SystemErrorText(code);
+    }
+    if (error.empty()) error = "SndVol.exe was not found in " + system;
+    return {false, error};
+}
+}  // namespace
+
+LaunchResult Win32Launcher::start(const std::string& commandLine, int showCommand) {
+    if (commandLine.find_first_not_of(" \t") == std::string::npos) {
+        return {false, "the command line is empty"};
+    }
+    if (lstrcmpiA(commandLine.c_str(), "sndvol32") == 0) return StartSystemMixer(showCommand);
+    const DWORD code = StartProcess(nullptr, commandLine, showCommand);
+    if (code != 0) return {false, SystemErrorText(code)};
     return {true, {}};
 }
 

@@ -24,6 +24,20 @@ std::string FreshFolder(const std::string& name) {
     return folder;
 }
 
+// What a started stand-in program wrote into the file, waiting up to 10 s for it.
+std::string WrittenText(const std::string& path) {
+    const DWORD start = GetTickCount();
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetTickCount() - start < 10000) {
+        Sleep(20);
+    }
+    Sleep(100);
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 TEST(Tray, RecordBecomesThe88ByteShellRecord) {
     static_assert(offsetof(NOTIFYICONDATAA, szTip) + 64 == 88);
     TrayIconRecord record;
@@ -88,16 +102,7 @@ TEST(Launcher, StartsACommandLineWithAQuotedPathAndArguments) {
     const LaunchResult result = launcher.start(command, SW_SHOWNORMAL);
     ASSERT_TRUE(result.started) << result.error;
     EXPECT_TRUE(result.error.empty());
-    const DWORD start = GetTickCount();
-    while (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES &&
-           GetTickCount() - start < 10000) {
-        Sleep(20);
-    }
-    Sleep(100);
-    std::ifstream in(marker);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), command) << "the program got the command line as written";
+    EXPECT_EQ(WrittenText(marker), command) << "the program got the command line as written";
 }
 
 TEST(Launcher, FailuresSayWhy) {
@@ -110,6 +115,41 @@ TEST(Launcher, FailuresSayWhy) {
     }
     EXPECT_EQ(launcher.start("no_such_mixer_program_here", SW_SHOWNORMAL).error,
               SystemErrorText(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Launcher, TheSystemsMixerIsTheVolumeControlOfTheSystemFolder) {
+    char folder[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    const std::string system(folder, n);
+    const std::string standIn = system + "\\SndVol.exe";
+    const std::string marker = standIn + ".txt";
+    DeleteFileA(standIn.c_str());
+    DeleteFileA(marker.c_str());
+    ASSERT_EQ(GetFileAttributesA((system + "\\sndvol32.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Win32Launcher launcher;
+    LaunchResult result = launcher.start("sndvol32", SW_SHOWNORMAL);
+    EXPECT_FALSE(result.started);
+    EXPECT_EQ(result.error, "SndVol.exe was not found in " + system);
+
+    // A program of that name in the current folder is not the system's.
+    const std::string current = FreshFolder("current");
+    ASSERT_TRUE(CopyFileA(TestFile("vexlo_marker.exe").c_str(),
+                          (current + "\\sndvol32.exe").c_str(), FALSE));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    SetCurrentDirectoryA(current.c_str());
+    result = launcher.start("sndvol32", SW_SHOWNORMAL);
+    SetCurrentDirectoryA(previous);
+    EXPECT_FALSE(result.started);
+
+    ASSERT_TRUE(CopyFileA(TestFile("vexlo_marker.exe").c_str(), standIn.c_str(), FALSE));
+    result = launcher.start("sndvol32", SW_SHOWNORMAL);
+    EXPECT_TRUE(result.started) << result.error;
+    EXPECT_EQ(WrittenText(marker), "\"" + standIn + "\"") << "by its full path, no arguments";
+    DeleteFileA(marker.c_str());
+    DeleteFileA(standIn.c_str());
 }
 
 TEST(Dispatcher, TaskbarCreatedBroadcastReachesTheCore) {
