@@ -12,9 +12,11 @@ build=${1:?usage: run.sh BUILD_DIR}
 build=$(cd "$build" && pwd)
 exe="$build/vexlo.exe"
 marker_exe=$(find "$build" -name vexlo_marker.exe -print -quit)
+probe_exe=$(find "$build" -name vexlo_probe.exe -print -quit)
 skin="$here/../../../skin/default"
 [ -f "$exe" ] || { echo "no vexlo.exe in $build" >&2; exit 2; }
-[ -n "$marker_exe" ] || { echo "no vexlo_marker.exe under $build (build the tests)" >&2; exit 2; }
+[ -n "$marker_exe" ] && [ -n "$probe_exe" ] ||
+    { echo "no vexlo_marker.exe or vexlo_probe.exe under $build (build the tests)" >&2; exit 2; }
 
 export ENV_DISPLAY=${ENV_DISPLAY:-71}
 source "$here/env.sh"
@@ -205,6 +207,22 @@ loud_samples() {
 
 winpath() { winepath -w "$1" 2>/dev/null; }
 
+# A stand-in for the system's volume control (SndVol.exe in the system folder): started
+# without arguments, it writes its command line into $SNDVOL.txt.
+sndvol_install() {
+    SNDVOL="$WINEPREFIX/drive_c/windows/system32/SndVol.exe"
+    rm -f "$SNDVOL.txt"
+    cp "$marker_exe" "$SNDVOL"
+}
+sndvol_remove() { rm -f "$SNDVOL" "$SNDVOL.txt"; }
+
+# The texts of the visible message box captioned "Vexlo" of the program in folder $1 (nothing
+# when none is up).
+box_text() {
+    wine "$probe_exe" windows "\\$(basename "$1")\\vexlo.exe" </dev/null 2>/dev/null | tr -d '\r' |
+        awk -F'\t' '$3 == 1 && $4 == "#32770" && $5 == "Vexlo" { print $6; exit }'
+}
+
 reset_wine() {
     wineserver -k 2>/dev/null
     wineserver -w 2>/dev/null
@@ -327,6 +345,7 @@ scenario_tray_left_press_starts_the_mixer() {
     # with a quote loses those two quotes to the profile functions.)
     printf '[mixer]\r\npathtomixer="%s" %s\r\n' "$(winpath "$dir/mixer tool.exe")" \
         "$(winpath "$marker")" >"$dir/core.ini"
+    sndvol_install
     start_program "$dir"
     tray_window 15 >/dev/null || { fail "no tray icon"; return; }
     sleep 0.5
@@ -334,8 +353,87 @@ scenario_tray_left_press_starts_the_mixer() {
     local i
     for i in $(seq 100); do [ -s "$marker" ] && break; sleep 0.05; done
     check "left press started the configured mixer program" test -s "$marker"
+    sleep 0.5
+    check "the system's mixer is not started as well" test ! -e "$SNDVOL.txt"
     check "no slider window" bash -c "! xdotool search --onlyvisible --name '^Control$' >/dev/null"
+    sndvol_remove
     quit_from_tray mixer
+}
+
+# Without core.ini a left press starts the system's volume control; a configured program that
+# cannot start gives way to it; when neither starts, a box says which setting to change and
+# the program keeps running.
+scenario_tray_left_press_starts_the_system_mixer() {
+    local dir i text
+    dir=$(make_folder sysmixer)
+    sndvol_install
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; sndvol_remove; return; }
+    sleep 0.5
+    press_tray 1 || fail "cannot press the tray icon"
+    for i in $(seq 100); do [ -s "$SNDVOL.txt" ] && break; sleep 0.05; done
+    check "left press without core.ini started SndVol.exe" test -s "$SNDVOL.txt"
+    sleep 0.5
+    text=$(box_text "$dir")
+    check "no box after starting it ($text)" test -z "$text"
+
+    printf '[mixer]\r\npathtomixer=no_such_mixer.exe\r\n' >"$dir/core.ini"
+    rm -f "$SNDVOL.txt"
+    press_tray 1 || fail "cannot press the tray icon"
+    for i in $(seq 100); do [ -s "$SNDVOL.txt" ] && break; sleep 0.05; done
+    check "a configured program that is missing gives way to SndVol.exe" test -s "$SNDVOL.txt"
+    sleep 0.5
+    text=$(box_text "$dir")
+    check "no box when SndVol.exe started ($text)" test -z "$text"
+
+    sndvol_remove
+    press_tray 1 || fail "cannot press the tray icon"
+    local box
+    if box=$(find_window '^Vexlo$' 10); then
+        sleep 0.5
+        geometry "$box"
+        import -window root "$shots/no-mixer.png"
+        /usr/bin/convert "$shots/no-mixer.png" -crop "${WW}x$WH+$WX+$WY" +repage "$shots/no-mixer-box.png"
+        text=$(box_text "$dir")
+        local want
+        for want in "No mixer program could be started." '"no_such_mixer.exe": File not found' \
+            "The system's volume control: SndVol.exe was not found in C:\windows\system32" \
+            "Set \"pathtomixer\" in the [mixer] section of $(winpath "$dir/core.ini")"; do
+            check "box says: $want (got: $text)" grep -qF "$want" <<<"$text"
+        done
+        xdotool windowactivate --sync "$box" 2>/dev/null
+        xdotool key --window "$box" Return 2>/dev/null
+        for i in $(seq 60); do [ -z "$(box_text "$dir")" ] && break; sleep 0.05; done
+        check "box answered" test -z "$(box_text "$dir")"
+    else
+        fail "no box when no mixer program starts"
+    fi
+    check "program still runs after the box" kill -0 "$PROGRAM_PID"
+    quit_from_tray sysmixer
+}
+
+# The executable's resources: the icon at 16, 32 and 48 px, the version and the manifest.
+scenario_executable_resources() {
+    local out="$ENV_ROOT/resources" version
+    mkdir -p "$out"
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    check "version known from the build ($version)" test -n "$version"
+    wrestool -x --type=14 -o "$out/icon.ico" "$exe" 2>/dev/null
+    check "icon group at 16, 32 and 48 px ($(icotool -l "$out/icon.ico" 2>&1 | tr '\n' ' '))" \
+        test "$(icotool -l "$out/icon.ico" 2>/dev/null | grep -o -- '--width=[0-9]*' | tr '\n' ' ')" = \
+        "--width=16 --width=32 --width=48 "
+    # The version's texts are UTF-16: dropping the zero bytes leaves them readable.
+    wrestool -x --raw --type=16 "$exe" 2>/dev/null | tr -d '\0' >"$out/version.txt"
+    check "version names the product" grep -qa "ProductNameVexlo" "$out/version.txt"
+    check "version is the build's ($version)" grep -qa "ProductVersion$version" "$out/version.txt"
+    check "version has a description" grep -qa "FileDescriptionVexlo" "$out/version.txt"
+    wrestool -x --raw --type=24 "$exe" >"$out/manifest.xml" 2>/dev/null
+    local want
+    for want in 'level="asInvoker"' 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
+        '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' \
+        '<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">false'; do
+        check "manifest has $want" grep -qF -- "$want" <(tr -s ' \n' ' ' <"$out/manifest.xml")
+    done
 }
 
 scenario_tray_left_press_opens_the_slider() {
@@ -459,7 +557,9 @@ failed=0
 for scenario in \
     scenario_start_without_settings \
     scenario_hotkeys_show_the_display_and_click \
+    scenario_executable_resources \
     scenario_tray_left_press_starts_the_mixer \
+    scenario_tray_left_press_starts_the_system_mixer \
     scenario_tray_left_press_opens_the_slider \
     scenario_control_mode \
     scenario_bad_setting \
