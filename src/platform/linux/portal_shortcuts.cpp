@@ -49,7 +49,8 @@ const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 // The desktop file id, which names the program to the portal and in its dialogs.
 const QString kAppId = QStringLiteral("vexlo");
-constexpr int kCheckTimeoutMs = 3000;
+// The portal may be started on demand by the first call.
+constexpr int kCheckTimeoutMs = 10000;
 
 QString ShortcutName(int id) {
     if (id == vexlo::HOTKEY_UP) return QStringLiteral("volume-up");
@@ -171,10 +172,11 @@ void PortalShortcuts::bind(int id, const std::string& trigger) {
     // The others asked for in this turn of the event loop go with it.
     QTimer::singleShot(0, this, [this] {
         starting_ = false;
-        if (session_.isEmpty()) {
-            createSession();
-        } else {
+        if (!session_.isEmpty()) {
             bindPending();
+        } else if (!creating_) {
+            creating_ = true;
+            createSession();
         }
     });
 }
@@ -246,6 +248,7 @@ void PortalShortcuts::createSession() {
 void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& results) {
     bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
                     SLOT(onSessionResponse(uint, QVariantMap)));
+    creating_ = false;
     session_ = PathText(results.value(QStringLiteral("session_handle")));
     if (response != 0 || session_.isEmpty()) {
         session_.clear();
@@ -260,7 +263,8 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
 }
 
 void PortalShortcuts::bindPending() {
-    if (pending_.empty()) return;
+    // One request at a time: what is asked for meanwhile goes with the next.
+    if (pending_.empty() || !asked_.empty()) return;
     QList<Shortcut> shortcuts;
     for (const auto& [id, trigger] : pending_) {
         QVariantMap properties;
@@ -269,7 +273,9 @@ void PortalShortcuts::bindPending() {
             properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
         }
         shortcuts.push_back({ShortcutName(id), properties});
+        asked_.insert(id);
     }
+    pending_.clear();
     const QString token = nextToken();
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
@@ -283,8 +289,8 @@ void PortalShortcuts::bindPending() {
 void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) {
     bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
                     SLOT(onBindResponse(uint, QVariantMap)));
-    std::map<int, std::string> asked;
-    asked.swap(pending_);
+    std::set<int> asked;
+    asked.swap(asked_);
     if (response != 0) {
         fail(response == 1 ? "the volume hotkeys were not bound: the desktop's shortcut dialog "
                              "was declined. Vexlo carries on without hotkeys."
@@ -295,7 +301,8 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     // The answer lists what the session has bound; without a list, take what was asked.
     const QVariant listed = results.value(QStringLiteral("shortcuts"));
     if (!listed.isValid()) {
-        for (const auto& entry : asked) bound_.insert(entry.first);
+        bound_.insert(asked.begin(), asked.end());
+        bindPending();
         return;
     }
     QList<Shortcut> shortcuts;
@@ -303,10 +310,11 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
         listed.value<QDBusArgument>() >> shortcuts;
     }
     for (const Shortcut& s : shortcuts) {
-        for (const auto& entry : asked) {
-            if (ShortcutName(entry.first) == s.id) bound_.insert(entry.first);
+        for (int id : asked) {
+            if (ShortcutName(id) == s.id) bound_.insert(id);
         }
     }
+    bindPending();
 }
 
 void PortalShortcuts::onActivated(const QDBusObjectPath& session, const QString& shortcut,

@@ -42,6 +42,7 @@ class PortalShortcuts : public QObject {
     PortalShortcuts& operator=(const PortalShortcuts&) = delete;
 
     void setActivated(Activated activated) { activated_ = std::move(activated); }
+    void setReport(Report report) { report_ = std::move(report); }
 
     // True when the portal offers GlobalShortcuts. Asked once; before that the program
     // registers itself with the portal's host app registry. When the portal is missing this
@@ -81,9 +82,11 @@ class PortalShortcuts : public QObject {
     int checked_ = 0;  // 0 not yet asked, 1 available, -1 not
     bool reported_ = false;
     bool starting_ = false;
+    bool creating_ = false;
     QString session_;
     QString watchedRequest_;
     std::map<int, std::string> pending_;  // id -> trigger, not yet sent
+    std::set<int> asked_;                 // sent, not yet answered
     std::set<int> wanted_;                // ids asked for and not released
     std::set<int> bound_;                 // ids the desktop bound
     int serial_ = 0;

@@ -191,6 +191,16 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     wait_until 2000 level_is "$(step_down "$up")" ||
         { fail "volume-down: level $(level), expected $(step_down "$up")"; return 1; }
     ! grep -q portal "$sdir/vexlo.log" || { fail "reported: $(cat "$sdir/vexlo.log")"; return 1; }
+
+    # With the hotkeys off the program leaves the portal alone.
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+    config '[general]\nhotkeys=0\n'
+    start_at env DBUS_SESSION_BUS_ADDRESS="$bus_address" WAYLAND_DISPLAY=wayland-vexlo-test "$bin"
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeys off"; return 1; }
+    sleep 0.5
+    [ "$(portal Calls | grep -c '"Register vexlo"')" = 1 ] ||
+        { fail "with the hotkeys off: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
 }
 tray_menu_quit_ends_the_program() {
     start_vexlo
