@@ -123,7 +123,7 @@ PortalShortcuts::PortalShortcuts(QString busAddress, Report report)
 }
 
 PortalShortcuts::~PortalShortcuts() {
-    if (!busAddress_.isEmpty()) QDBusConnection::disconnectFromBus(connectionName_);
+    if (checked_ != 0) QDBusConnection::disconnectFromBus(connectionName_);
 }
 
 void PortalShortcuts::fail(const std::string& text) {
@@ -135,8 +135,11 @@ void PortalShortcuts::fail(const std::string& text) {
 bool PortalShortcuts::available() {
     if (checked_ != 0) return checked_ > 0;
     checked_ = -1;
-    bus_ = busAddress_.isEmpty() ? QDBusConnection::sessionBus()
-                                 : QDBusConnection::connectToBus(busAddress_, connectionName_);
+    // A connection of its own: the registration must come before any other portal call on
+    // it, and Qt may already have asked the portal for its settings on the shared one.
+    bus_ = busAddress_.isEmpty()
+               ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_)
+               : QDBusConnection::connectToBus(busAddress_, connectionName_);
     if (bus_.isConnected()) {
         // A program outside a sandbox names itself before its first portal call; portals
         // without the registry, or that know the program already, answer with an error.
