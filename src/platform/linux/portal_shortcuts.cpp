@@ -106,6 +106,7 @@ std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t v
         return "";
     }
     std::string trigger;
+    // MOD_CONTROL, MOD_ALT, MOD_SHIFT, MOD_WIN
     if (modifiers & 2) trigger += "CTRL+";
     if (modifiers & 1) trigger += "ALT+";
     if (modifiers & 4) trigger += "SHIFT+";
