@@ -10,6 +10,9 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       messageBox(port),
       program(std::move(executableFolder), std::move(commandLine)),
       platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
-                hotkeys, profile, sound,   launcher, messageBox, program, process} {}
+                hotkeys, profile, sound,   launcher, messageBox, program, process} {
+    // X key grabs see keys under Wayland only while an X window has the focus.
+    if (PortalShortcuts::WaylandSession()) hotkeys.usePortal(shortcuts);
+}
 
 }  // namespace vexlo::linux_platform

@@ -7,6 +7,7 @@
 #include "platform/linux/alsa_mixer.h"
 #include "platform/linux/alsa_wave_in.h"
 #include "platform/linux/event_port.h"
+#include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_services.h"
 #include "platform/linux/qt_windows.h"
@@ -30,6 +31,7 @@ class LinuxPlatform {
     QtTimerService timers;
     QtScreen screen;
     QtTray tray;
+    PortalShortcuts shortcuts;  // the hotkeys in Wayland sessions
     XcbHotkeys hotkeys;
     LinuxProfile profile;
     CanberraSound sound;

@@ -94,14 +94,27 @@ void XcbHotkeys::ungrab(const Registration& r) {
     xcb_flush(c);
 }
 
+void XcbHotkeys::usePortal(PortalShortcuts& portal) {
+    portal_ = &portal;
+    portal.setActivated([this](int id) { activate(id); });
+}
+
 bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                 std::uint32_t virtualKey) {
+    if (windows_.find(window) == nullptr || registrations_.count(id) != 0) return false;
+    // Asked only now, so that a program without hotkeys never talks to the portal.
+    if (portal_ != nullptr && portal_->available()) {
+        const std::string trigger = PortalShortcuts::TriggerFor(modifiers, virtualKey);
+        if (trigger.empty()) return false;
+        registrations_[id] = Registration{window, ModifierMask(modifiers), {}, true};
+        portal_->bind(id, trigger);
+        return true;
+    }
     xcb_connection_t* c = X11Connection();
-    if (c == nullptr || windows_.find(window) == nullptr) return false;
-    if (registrations_.count(id) != 0) return false;
+    if (c == nullptr) return false;
     const std::uint32_t keysym = KeysymFor(virtualKey);
     if (keysym == 0) return false;
-    Registration r{window, ModifierMask(modifiers), KeycodesFor(keysym)};
+    Registration r{window, ModifierMask(modifiers), KeycodesFor(keysym), false};
     if (r.keycodes.empty()) return false;
 
     const xcb_window_t root = X11Root();
@@ -132,7 +145,11 @@ bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modif
 bool XcbHotkeys::unregisterHotKey(NativeHandle window, int id) {
     const auto it = registrations_.find(id);
     if (it == registrations_.end() || it->second.window != window) return false;
-    ungrab(it->second);
+    if (it->second.viaPortal) {
+        portal_->release(id);
+    } else {
+        ungrab(it->second);
+    }
     registrations_.erase(it);
     return true;
 }
@@ -170,18 +187,22 @@ bool XcbHotkeys::keyPressed(std::uint8_t keycode, std::uint16_t state) {
         bool match = false;
         for (std::uint8_t code : r.keycodes) match = match || code == keycode;
         if (!match) continue;
-        QtWindow* w = windows_.find(r.window);
-        // Only the core's procedure knows hotkeys; the window's own one ignores them.
-        if (w != nullptr && w->procedure == coreProcedure_) {
-            const NativeHandle window = r.window;
-            const int hotkey = id;
-            port_.deliver([&](EventSink& sink) {
-                sink.onWindowMessage(window, WM_HOTKEY, static_cast<std::uintptr_t>(hotkey), 0);
-            });
-        }
+        activate(id);
         return true;
     }
     return false;
+}
+
+bool XcbHotkeys::activate(int id) {
+    const auto it = registrations_.find(id);
+    if (it == registrations_.end()) return false;
+    const NativeHandle window = it->second.window;
+    QtWindow* w = windows_.find(window);
+    // Only the core's procedure knows hotkeys; the window's own one ignores them.
+    if (w == nullptr || w->procedure != coreProcedure_) return false;
+    return port_.deliver([&](EventSink& sink) {
+        sink.onWindowMessage(window, WM_HOTKEY, static_cast<std::uintptr_t>(id), 0);
+    });
 }
 
 bool XcbHotkeys::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

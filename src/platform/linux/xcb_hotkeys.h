@@ -1,4 +1,5 @@
-// Global hotkeys as passive key grabs on the X root window. A grabbed key press becomes a
+// Global hotkeys as passive key grabs on the X root window, or, given a portal (Wayland
+// sessions), as the desktop's global shortcuts. A grabbed key press or an activation becomes a
 // WM_HOTKEY message (wParam = the hotkey id) for the window that registered it, delivered to
 // the core when that window's procedure is the core's.
 #pragma once
@@ -10,6 +11,7 @@
 
 #include "platform/hotkeys.h"
 #include "platform/linux/event_port.h"
+#include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/qt_windows.h"
 
 namespace vexlo::linux_platform {
@@ -29,6 +31,10 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
+    // Binds through the portal from now on where it offers global shortcuts; where it does
+    // not, the X grabs stay.
+    void usePortal(PortalShortcuts& portal);
+
     // True once a grab was refused because another client holds the key combination.
     bool conflict() const { return conflict_; }
 
@@ -39,6 +45,8 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
 
     // Handles one key press as it would arrive from the server (tests feed it directly).
     bool keyPressed(std::uint8_t keycode, std::uint16_t state);
+    // Hands a hotkey id to the core as the hotkey message of the window that registered it.
+    bool activate(int id);
     // The keys whose unshifted symbol is keysym.
     std::vector<std::uint8_t> KeycodesFor(std::uint32_t keysym) const;
 
@@ -46,13 +54,15 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
     struct Registration {
         NativeHandle window;
         std::uint16_t modifiers;
-        std::vector<std::uint8_t> keycodes;
+        std::vector<std::uint8_t> keycodes;  // none when the portal binds it
+        bool viaPortal = false;
     };
     void ungrab(const Registration& r);
 
     EventPort& port_;
     QtWindowSystem& windows_;
     WindowProc coreProcedure_;
+    PortalShortcuts* portal_ = nullptr;
     std::map<int, Registration> registrations_;
     bool conflict_ = false;
 };

@@ -158,6 +158,50 @@ hotkeys_off_registers_nothing() {
     osd_hidden "$vpid" || { fail "display shown"; return 1; }
 }
 
+portal_hotkeys_step_the_level_in_a_wayland_session() {
+    # A Wayland session whose desktop offers global shortcuts: the stand-in portal on a bus
+    # of the scenario's own.
+    local out bus_address up
+    out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) ||
+        { fail "no session bus"; return 1; }
+    bus_address=$(sed -n 1p <<<"$out")
+    pids+=("$(sed -n 2p <<<"$out")")
+    DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" \
+        --ready "$sdir/portal.ready" >"$sdir/portal.log" 2>&1 &
+    pids+=($!)
+    wait_until 10000 test -e "$sdir/portal.ready" || { fail "the stand-in portal did not start"; return 1; }
+    portal() {
+        dbus-send --bus="$bus_address" --print-reply --dest=org.freedesktop.portal.Desktop \
+            /org/freedesktop/portal/desktop "org.vexlo.Test.$@" 2>&1
+    }
+    start_at env DBUS_SESSION_BUS_ADDRESS="$bus_address" WAYLAND_DISPLAY=wayland-vexlo-test "$bin"
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    wait_until 5000 eval 'portal Calls | grep -q "BindShortcuts volume-up=LOGO+equal volume-down=LOGO+minus"' ||
+        { fail "shortcuts not bound: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
+    portal Calls | grep -q '"Register vexlo"' || { fail "not registered as vexlo"; return 1; }
+    # The keys belong to the desktop now: no X grab beside the portal's shortcuts.
+    xdotool key super+equal
+    sleep 0.3
+    level_is 26214 || { fail "Super+equal changed the level to $(level)"; return 1; }
+    up=$(step_up 26214)
+    portal Activate string:volume-up >/dev/null
+    wait_until 2000 level_is "$up" || { fail "volume-up: level $(level), expected $up"; return 1; }
+    check_display "$vpid" "$up" portal-up || return 1
+    portal Activate string:volume-down >/dev/null
+    wait_until 2000 level_is "$(step_down "$up")" ||
+        { fail "volume-down: level $(level), expected $(step_down "$up")"; return 1; }
+    ! grep -q portal "$sdir/vexlo.log" || { fail "reported: $(cat "$sdir/vexlo.log")"; return 1; }
+
+    # With the hotkeys off the program leaves the portal alone.
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+    config '[general]\nhotkeys=0\n'
+    start_at env DBUS_SESSION_BUS_ADDRESS="$bus_address" WAYLAND_DISPLAY=wayland-vexlo-test "$bin"
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeys off"; return 1; }
+    sleep 0.5
+    [ "$(portal Calls | grep -c '"Register vexlo"')" = 1 ] ||
+        { fail "with the hotkeys off: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
+}
 tray_menu_quit_ends_the_program() {
     start_vexlo
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
@@ -332,6 +376,7 @@ run hotkeys_step_the_level_and_show_the_display
 run outside_change_shows_the_display_and_clicks
 run display_stays_above_and_takes_no_focus
 run hotkeys_off_registers_nothing
+run portal_hotkeys_step_the_level_in_a_wayland_session
 run tray_menu_quit_ends_the_program
 run tray_left_press_starts_the_mixer
 run tray_left_press_opens_the_slider

@@ -1,5 +1,6 @@
 // The window, tray, timer, message box and hotkey adapters on the session's X display.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QMenu>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_services.h"
 #include "platform/linux/qt_windows.h"
@@ -579,6 +581,127 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
     xcb_disconnect(other);
     testing::Pump(50ms);
     EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+}
+
+// ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
+
+// A private session bus, and on it the stand-in portal of the tests when it is asked for.
+class Portal : public Hotkeys {
+  protected:
+    void TearDown() override {
+        hotkeys.reset();
+        portal.reset();
+        for (std::string* pid : {&standIn, &bus}) {
+            if (!pid->empty()) ::kill(std::stoi(*pid), SIGTERM);
+            pid->clear();
+        }
+        Hotkeys::TearDown();
+    }
+    // args: the stand-in's options; without args the bus has no portal.
+    void Start(const char* args = nullptr) {
+        const std::string out =
+            testing::Shell("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+        const auto newline = out.find('\n');
+        ASSERT_NE(newline, std::string::npos) << out;
+        address = out.substr(0, newline);
+        bus = out.substr(newline + 1, out.find('\n', newline + 1) - newline - 1);
+        if (args != nullptr) {
+            const std::string ready = dir.file("ready");
+            standIn =
+                testing::Shell("DBUS_SESSION_BUS_ADDRESS='" + address + "' /usr/bin/python3 " +
+                               VEXLO_PORTAL_STANDIN + " " + args + " --ready " + ready + " >" +
+                               dir.file("standin.log") + " 2>&1 & echo $!");
+            ASSERT_TRUE(WaitFor([&] { return ::access(ready.c_str(), F_OK) == 0; }, 10s));
+            standIn.erase(standIn.find_last_not_of('\n') + 1);
+        }
+        portal = std::make_unique<PortalShortcuts>(
+            QString::fromStdString(address),
+            [this](const std::string& text) { reports.push_back(text); });
+        hotkeys->usePortal(*portal);
+    }
+    void RegisterBoth() {
+        EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+        EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+        hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
+    }
+    std::string Control(const std::string& call) {
+        const std::string out =
+            testing::Shell("dbus-send --bus='" + address +
+                           "' --print-reply --dest=org.freedesktop.portal.Desktop "
+                           "/org/freedesktop/portal/desktop org.vexlo.Test." +
+                           call + " 2>&1");
+        testing::Pump(100ms);
+        return out;
+    }
+
+    testing::TempDir dir;
+    std::string address, bus, standIn;
+    std::unique_ptr<PortalShortcuts> portal;
+    std::vector<std::string> reports;
+};
+
+TEST_F(Portal, TheDesktopBindsTheShortcutsAndEachActivationIsTheHotkeyMessage) {
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    RegisterBoth();
+    ASSERT_TRUE(WaitFor([&] { return portal->bound(HOTKEY_UP) && portal->bound(HOTKEY_DOWN); }));
+    // Named before the first portal call; both shortcuts in one request.
+    const std::string calls = Control("Calls");
+    const auto registered = calls.find("\"Register vexlo\"");
+    ASSERT_NE(registered, std::string::npos) << calls;
+    EXPECT_LT(registered, calls.find("\"CreateSession\"")) << calls;
+    EXPECT_NE(calls.find("\"BindShortcuts volume-up=LOGO+equal volume-down=LOGO+minus\""),
+              std::string::npos)
+        << calls;
+
+    // No X grab beside the portal's shortcut.
+    PressKeys("super+equal");
+    EXPECT_TRUE(sink.messages.empty());
+    Control("Activate string:volume-up");
+    Control("Activate string:volume-down");
+    ASSERT_TRUE(WaitFor([&] { return sink.messages.size() == 2; }));
+    EXPECT_EQ(sink.messages[0].window, main->handle());
+    EXPECT_EQ(sink.messages[0].message, WM_HOTKEY);
+    EXPECT_EQ(sink.messages[0].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
+
+    // Released: activations are ignored, and with none left the session is closed.
+    EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_UP));
+    Control("Activate string:volume-up");
+    EXPECT_EQ(sink.messages.size(), 2u);
+    EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_DOWN));
+    EXPECT_TRUE(WaitFor([&] { return Control("Calls").find("\"Close\"") != std::string::npos; }));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Portal, ADeclinedBindIsReportedOnceAndLeavesNoHotkeys) {
+    ASSERT_NO_FATAL_FAILURE(Start("--bind decline"));
+    RegisterBoth();
+    ASSERT_TRUE(WaitFor([&] { return portal->failed(); }));
+    testing::Pump(300ms);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("declined"), std::string::npos) << reports[0];
+    EXPECT_FALSE(portal->bound(HOTKEY_UP));
+    PressKeys("super+equal super+minus");
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(Portal, WithoutTheShortcutPortalTheXGrabsStayAndThatIsReportedOnce) {
+    for (const char* args : {static_cast<const char*>(nullptr), "--no-shortcuts"}) {
+        SCOPED_TRACE(args == nullptr ? "no portal" : args);
+        TearDown();
+        hotkeys = std::make_unique<XcbHotkeys>(port, system);
+        sink.messages.clear();
+        reports.clear();
+        ASSERT_NO_FATAL_FAILURE(Start(args));
+        RegisterBoth();
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_NE(reports[0].find("only while an X11 window has the focus"), std::string::npos);
+        PressKeys("super+equal");
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_EQ(sink.messages[0].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+        EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_UP));
+        EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_DOWN));
+    }
 }
 
 TEST(Instance, TheResidentProgramOwnsTheSelectionUntilItEnds) {

@@ -1,0 +1,335 @@
+#include "platform/linux/portal_shortcuts.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/types.h"
+
+namespace {
+
+// One entry of BindShortcuts' list and of its answer: a(sa{sv}).
+struct Shortcut {
+    QString id;
+    QVariantMap properties;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Shortcut)
+
+namespace {
+
+QDBusArgument& operator<<(QDBusArgument& arg, const Shortcut& s) {
+    arg.beginStructure();
+    arg << s.id << s.properties;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& arg, Shortcut& s) {
+    arg.beginStructure();
+    arg >> s.id >> s.properties;
+    arg.endStructure();
+    return arg;
+}
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kShortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString kRegistry = QStringLiteral("org.freedesktop.host.portal.Registry");
+const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+// The desktop file id, which names the program to the portal and in its dialogs.
+const QString kAppId = QStringLiteral("vexlo");
+// The portal may be started on demand by the first call.
+constexpr int kCheckTimeoutMs = 10000;
+
+QString ShortcutName(int id) {
+    if (id == vexlo::HOTKEY_UP) return QStringLiteral("volume-up");
+    if (id == vexlo::HOTKEY_DOWN) return QStringLiteral("volume-down");
+    return QStringLiteral("hotkey-%1").arg(id);
+}
+
+QString Description(int id) {
+    if (id == vexlo::HOTKEY_UP) return QStringLiteral("Volume up");
+    if (id == vexlo::HOTKEY_DOWN) return QStringLiteral("Volume down");
+    return QStringLiteral("Hotkey %1").arg(id);
+}
+
+// An object path arrives as "o" or, in the session handle's case, as "s".
+QString PathText(const QVariant& value) {
+    if (value.canConvert<QDBusObjectPath>()) return value.value<QDBusObjectPath>().path();
+    return value.toString();
+}
+
+int Counter() {
+    static int next = 0;
+    return ++next;
+}
+
+}  // namespace
+
+namespace vexlo::linux_platform {
+
+bool PortalShortcuts::WaylandSession() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (display != nullptr && *display != '\0') ||
+           (type != nullptr && std::strcmp(type, "wayland") == 0);
+}
+
+void PortalShortcuts::ReportOnStderr(const std::string& text) {
+    std::fprintf(stderr, "vexlo: %s\n", text.c_str());
+}
+
+std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey) {
+    std::string key;
+    if (virtualKey == VK_OEM_PLUS) {
+        key = "equal";  // the "= +" key
+    } else if (virtualKey == VK_OEM_MINUS) {
+        key = "minus";
+    } else if ((virtualKey >= '0' && virtualKey <= '9') ||
+               (virtualKey >= 'A' && virtualKey <= 'Z')) {
+        key = std::string(1, static_cast<char>(virtualKey));
+        if (virtualKey >= 'A') key[0] = static_cast<char>(key[0] - 'A' + 'a');
+    } else if (virtualKey >= 0x70 && virtualKey <= 0x7B) {
+        key = "F" + std::to_string(virtualKey - 0x70 + 1);
+    } else {
+        return "";
+    }
+    std::string trigger;
+    // MOD_CONTROL, MOD_ALT, MOD_SHIFT, MOD_WIN
+    if (modifiers & 2) trigger += "CTRL+";
+    if (modifiers & 1) trigger += "ALT+";
+    if (modifiers & 4) trigger += "SHIFT+";
+    if (modifiers & MOD_WIN) trigger += "LOGO+";
+    return trigger + key;
+}
+
+PortalShortcuts::PortalShortcuts(QString busAddress, Report report)
+    : busAddress_(std::move(busAddress)),
+      connectionName_(QStringLiteral("vexlo-portal-%1").arg(Counter())),
+      bus_(connectionName_),
+      report_(std::move(report)) {
+    qDBusRegisterMetaType<Shortcut>();
+    qDBusRegisterMetaType<QList<Shortcut>>();
+}
+
+PortalShortcuts::~PortalShortcuts() {
+    if (checked_ != 0) QDBusConnection::disconnectFromBus(connectionName_);
+}
+
+void PortalShortcuts::fail(const std::string& text) {
+    if (reported_) return;
+    reported_ = true;
+    if (report_) report_(text);
+}
+
+bool PortalShortcuts::available() {
+    if (checked_ != 0) return checked_ > 0;
+    checked_ = -1;
+    // A connection of its own: the registration must come before any other portal call on
+    // it, and Qt may already have asked the portal for its settings on the shared one.
+    bus_ = busAddress_.isEmpty()
+               ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_)
+               : QDBusConnection::connectToBus(busAddress_, connectionName_);
+    if (bus_.isConnected()) {
+        // A program outside a sandbox names itself before its first portal call; portals
+        // without the registry, or that know the program already, answer with an error.
+        QDBusMessage registration =
+            QDBusMessage::createMethodCall(kService, kPath, kRegistry, QStringLiteral("Register"));
+        registration << kAppId << QVariantMap();
+        bus_.call(registration, QDBus::Block, kCheckTimeoutMs);
+
+        QDBusMessage version = QDBusMessage::createMethodCall(
+            kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        version << kShortcuts << QStringLiteral("version");
+        if (bus_.call(version, QDBus::Block, kCheckTimeoutMs).type() ==
+            QDBusMessage::ReplyMessage) {
+            checked_ = 1;
+        }
+    }
+    if (checked_ < 0) {
+        fail(
+            "this Wayland session offers no global shortcuts portal; the volume hotkeys work "
+            "only while an X11 window has the focus.");
+    }
+    return checked_ > 0;
+}
+
+void PortalShortcuts::bind(int id, const std::string& trigger) {
+    if (!available()) return;
+    wanted_.insert(id);
+    if (bound_.count(id) != 0) return;
+    pending_[id] = trigger;
+    if (starting_) return;
+    starting_ = true;
+    // The others asked for in this turn of the event loop go with it.
+    QTimer::singleShot(0, this, [this] {
+        starting_ = false;
+        if (!session_.isEmpty()) {
+            bindPending();
+        } else if (!creating_) {
+            creating_ = true;
+            createSession();
+        }
+    });
+}
+
+void PortalShortcuts::release(int id) {
+    wanted_.erase(id);
+    pending_.erase(id);
+    if (!wanted_.empty() || session_.isEmpty()) return;
+    bus_.asyncCall(
+        QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")));
+    bus_.disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
+                    SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    session_.clear();
+    bound_.clear();
+}
+
+QString PortalShortcuts::nextToken() {
+    return QStringLiteral("vexlo%1").arg(++serial_);
+}
+
+QString PortalShortcuts::requestPath(const QString& token) const {
+    QString sender = bus_.baseService();
+    if (sender.startsWith(QLatin1Char(':'))) sender.remove(0, 1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+}
+
+void PortalShortcuts::request(const QString& interfaceName, const QString& method,
+                              const QList<QVariant>& args, const QString& token, const char* slot) {
+    // Listening before the call, so that a quick answer is not missed.
+    watchedRequest_ = requestPath(token);
+    bus_.connect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this, slot);
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, interfaceName, method);
+    call.setArguments(args);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    const QString expected = watchedRequest_;
+    connect(
+        watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, expected, slot, method] {
+            watcher->deleteLater();
+            QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+            if (reply.isError()) {
+                bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
+                                slot);
+                fail("the desktop's global shortcuts portal refused " + method.toStdString() +
+                     " (" + reply.error().message().toStdString() +
+                     "); Vexlo carries on without hotkeys.");
+                return;
+            }
+            // Older portals choose their own request path.
+            const QString handle = reply.value().path();
+            if (handle != expected && watchedRequest_ == expected) {
+                bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
+                                slot);
+                watchedRequest_ = handle;
+                bus_.connect(kService, handle, kRequest, QStringLiteral("Response"), this, slot);
+            }
+        });
+}
+
+void PortalShortcuts::createSession() {
+    const QString token = nextToken();
+    QVariantMap options;
+    options.insert(QStringLiteral("handle_token"), token);
+    options.insert(QStringLiteral("session_handle_token"), nextToken());
+    request(kShortcuts, QStringLiteral("CreateSession"), {options}, token,
+            SLOT(onSessionResponse(uint, QVariantMap)));
+}
+
+void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& results) {
+    bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
+                    SLOT(onSessionResponse(uint, QVariantMap)));
+    creating_ = false;
+    session_ = PathText(results.value(QStringLiteral("session_handle")));
+    if (response != 0 || session_.isEmpty()) {
+        session_.clear();
+        fail(
+            "the desktop did not open a global shortcuts session; Vexlo carries on without "
+            "hotkeys.");
+        return;
+    }
+    bus_.connect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
+                 SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    bindPending();
+}
+
+void PortalShortcuts::bindPending() {
+    // One request at a time: what is asked for meanwhile goes with the next.
+    if (pending_.empty() || !asked_.empty()) return;
+    QList<Shortcut> shortcuts;
+    for (const auto& [id, trigger] : pending_) {
+        QVariantMap properties;
+        properties.insert(QStringLiteral("description"), Description(id));
+        if (!trigger.empty()) {
+            properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
+        }
+        shortcuts.push_back({ShortcutName(id), properties});
+        asked_.insert(id);
+    }
+    pending_.clear();
+    const QString token = nextToken();
+    QVariantMap options;
+    options.insert(QStringLiteral("handle_token"), token);
+    // No parent window: the display is not a window to put the portal's dialog on.
+    request(kShortcuts, QStringLiteral("BindShortcuts"),
+            {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts),
+             QString(), options},
+            token, SLOT(onBindResponse(uint, QVariantMap)));
+}
+
+void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) {
+    bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
+                    SLOT(onBindResponse(uint, QVariantMap)));
+    std::set<int> asked;
+    asked.swap(asked_);
+    if (response != 0) {
+        fail(response == 1 ? "the volume hotkeys were not bound: the desktop's shortcut dialog "
+                             "was declined. Vexlo carries on without hotkeys."
+                           : "the desktop could not bind the volume hotkeys; Vexlo carries on "
+                             "without hotkeys.");
+        return;
+    }
+    // The answer lists what the session has bound; without a list, take what was asked.
+    const QVariant listed = results.value(QStringLiteral("shortcuts"));
+    if (!listed.isValid()) {
+        bound_.insert(asked.begin(), asked.end());
+        bindPending();
+        return;
+    }
+    QList<Shortcut> shortcuts;
+    if (listed.canConvert<QDBusArgument>()) {
+        listed.value<QDBusArgument>() >> shortcuts;
+    }
+    for (const Shortcut& s : shortcuts) {
+        for (int id : asked) {
+            if (ShortcutName(id) == s.id) bound_.insert(id);
+        }
+    }
+    bindPending();
+}
+
+void PortalShortcuts::onActivated(const QDBusObjectPath& session, const QString& shortcut,
+                                  qulonglong, const QVariantMap&) {
+    if (session.path() != session_) return;
+    for (int id : wanted_) {
+        if (ShortcutName(id) == shortcut && bound_.count(id) != 0) {
+            if (activated_) activated_(id);
+            return;
+        }
+    }
+}
+
+}  // namespace vexlo::linux_platform

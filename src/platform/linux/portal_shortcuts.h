@@ -1,0 +1,95 @@
+// Global shortcuts through the desktop's portal (org.freedesktop.portal.GlobalShortcuts). In a
+// Wayland session X key grabs see keys only while an X window has the focus; the portal lets
+// the desktop bind the shortcuts (usually after asking the user) and report each activation.
+//
+// One session per program: the shortcuts asked for in one turn of the event loop are bound
+// together. Everything after the first availability check is asynchronous.
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+class QDBusObjectPath;
+
+namespace vexlo::linux_platform {
+
+class PortalShortcuts : public QObject {
+    Q_OBJECT
+
+  public:
+    using Activated = std::function<void(int id)>;
+    using Report = std::function<void(const std::string& text)>;
+
+    // True in a Wayland session: WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland.
+    static bool WaylandSession();
+    // The default report: the text on stderr.
+    static void ReportOnStderr(const std::string& text);
+    // The portal's trigger for MOD_* modifiers and a virtual-key code ("LOGO+equal"); empty
+    // when the key has no name there.
+    static std::string TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey);
+
+    // busAddress empty: the session bus. report says, once, why the hotkeys are not bound.
+    explicit PortalShortcuts(QString busAddress = QString(), Report report = ReportOnStderr);
+    ~PortalShortcuts() override;
+    PortalShortcuts(const PortalShortcuts&) = delete;
+    PortalShortcuts& operator=(const PortalShortcuts&) = delete;
+
+    void setActivated(Activated activated) { activated_ = std::move(activated); }
+    void setReport(Report report) { report_ = std::move(report); }
+
+    // True when the portal offers GlobalShortcuts. Asked once; before that the program
+    // registers itself with the portal's host app registry. When the portal is missing this
+    // is reported.
+    bool available();
+    // Asks the desktop for the shortcut of a hotkey id (HOTKEY_UP / HOTKEY_DOWN are "volume
+    // up" / "volume down") with the preferred trigger. The answer comes later.
+    void bind(int id, const std::string& trigger);
+    // Activations of the id are ignored from now on; with none left the session is closed.
+    void release(int id);
+
+    // What the desktop has answered, for the program's own checks and the tests.
+    bool bound(int id) const { return bound_.count(id) != 0; }
+    bool failed() const { return reported_; }
+
+  private slots:
+    void onSessionResponse(uint response, const QVariantMap& results);
+    void onBindResponse(uint response, const QVariantMap& results);
+    void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
+                     const QVariantMap& options);
+
+  private:
+    void createSession();
+    void bindPending();
+    void fail(const std::string& text);
+    QString requestPath(const QString& token) const;
+    QString nextToken();
+    // Calls method on the portal object; the reply's request handle is watched for Response.
+    void request(const QString& interfaceName, const QString& method, const QList<QVariant>& args,
+                 const QString& token, const char* slot);
+
+    QString busAddress_;
+    QString connectionName_;
+    QDBusConnection bus_;
+    Report report_;
+    Activated activated_;
+    int checked_ = 0;  // 0 not yet asked, 1 available, -1 not
+    bool reported_ = false;
+    bool starting_ = false;
+    bool creating_ = false;
+    QString session_;
+    QString watchedRequest_;
+    std::map<int, std::string> pending_;  // id -> trigger, not yet sent
+    std::set<int> asked_;                 // sent, not yet answered
+    std::set<int> wanted_;                // ids asked for and not released
+    std::set<int> bound_;                 // ids the desktop bound
+    int serial_ = 0;
+};
+
+}  // namespace vexlo::linux_platform

@@ -1,0 +1,193 @@
+#!/usr/bin/python3
+"""A stand-in for the desktop's portal service, for tests on a private session bus.
+
+Owns org.freedesktop.portal.Desktop and answers, at /org/freedesktop/portal/desktop, the host
+app registry (Register), GlobalShortcuts (CreateSession, BindShortcuts, the Request objects'
+Response signals, Activated) and the version properties. The test drives it through the
+interface org.vexlo.Test on the same object:
+
+    Activate(s shortcut_id)   emits Activated for the last session with that shortcut bound
+    Calls() -> as             what the clients asked, one line per call
+
+  portal_standin.py [--bind accept|decline] [--no-shortcuts] [--ready FILE]
+    --bind decline   BindShortcuts answers 1 (the user cancelled)
+    --no-shortcuts   the portal offers no GlobalShortcuts interface
+    --ready FILE     written once the name is owned
+"""
+import argparse
+import sys
+
+import dbus
+import dbus.service
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+
+NAME = "org.freedesktop.portal.Desktop"
+PATH = "/org/freedesktop/portal/desktop"
+SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
+REGISTRY = "org.freedesktop.host.portal.Registry"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+CONTROL = "org.vexlo.Test"
+
+
+def sender_element(sender):
+    return sender[1:].replace(".", "_")
+
+
+class Request(dbus.service.Object):
+    @dbus.service.signal("org.freedesktop.portal.Request", signature="ua{sv}")
+    def Response(self, response, results):
+        pass
+
+    @dbus.service.method("org.freedesktop.portal.Request")
+    def Close(self):
+        self.remove_from_connection()
+
+
+class Session(dbus.service.Object):
+    def __init__(self, bus, path, portal):
+        super().__init__(bus, path)
+        self.portal = portal
+        self.path = path
+
+    @dbus.service.method("org.freedesktop.portal.Session")
+    def Close(self):
+        self.portal.calls.append("Close")
+        self.portal.sessions.pop(self.path, None)
+        self.remove_from_connection()
+
+
+class Portal(dbus.service.Object):
+    def __init__(self, bus, options):
+        super().__init__(bus, PATH)
+        self.bus = bus
+        self.options = options
+        self.calls = []
+        self.used = set()  # senders that made a portal call
+        self.registered = set()
+        self.sessions = {}  # session path -> {shortcut id: trigger}
+        self.serial = 0
+
+    def _respond(self, sender, token, response, results):
+        if not token:
+            self.serial += 1
+            token = "t%d" % self.serial
+        path = "%s/request/%s/%s" % (PATH, sender_element(sender), token)
+        request = Request(self.bus, path)
+
+        def emit():
+            request.Response(dbus.UInt32(response), dbus.Dictionary(results, signature="sv"))
+            request.remove_from_connection()
+            return False
+
+        # The answer comes after the call has returned, as from a real dialog.
+        GLib.timeout_add(30, emit)
+        return dbus.ObjectPath(path)
+
+    # ---- the host app registry
+
+    @dbus.service.method(REGISTRY, in_signature="sa{sv}", sender_keyword="sender")
+    def Register(self, app_id, options, sender=None):
+        self.calls.append("Register %s" % app_id)
+        if sender in self.registered or sender in self.used:
+            raise dbus.exceptions.DBusException(
+                "registered too late or twice", name="org.freedesktop.portal.Error.Failed")
+        self.registered.add(sender)
+
+    # ---- global shortcuts
+
+    @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def CreateSession(self, options, sender=None):
+        self._require_shortcuts()
+        self.used.add(sender)
+        self.calls.append("CreateSession")
+        token = str(options.get("session_handle_token", "s%d" % len(self.sessions)))
+        session = "%s/session/%s/%s" % (PATH, sender_element(sender), token)
+        self.sessions[session] = {}
+        Session(self.bus, session, self)
+        return self._respond(sender, str(options.get("handle_token", "")), 0,
+                             {"session_handle": dbus.String(session)})
+
+    @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def BindShortcuts(self, session, shortcuts, parent_window, options, sender=None):
+        self._require_shortcuts()
+        self.used.add(sender)
+        listed = " ".join("%s=%s" % (sid, props.get("preferred_trigger", ""))
+                          for sid, props in shortcuts)
+        self.calls.append("BindShortcuts %s" % listed)
+        token = str(options.get("handle_token", ""))
+        if self.options.bind == "decline" or str(session) not in self.sessions:
+            return self._respond(sender, token, 1, {})
+        bound = {str(sid): str(props.get("preferred_trigger", "")) for sid, props in shortcuts}
+        self.sessions[str(session)] = bound
+        results = dbus.Array([
+            dbus.Struct((sid, dbus.Dictionary({"description": props.get("description", ""),
+                                               "trigger_description": bound[str(sid)]},
+                                              signature="sv")))
+            for sid, props in shortcuts], signature="(sa{sv})")
+        return self._respond(sender, token, 0, {"shortcuts": results})
+
+    @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
+    def Activated(self, session_handle, shortcut_id, timestamp, options):
+        pass
+
+    def _require_shortcuts(self):
+        if self.options.no_shortcuts:
+            raise dbus.exceptions.DBusException(
+                "no such interface", name="org.freedesktop.DBus.Error.UnknownMethod")
+
+    # ---- properties
+
+    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
+    def Get(self, interface, prop):
+        if prop == "version" and (interface == REGISTRY or
+                                  (interface == SHORTCUTS and not self.options.no_shortcuts)):
+            return dbus.UInt32(1)
+        raise dbus.exceptions.DBusException(
+            "no property %s.%s" % (interface, prop),
+            name="org.freedesktop.DBus.Error.UnknownProperty")
+
+    # ---- driven by the test
+
+    @dbus.service.method(CONTROL, in_signature="s")
+    def Activate(self, shortcut_id):
+        for session, bound in reversed(list(self.sessions.items())):
+            if shortcut_id in bound:
+                self.Activated(dbus.ObjectPath(session), shortcut_id, dbus.UInt64(0),
+                               dbus.Dictionary({}, signature="sv"))
+                return
+        raise dbus.exceptions.DBusException("not bound: " + shortcut_id,
+                                            name="org.freedesktop.DBus.Error.InvalidArgs")
+
+    @dbus.service.method(CONTROL, out_signature="as")
+    def Calls(self):
+        return dbus.Array(self.calls, signature="s")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bind", choices=["accept", "decline"], default="accept")
+    parser.add_argument("--no-shortcuts", action="store_true")
+    parser.add_argument("--ready")
+    options = parser.parse_args()
+
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    portal = Portal(bus, options)
+    name = dbus.service.BusName(NAME, bus, do_not_queue=True)
+    if options.ready:
+        with open(options.ready, "w") as f:
+            f.write("ready\n")
+    loop = GLib.MainLoop()
+    try:
+        loop.run()
+    except KeyboardInterrupt:
+        pass
+    del name, portal
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
