@@ -10,6 +10,8 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       messageBox(port),
       program(std::move(executableFolder), std::move(commandLine)),
       platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
-                hotkeys, profile, sound,   launcher, messageBox, program, process} {}
+                hotkeys, profile, sound,   launcher, messageBox, program, process} {
+    tray.setMenuSource(&windows);
+}
 
 }  // namespace vexlo::linux_platform
