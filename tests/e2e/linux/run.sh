@@ -428,6 +428,13 @@ tray_icon_appears_when_a_tray_starts_later() {
     wait_until 3000 has_tray_icon "$vpid" || { fail "no icon once the tray runs"; return 1; }
     echo "    icon docked $(($(now_ms) - t0)) ms after the tray started"
     [ "$(grep -c "system tray" "$sdir/vexlo.log")" = 1 ] || { fail "more than one line"; return 1; }
+    # Another tray in its place.
+    stop_tray
+    wait_until 3000 eval '! has_tray_icon "$vpid"' || { fail "icon left without a tray"; return 1; }
+    start_tray
+    t0=$(now_ms)
+    wait_until 3000 has_tray_icon "$vpid" || { fail "no icon in the new tray"; return 1; }
+    echo "    icon docked $(($(now_ms) - t0)) ms after the new tray started"
     quit_from_tray "$vpid" || { fail "no menu"; return 1; }
     wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
 }
