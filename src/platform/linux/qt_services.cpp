@@ -216,11 +216,11 @@ void QtTray::makeIcon(Key key, Entry& entry) {
     all.uFlags |= NIF_ICON | NIF_TIP;
     apply(*icon, all);
     QObject::connect(
-        icon, &QSystemTrayIcon::activated, icon,
+        icon, &QSystemTrayIcon::activated, context_.get(),
         [this, key](QSystemTrayIcon::ActivationReason reason) { activated(key, reason); });
     if (host_ == Host::StatusNotifier) {
         entry.menu = new QMenu;
-        QObject::connect(entry.menu, &QMenu::aboutToShow, icon, [this, key] {
+        QObject::connect(entry.menu, &QMenu::aboutToShow, context_.get(), [this, key] {
             const auto it = entries_.find(key);
             if (it == entries_.end()) return;
             it->second.menuShownAt = NowMs();
@@ -228,20 +228,23 @@ void QtTray::makeIcon(Key key, Entry& entry) {
         });
         icon->setContextMenu(entry.menu);
         // Filled once the core is done with what it is doing now.
-        QTimer::singleShot(0, icon, [this, key] { fillMenu(key); });
+        QTimer::singleShot(0, context_.get(), [this, key] { fillMenu(key); });
     }
     entry.icon = icon;
     icon->show();
 }
 
 void QtTray::dropIcon(Entry& entry) {
+    // Gone from the tray at once; the objects go when the event that dropped them is done.
     if (entry.icon != nullptr) {
+        QObject::disconnect(entry.icon, nullptr, context_.get(), nullptr);
         entry.icon->hide();
         entry.icon->setContextMenu(nullptr);
         entry.icon->deleteLater();
         entry.icon = nullptr;
     }
     if (entry.menu != nullptr) {
+        QObject::disconnect(entry.menu, nullptr, context_.get(), nullptr);
         entry.menu->deleteLater();
         entry.menu = nullptr;
     }
