@@ -11,6 +11,7 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       program(std::move(executableFolder), std::move(commandLine)),
       platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
                 hotkeys, profile, sound,   launcher, messageBox, program, process} {
+    tray.setMenuSource(&windows);
     // X key grabs see keys under Wayland only while an X window has the focus.
     if (PortalShortcuts::WaylandSession()) hotkeys.usePortal(shortcuts);
 }

@@ -1,8 +1,12 @@
 // The Linux program: Qt for windows, tray, timers and boxes; ALSA for the mixer; X key grabs
 // for the hotkeys; libcanberra for the click sound.
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "controller/application.h"
 #include "controller/errors.h"
@@ -14,15 +18,57 @@ namespace {
 
 constexpr int kAlreadyRunning = 2;
 
-void PrepareQt() {
-    // Global key grabs need X; under Wayland that is XWayland.
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") != nullptr) {
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
+constexpr int kNoDisplay = 1;
+
+constexpr const char* kUsage =
+    "Usage: vexlo [/control | --control]\n"
+    "\n"
+    "Shows every change of the master volume on screen.\n"
+    "\n"
+    "  vexlo              resident: the on-screen display, the tray icon (left press: the\n"
+    "                     mixer or the slider; right press: \"Open Mixer\" and \"Quit\") and\n"
+    "                     the hotkeys Super + = (louder) and Super + - (softer)\n"
+    "  vexlo /control     the volume slider alone; a double-click on it quits\n"
+    "  vexlo --help, -h   this text\n"
+    "  vexlo --version    the version\n"
+    "\n"
+    "Settings: $XDG_CONFIG_HOME/vexlo/core.ini (~/.config/vexlo/core.ini), or core.ini\n"
+    "beside the program. Skin: share/vexlo/skin beside the program's folder, or the\n"
+    "program's own folder.\n";
+
+// What the command line asks for before any window exists.
+enum class Request { Run, Help, Version };
+
+Request ReadRequest(int argc, char** argv) {
+    if (argc != 2) return Request::Run;
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+        return Request::Help;
+    if (std::strcmp(argv[1], "--version") == 0) return Request::Version;
+    return Request::Run;
+}
+
+// Global key grabs need X; under Wayland that is XWayland. Without a display Qt would abort
+// with a long story about plugins; one line naming the problem serves better. Returns false
+// when there is no display to run on.
+bool PrepareQt() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && std::strcmp(platform, "xcb") != 0) return true;  // chosen
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        std::fprintf(stderr,
+                     "vexlo: no X display (DISPLAY is not set). Vexlo needs an X11 session, "
+                     "or XWayland under Wayland.\n");
+        return false;
     }
-    // The skin is pixel art laid out in screen pixels, as the program computes them.
-    if (std::getenv("QT_ENABLE_HIGHDPI_SCALING") == nullptr) {
-        setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
+    xcb_connection_t* probe = xcb_connect(nullptr, nullptr);
+    const bool open = xcb_connection_has_error(probe) == 0;
+    xcb_disconnect(probe);
+    if (!open) {
+        std::fprintf(stderr, "vexlo: cannot open the X display \"%s\".\n", display);
+        return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -32,9 +78,21 @@ int main(int argc, char** argv) {
     using vexlo::linux_platform::LinuxPlatform;
     using vexlo::linux_platform::LinuxProgramInfo;
 
-    // The argument text as the program sees it, before Qt takes its own options out.
-    const std::string commandLine = LinuxProgramInfo::JoinArguments(argc, argv);
-    PrepareQt();
+    switch (ReadRequest(argc, argv)) {
+        case Request::Help:
+            std::fputs(kUsage, stdout);
+            return 0;
+        case Request::Version:
+            std::printf("vexlo %s\n", VEXLO_VERSION);
+            return 0;
+        case Request::Run:
+            break;
+    }
+    // The argument text as the program sees it, before Qt takes its own options out. The
+    // usual long form of the slider switch means the switch itself.
+    std::string commandLine = LinuxProgramInfo::JoinArguments(argc, argv);
+    if (commandLine == "--control") commandLine = "/control";
+    if (!PrepareQt()) return kNoDisplay;
     QApplication qt(argc, argv);
     QApplication::setApplicationName("vexlo");
     // The program ends through its quit operation only, not when a box or window closes.

@@ -1,15 +1,27 @@
 #include "platform/linux/qt_services.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/event_sink.h"
 #include "platform/linux/qt_images.h"
+#include "platform/linux/qt_windows.h"
+#include "platform/linux/x11_util.h"
 #include "platform/types.h"
 
 namespace vexlo::linux_platform {
@@ -92,16 +104,83 @@ float QtScreen::twipsPerPixelY() const {
 
 // ---- Tray --------------------------------------------------------------------------------
 
-QtTray::~QtTray() {
-    for (auto& [key, icon] : icons_) {
-        icon->hide();
-        delete icon;
+namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+constexpr int kProbeMs = 500;
+// A request of a StatusNotifier host to show the application's own menu is answered with the
+// core's popup unless the host opened the exported menu about then: a host may do both.
+constexpr int kContextSettleMs = 250;
+constexpr qint64 kMenuShownWindowMs = 1000;
+
+qint64 NowMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid()) clock.start();
+    return clock.elapsed();
+}
+
+bool StatusNotifierHostRuns() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr) return false;
+    if (!bus.interface()->isServiceRegistered(kWatcherService)) return false;
+    // Qt gives its icons to the watcher only when a host has registered with it.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, kProbeMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
+}
+
+bool XEmbedHostRuns() {
+    xcb_connection_t* c = X11Connection();
+    if (c == nullptr) return false;
+    // The tray of the default screen owns its selection; Qt docks on the default screen.
+    int screen = 0;
+    if (const char* display = std::getenv("DISPLAY")) {
+        if (const char* dot = std::strrchr(display, '.');
+            dot != nullptr && dot > std::strchr(display, ':'))
+            screen = std::atoi(dot + 1);
     }
+    const xcb_atom_t selection = X11Atom("_NET_SYSTEM_TRAY_S" + std::to_string(screen));
+    if (selection == XCB_ATOM_NONE) return false;
+    xcb_get_selection_owner_reply_t* reply =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+    const bool owned = reply != nullptr && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return owned;
+}
+
+}  // namespace
+
+QtTray::Host QtTray::SessionHost() {
+    if (StatusNotifierHostRuns()) return Host::StatusNotifier;
+    if (XEmbedHostRuns()) return Host::XEmbed;
+    return Host::None;
+}
+
+QtTray::QtTray(EventPort& port, std::function<Host()> hostProbe)
+    : port_(port), hostProbe_(std::move(hostProbe)), context_(new QObject) {
+    if (!hostProbe_) hostProbe_ = &QtTray::SessionHost;
+    probeTimer_ = new QTimer(context_.get());
+    probeTimer_->setInterval(kProbeMs);
+    QObject::connect(probeTimer_, &QTimer::timeout, context_.get(), [this] { probe(); });
+}
+
+QtTray::~QtTray() {
+    for (auto& [key, entry] : entries_) dropIcon(entry);
+    if (windows_ != nullptr) windows_->setMenuCapture({});
 }
 
 QSystemTrayIcon* QtTray::icon(NativeHandle window, std::uint32_t id) const {
-    const auto it = icons_.find({window, id});
-    return it == icons_.end() ? nullptr : it->second;
+    const auto it = entries_.find({window, id});
+    return it == entries_.end() ? nullptr : it->second.icon;
+}
+
+QMenu* QtTray::exportedMenu(NativeHandle window, std::uint32_t id) const {
+    const auto it = entries_.find({window, id});
+    return it == entries_.end() ? nullptr : it->second.menu;
 }
 
 QIcon QtTray::iconFor(const std::vector<QImage>& frames) {
@@ -130,35 +209,151 @@ void QtTray::apply(QSystemTrayIcon& icon, const TrayIconRecord& record) {
     }
 }
 
+void QtTray::makeIcon(Key key, Entry& entry) {
+    auto* icon = new QSystemTrayIcon;
+    // Everything the record has set so far: it may have been modified while it waited.
+    TrayIconRecord all = entry.record;
+    all.uFlags |= NIF_ICON | NIF_TIP;
+    apply(*icon, all);
+    QObject::connect(
+        icon, &QSystemTrayIcon::activated, context_.get(),
+        [this, key](QSystemTrayIcon::ActivationReason reason) { activated(key, reason); });
+    if (host_ == Host::StatusNotifier) {
+        entry.menu = new QMenu;
+        QObject::connect(entry.menu, &QMenu::aboutToShow, context_.get(), [this, key] {
+            const auto it = entries_.find(key);
+            if (it == entries_.end()) return;
+            it->second.menuShownAt = NowMs();
+            fillMenu(key);
+        });
+        icon->setContextMenu(entry.menu);
+        // Filled once the core is done with what it is doing now.
+        QTimer::singleShot(0, context_.get(), [this, key] { fillMenu(key); });
+    }
+    entry.icon = icon;
+    icon->show();
+}
+
+void QtTray::dropIcon(Entry& entry) {
+    // Gone from the tray at once; the objects go when the event that dropped them is done.
+    if (entry.icon != nullptr) {
+        QObject::disconnect(entry.icon, nullptr, context_.get(), nullptr);
+        entry.icon->hide();
+        entry.icon->setContextMenu(nullptr);
+        entry.icon->deleteLater();
+        entry.icon = nullptr;
+    }
+    if (entry.menu != nullptr) {
+        QObject::disconnect(entry.menu, nullptr, context_.get(), nullptr);
+        entry.menu->deleteLater();
+        entry.menu = nullptr;
+    }
+    entry.items.clear();
+}
+
+// The core's tray menu is what it pops up on a right press: that press is made here with the
+// popup taken instead of shown.
+void QtTray::fillMenu(Key key) {
+    auto it = entries_.find(key);
+    if (it == entries_.end() || it->second.menu == nullptr || windows_ == nullptr) return;
+    std::vector<MenuItem> items;
+    bool captured = false;
+    windows_->setMenuCapture([&](const std::vector<MenuItem>& menu) {
+        items = menu;
+        captured = true;
+    });
+    press(it->second.record, WM_RBUTTONDOWN);
+    windows_->setMenuCapture({});
+    it = entries_.find(key);  // the core may have removed the icon meanwhile
+    if (!captured || it == entries_.end() || it->second.menu == nullptr) return;
+    Entry& entry = it->second;
+    const bool same = items.size() == entry.items.size() &&
+                      std::equal(items.begin(), items.end(), entry.items.begin(),
+                                 [](const MenuItem& a, const MenuItem& b) {
+                                     return a.id == b.id && a.caption == b.caption;
+                                 });
+    if (same) return;
+    entry.items = items;
+    entry.menu->clear();
+    for (const MenuItem& item : items) {
+        QAction* action = entry.menu->addAction(QString::fromStdString(item.caption));
+        const int id = item.id;
+        // The command arrives after the host's menu has closed, as a posted command would.
+        QObject::connect(action, &QAction::triggered, context_.get(), [this, id] {
+            QTimer::singleShot(0, context_.get(), [this, id] {
+                port_.deliver([id](EventSink& sink) { sink.onMenuCommand(id); });
+            });
+        });
+    }
+}
+
+void QtTray::probe() {
+    const bool waiting = std::any_of(entries_.begin(), entries_.end(),
+                                     [](const auto& e) { return e.second.icon == nullptr; });
+    if (!waiting) {
+        probeTimer_->stop();
+        return;
+    }
+    const Host host = hostProbe_();
+    if (host == Host::None) {
+        if (!toldNoHost_) {
+            toldNoHost_ = true;
+            std::fprintf(stderr,
+                         "vexlo: no system tray is running; the tray icon appears when one "
+                         "starts.\n");
+            std::fflush(stderr);
+        }
+        if (!probeTimer_->isActive()) probeTimer_->start();
+        return;
+    }
+    probeTimer_->stop();
+    // Qt keeps the kind of tray it found for its first icon.
+    if (host_ == Host::None) {
+        host_ = host;
+        if (host_ == Host::StatusNotifier) {
+            watcher_ =
+                new QDBusServiceWatcher(kWatcherService, QDBusConnection::sessionBus(),
+                                        QDBusServiceWatcher::WatchForRegistration, context_.get());
+            QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, context_.get(),
+                             [this] { watcherChanged(); });
+        }
+    }
+    for (auto& [key, entry] : entries_) {
+        if (entry.icon == nullptr) makeIcon(key, entry);
+    }
+}
+
+// A new StatusNotifier watcher knows none of the items the old one had: they are made anew
+// once a host has registered with it.
+void QtTray::watcherChanged() {
+    for (auto& [key, entry] : entries_) dropIcon(entry);
+    probe();
+}
+
 bool QtTray::notify(std::uint32_t message, const TrayIconRecord& record) {
     const Key key{record.hWnd, record.uID};
-    const auto it = icons_.find(key);
+    const auto it = entries_.find(key);
     switch (message) {
         case NIM_ADD: {
-            if (it != icons_.end()) return false;
-            auto* icon = new QSystemTrayIcon;
-            apply(*icon, record);
-            QObject::connect(
-                icon, &QSystemTrayIcon::activated, icon,
-                [this, key](QSystemTrayIcon::ActivationReason reason) { activated(key, reason); });
-            icons_[key] = icon;
-            records_[key] = record;
-            icon->show();
+            if (it != entries_.end()) return false;
+            entries_[key].record = record;
+            probe();
             return true;
         }
         case NIM_MODIFY: {
-            if (it == icons_.end()) return false;
-            apply(*it->second, record);
-            records_[key] = record;
+            if (it == entries_.end()) return false;
+            TrayIconRecord& kept = it->second.record;
+            if (record.uFlags & NIF_ICON) kept.hIcon = record.hIcon;
+            if (record.uFlags & NIF_TIP) std::memcpy(kept.szTip, record.szTip, sizeof kept.szTip);
+            if (record.uFlags & NIF_MESSAGE) kept.uCallbackMessage = record.uCallbackMessage;
+            kept.uFlags |= record.uFlags;
+            if (it->second.icon != nullptr) apply(*it->second.icon, record);
             return true;
         }
         case NIM_DELETE: {
-            if (it == icons_.end()) return false;
-            QSystemTrayIcon* icon = it->second;
-            icons_.erase(it);
-            records_.erase(key);
-            icon->hide();
-            icon->deleteLater();
+            if (it == entries_.end()) return false;
+            dropIcon(it->second);
+            entries_.erase(it);
             return true;
         }
         default:
@@ -166,11 +361,19 @@ bool QtTray::notify(std::uint32_t message, const TrayIconRecord& record) {
     }
 }
 
-void QtTray::activated(Key key, QSystemTrayIcon::ActivationReason reason) {
-    const auto it = records_.find(key);
-    if (it == records_.end()) return;
-    const TrayIconRecord& record = it->second;
+void QtTray::press(const TrayIconRecord& record, std::uint32_t message) {
     if (!(record.uFlags & NIF_MESSAGE) || record.uCallbackMessage != WM_MOUSEMOVE) return;
+    MouseEvent event;
+    event.target = record.hWnd;
+    event.message = WM_MOUSEMOVE;
+    event.x = static_cast<int>(message);
+    event.y = 0;
+    port_.deliver([&event](EventSink& sink) { sink.onMouse(event); });
+}
+
+void QtTray::activated(Key key, QSystemTrayIcon::ActivationReason reason) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end()) return;
     std::uint32_t message = 0;
     switch (reason) {
         case QSystemTrayIcon::Trigger:
@@ -188,12 +391,21 @@ void QtTray::activated(Key key, QSystemTrayIcon::ActivationReason reason) {
         default:
             return;
     }
-    MouseEvent event;
-    event.target = record.hWnd;
-    event.message = WM_MOUSEMOVE;
-    event.x = static_cast<int>(message);
-    event.y = 0;
-    port_.deliver([&event](EventSink& sink) { sink.onMouse(event); });
+    if (message == WM_RBUTTONDOWN && it->second.menu != nullptr) {
+        // A StatusNotifier host asks for the application's own menu; it gets the core's popup
+        // unless it is showing the exported one.
+        const qint64 asked = NowMs();
+        QTimer::singleShot(kContextSettleMs, context_.get(), [this, key, asked] {
+            const auto e = entries_.find(key);
+            if (e == entries_.end()) return;
+            if (e->second.menuShownAt >= 0 &&
+                std::abs(e->second.menuShownAt - asked) <= kMenuShownWindowMs)
+                return;
+            press(e->second.record, WM_RBUTTONDOWN);
+        });
+        return;
+    }
+    press(it->second.record, message);
 }
 
 // ---- Message boxes -----------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -16,10 +17,15 @@
 #include "platform/screen.h"
 #include "platform/timers.h"
 #include "platform/tray.h"
+#include "platform/window_system.h"
 
+class QDBusServiceWatcher;
+class QMenu;
 class QTimer;
 
 namespace vexlo::linux_platform {
+
+class QtWindowSystem;
 
 class QtTimerService : public TimerService {
   public:
@@ -43,28 +49,60 @@ class QtScreen : public Screen {
 // Tray icons as QSystemTrayIcon (XEmbed or StatusNotifier, whichever the desktop offers).
 // Presses reach the core as the mouse message the icon record asks for: a WM_MOUSEMOVE of the
 // record's window whose x is the button message.
+//
+// Qt decides once per process, when its first tray icon is made, which kind of tray it
+// talks to, so an icon is only made once a tray host runs; until then the record waits and
+// the session is asked twice a second. A StatusNotifier host shows the menu the item exports:
+// it holds the core's own tray menu (the one a right press pops up), and its commands go to
+// the core as menu commands. A StatusNotifier watcher that is replaced gets the icons anew.
 class QtTray : public TrayService {
   public:
-    explicit QtTray(EventPort& port) : port_(port) {}
+    enum class Host { None, XEmbed, StatusNotifier };
+    // hostProbe tells which tray host runs now; by default the session is asked.
+    explicit QtTray(EventPort& port, std::function<Host()> hostProbe = {});
     ~QtTray() override;
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
+    // The window system whose popup menus the exported menu is taken from.
+    void setMenuSource(QtWindowSystem* windows) { windows_ = windows; }
 
-    // For tests: the live icon of a record, or null.
+    // For tests: the live icon of a record (null while it waits for a host) and its
+    // exported menu (null on an XEmbed tray).
     QSystemTrayIcon* icon(NativeHandle window, std::uint32_t id) const;
+    QMenu* exportedMenu(NativeHandle window, std::uint32_t id) const;
+    static Host SessionHost();
 
   private:
     using Key = std::pair<NativeHandle, std::uint32_t>;
+    struct Entry {
+        TrayIconRecord record;
+        QSystemTrayIcon* icon = nullptr;
+        QMenu* menu = nullptr;  // the exported menu on a StatusNotifier host
+        std::vector<MenuItem> items;
+        qint64 menuShownAt = -1;  // when the host last opened the exported menu
+    };
     void apply(QSystemTrayIcon& icon, const TrayIconRecord& record);
     void activated(Key key, QSystemTrayIcon::ActivationReason reason);
+    void press(const TrayIconRecord& record, std::uint32_t message);
+    void makeIcon(Key key, Entry& entry);
+    void dropIcon(Entry& entry);
+    void fillMenu(Key key);
+    void probe();
+    void watcherChanged();
     // The icon for a picture's images: the same QIcon for the same images. The program loads
     // the level icon anew at every level change, and every new QIcon leaves its scaled
     // pixmaps in Qt's pixmap cache, which a resident program would fill to its limit.
     QIcon iconFor(const std::vector<QImage>& frames);
 
     EventPort& port_;
+    std::function<Host()> hostProbe_;
+    QtWindowSystem* windows_ = nullptr;
+    Host host_ = Host::None;  // the kind of tray Qt was given, once an icon is made
+    bool toldNoHost_ = false;
+    std::unique_ptr<QObject> context_;
+    QTimer* probeTimer_ = nullptr;
+    QDBusServiceWatcher* watcher_ = nullptr;
     std::list<std::pair<std::vector<QImage>, QIcon>> iconCache_;  // most recent first
-    std::map<Key, QSystemTrayIcon*> icons_;
-    std::map<Key, TrayIconRecord> records_;
+    std::map<Key, Entry> entries_;
 };
 
 class QtMessageBoxes : public MessageBoxes {

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRegion>
+#include <QScreen>
 #include <QStyleHints>
 #include <QTimer>
 #include <QWindow>
@@ -32,6 +33,13 @@ Qt::WindowFlags FlagsFor(WindowRole role) {
     // that the window manager can move it.
     if (role != WindowRole::Control) flags |= Qt::X11BypassWindowManagerHint;
     return flags;
+}
+
+// The program places its windows on the primary monitor, in coordinates from its top-left
+// corner, as the system it was written for does; X puts all monitors on one screen.
+QPoint PrimaryOrigin() {
+    QScreen* primary = qGuiApp != nullptr ? QGuiApplication::primaryScreen() : nullptr;
+    return primary != nullptr ? primary->geometry().topLeft() : QPoint();
 }
 
 // How far apart, in pixels, the two presses of a double click may be.
@@ -173,13 +181,15 @@ void QtWindow::setBounds(int x, int y, int width, int height) {
     width_ = width;
     height_ = height;
     // X has no empty windows; a zero size is kept here and shown as one pixel.
-    surface_->setGeometry(x, y, std::max(1, width), std::max(1, height));
+    const QPoint origin = PrimaryOrigin();
+    surface_->setGeometry(origin.x() + x, origin.y() + y, std::max(1, width), std::max(1, height));
     if (resized) contentChanged();
 }
 
 void QtWindow::moved(QPoint position) {
-    x_ = position.x();
-    y_ = position.y();
+    const QPoint origin = PrimaryOrigin();
+    x_ = position.x() - origin.x();
+    y_ = position.y() - origin.y();
 }
 
 void QtWindow::show() {
@@ -505,6 +515,10 @@ std::intptr_t QtWindowSystem::defaultProcedure(NativeHandle window, std::uint32_
 }
 
 void QtWindowSystem::popupMenu(NativeHandle, const std::vector<MenuItem>& items) {
+    if (menuCapture_) {
+        menuCapture_(items);
+        return;
+    }
     auto* menu = new QMenu;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (const MenuItem& item : items) {

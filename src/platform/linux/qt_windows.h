@@ -13,6 +13,7 @@
 #include <QPoint>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,6 +174,10 @@ class QtWindowSystem : public WindowSystem {
     std::intptr_t sendMessage(NativeHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam) override;
     void popupMenu(NativeHandle owner, const std::vector<MenuItem>& items) override;
+    // While set, a popup menu is handed to it instead of being shown (the tray takes the
+    // core's menu this way to export it).
+    using MenuCapture = std::function<void(const std::vector<MenuItem>&)>;
+    void setMenuCapture(MenuCapture capture) { menuCapture_ = std::move(capture); }
 
     QtWindow* find(NativeHandle window) const { return windows_.find(window); }
     // The procedure value that stands for "hand the message to the core".
@@ -194,6 +199,7 @@ class QtWindowSystem : public WindowSystem {
     EventPort& port_;
     HandleTable<QtWindow> windows_;
     WindowProc coreProcedure_ = 0;
+    MenuCapture menuCapture_;
     std::unique_ptr<QObject> context_;
     bool flushPending_ = false;
     std::vector<QtWindow*> dirty_;

@@ -7,7 +7,8 @@
 #   tests/e2e/linux/run.sh BUILD_DIR      BUILD_DIR holds the vexlo binary and the skin
 #
 # Prints one line per scenario and "N passed, M failed"; exits non-zero when one failed.
-# Screenshots go to BUILD_DIR/e2e-linux/. VEXLO_E2E_DISPLAY overrides the display number (72).
+# Screenshots go to BUILD_DIR/e2e-linux/. VEXLO_E2E_DISPLAY overrides the display number (72);
+# VEXLO_E2E_ONLY names the scenarios to run (all by default).
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -27,6 +28,7 @@ rm -rf "$art"
 mkdir -p "$art"
 work=$(mktemp -d /tmp/vexlo-e2e.XXXXXX)
 pids=()
+tray_pid=${VEXLO_TRAY_PID:-}  # the session's tray (trayer); scenarios may stop and restart it
 passed=0
 failed=0
 
@@ -40,7 +42,7 @@ cleanup_pids() {
     done
     pids=()
 }
-trap 'cleanup_pids; rm -rf "$work"' EXIT
+trap 'cleanup_pids; stop_tray; rm -rf "$work"' EXIT
 
 # ---- Helpers -------------------------------------------------------------------------------
 
@@ -57,6 +59,29 @@ start_at() {  # start_at BINARY [ARGS...]
     "$program" "$@" >>"$sdir/vexlo.log" 2>&1 &
     vpid=$!
     pids+=("$vpid")
+}
+stop_tray() {
+    [ -n "$tray_pid" ] || return 0
+    kill "$tray_pid" 2>/dev/null
+    wait_until 3000 ended "$tray_pid"
+    wait "$tray_pid" 2>/dev/null
+    tray_pid=""
+}
+start_tray() {
+    trayer --edge bottom --align right --widthtype request --height 24 --SetDockType false \
+        --SetPartialStrut false >/dev/null 2>&1 &
+    tray_pid=$!
+}
+# extra_display WIDTHxHEIGHT: an X display of its own with that screen ($xdisplay), and a
+# client that stays connected (Xvfb forgets RandR monitors when its last client leaves).
+extra_display() {
+    local fdfile=$sdir/xdisplay
+    Xvfb -displayfd 3 -screen 0 "$1x24" -noreset -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 5000 test -s "$fdfile" || return 1
+    xdisplay=:$(tr -dc 0-9 <"$fdfile")
+    DISPLAY=$xdisplay xprop -root -spy >/dev/null 2>&1 &
+    pids+=($!)
 }
 config() {  # config TEXT: the scenario's core.ini
     mkdir -p "$XDG_CONFIG_HOME/vexlo"
@@ -343,10 +368,199 @@ second_instance_says_so_and_exits() {
     wait_until 2000 level_is "$(step_up 26214)" || { fail "hotkey lost: level $(level)"; return 1; }
 }
 
+command_line_and_no_display() {
+    local out code
+    for arg in --help -h; do
+        out=$(env -u DISPLAY "$bin" "$arg" 2>&1)
+        code=$?
+        [ "$code" = 0 ] && [[ $out == "Usage: vexlo"*Super*core.ini* ]] ||
+            { fail "$arg without a display: exit $code, '$(head -1 <<<"$out")'"; return 1; }
+    done
+    out=$(env -u DISPLAY "$bin" --version 2>&1)
+    [[ $out =~ ^vexlo\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || { fail "--version said '$out'"; return 1; }
+    # No display: one line and a plain failure, not Qt's abort.
+    out=$(env -u DISPLAY "$bin" 2>&1)
+    code=$?
+    [ "$code" = 1 ] && [ "$(wc -l <<<"$out")" = 1 ] && [[ $out == *"no X display"* ]] ||
+        { fail "without DISPLAY: exit $code, '$out'"; return 1; }
+    out=$(DISPLAY=:129 "$bin" /control 2>&1)
+    code=$?
+    [ "$code" = 1 ] && [ "$out" = 'vexlo: cannot open the X display ":129".' ] ||
+        { fail "with a display that is not there: exit $code, '$out'"; return 1; }
+    # The long form of the slider switch.
+    start_vexlo --control
+    wait_until 5000 has_named "$vpid" Control || { fail "--control shows no slider"; return 1; }
+    has_tray_icon "$vpid" && { fail "--control has a tray icon"; return 1; }
+    return 0
+}
+
+display_centred_on_the_primary_monitor() {
+    extra_display 3840x1080 || { fail "no second X display"; return 1; }
+    DISPLAY=$xdisplay xrandr --setmonitor LEFT 1920/510x1080/290+0+0 none &&
+        DISPLAY=$xdisplay xrandr --setmonitor '*RIGHT' 1920/510x1080/290+1920+0 none ||
+        { fail "xrandr --setmonitor failed"; return 1; }
+    config '[pos]\nx=300\ny=450\n'
+    DISPLAY=$xdisplay start_vexlo
+    local main g
+    sleep 1
+    pactl set-sink-volume "$sink" 40000
+    DISPLAY=$xdisplay wait_until 3000 osd_shown "$vpid" || { fail "no display"; return 1; }
+    main=$(DISPLAY=$xdisplay named "$vpid" Vexlo)
+    g=($(DISPLAY=$xdisplay geometry "$main"))
+    [ "${g[*]}" = "2774 440 212 200" ] || { fail "display at ${g[*]}, expected 2774 440 212 200"; return 1; }
+    DISPLAY=$xdisplay import -window root -crop 1920x1080+1920+0 "$art/primary-monitor.png"
+    # The slider's position counts from the primary monitor's corner.
+    DISPLAY=$xdisplay start_vexlo /control
+    DISPLAY=$xdisplay wait_until 5000 has_named "$vpid" Control || { fail "no slider"; return 1; }
+    g=($(DISPLAY=$xdisplay geometry "$(DISPLAY=$xdisplay named "$vpid" Control)"))
+    [ "${g[*]}" = "1940 30 30 134" ] || { fail "slider at ${g[*]}, expected 1940 30 30 134"; return 1; }
+}
+
+scaled_desktop_doubles_everything() {
+    extra_display 1024x768 || { fail "no second X display"; return 1; }
+    echo 'Xft.dpi: 192' | DISPLAY=$xdisplay xrdb -merge
+    DISPLAY=$xdisplay start_vexlo
+    sleep 1
+    pactl set-sink-volume "$sink" 40000
+    DISPLAY=$xdisplay wait_until 3000 osd_shown "$vpid" || { fail "no display"; return 1; }
+    sleep 0.2
+    local main g widths
+    main=$(DISPLAY=$xdisplay named "$vpid" Vexlo)
+    g=($(DISPLAY=$xdisplay geometry "$main"))
+    # 212 x 200 logical pixels, centred on a 512 x 384 logical screen.
+    [ "${g[*]}" = "300 184 424 400" ] || { fail "display at ${g[*]}, expected 300 184 424 400"; return 1; }
+    widths=$(for w in $(DISPLAY=$xdisplay named "$vpid" Hidden); do DISPLAY=$xdisplay width_of "$w"; done |
+        sort -n | tr '\n' ' ')
+    [ "$widths" = "$((2 * (35 + 9 * $(chunks_for 40000)))) 424 " ] ||
+        { fail "overlay widths $widths"; return 1; }
+    DISPLAY=$xdisplay import -window root "$art/scaled.png"
+    # Pixel-sharp: every 2 x 2 block of the display is one colour.
+    local crop=$sdir/crop.png blocks
+    /usr/bin/convert "$art/scaled.png" -crop 424x400+300+184 +repage "$crop"
+    blocks=$(/usr/bin/convert "$crop" -sample 50% -sample 200% "$crop" -metric AE -compare \
+        -format '%[distortion]' info: 2>&1)
+    [ "$blocks" = 0 ] || { fail "$blocks pixels differ from their 2 x 2 block"; return 1; }
+    lit=$(/usr/bin/convert "$crop" -sample 50% "$sdir/half.png" && lit_chunks "$sdir/half.png" 0 0)
+    [ "$lit" = "$(chunks_for 40000)" ] || { fail "$lit chunks lit"; return 1; }
+    # The slider: twice the size, at twice its saved place, and its knob follows the pointer.
+    config '[pos]\nx=1500\ny=1500\n'
+    pactl set-sink-volume "$sink" 32768
+    DISPLAY=$xdisplay start_vexlo /control
+    DISPLAY=$xdisplay wait_until 5000 has_named "$vpid" Control || { fail "no slider"; return 1; }
+    g=($(DISPLAY=$xdisplay geometry "$(DISPLAY=$xdisplay named "$vpid" Control)"))
+    [ "${g[*]}" = "200 200 60 268" ] || { fail "slider at ${g[*]}, expected 200 200 60 268"; return 1; }
+    DISPLAY=$xdisplay import -window root -crop 60x268+200+200 "$art/scaled-slider.png"
+    DISPLAY=$xdisplay xdotool mousemove 230 332 mousedown 1 sleep 0.1 mousemove 230 380 sleep 0.1 \
+        mousemove 230 428 sleep 0.1 mousemove 230 460 sleep 0.1 mouseup 1
+    wait_until 2000 level_is 0 || { fail "knob drag: level $(level), expected 0"; return 1; }
+}
+
+tray_icon_appears_when_a_tray_starts_later() {
+    stop_tray
+    start_vexlo
+    wait_until 3000 grep -q "no system tray is running" "$sdir/vexlo.log" ||
+        { fail "nothing said about the missing tray"; return 1; }
+    # Display and hotkeys work without a tray.
+    pactl set-sink-volume "$sink" 26214
+    xdotool key super+equal
+    wait_until 2000 level_is "$(step_up 26214)" || { fail "no hotkey without a tray"; return 1; }
+    wait_until 2000 osd_shown "$vpid" || { fail "no display without a tray"; return 1; }
+    sleep 5
+    local t0
+    t0=$(now_ms)
+    start_tray
+    wait_until 3000 has_tray_icon "$vpid" || { fail "no icon once the tray runs"; return 1; }
+    echo "    icon docked $(($(now_ms) - t0)) ms after the tray started"
+    [ "$(grep -c "system tray" "$sdir/vexlo.log")" = 1 ] || { fail "more than one line"; return 1; }
+    # Another tray in its place.
+    stop_tray
+    wait_until 3000 eval '! has_tray_icon "$vpid"' || { fail "icon left without a tray"; return 1; }
+    start_tray
+    t0=$(now_ms)
+    wait_until 3000 has_tray_icon "$vpid" || { fail "no icon in the new tray"; return 1; }
+    echo "    icon docked $(($(now_ms) - t0)) ms after the new tray started"
+    quit_from_tray "$vpid" || { fail "no menu"; return 1; }
+    wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
+}
+
+status_notifier_tray() {
+    stop_tray
+    local marker=$sdir/mixer-started bus=$sdir/bus t0 item layout
+    printf '#!/bin/sh\necho started >> "%s"\n' "$marker" >"$sdir/mixer.sh"
+    chmod +x "$sdir/mixer.sh"
+    config "[mixer]\npathtomixer=$sdir/mixer.sh\n"
+    dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    watcher_items() {
+        gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
+            /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
+            org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
+            grep -o "':[0-9.]*" | tr -d "'"
+    }
+    item_registered() { item=$(watcher_items | head -1); [ -n "$item" ]; }
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    local watcher=$!
+    start_vexlo
+    wait_until 3000 grep -q "no system tray is running" "$sdir/vexlo.log" ||
+        { fail "nothing said about the missing tray host"; return 1; }
+    # The host starts five seconds after Vexlo, as at login.
+    sleep 5
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    local host=$!
+    t0=$(now_ms)
+    wait_until 3000 item_registered || { fail "no item for a host started later"; return 1; }
+    echo "    item registered $(($(now_ms) - t0)) ms after the host started"
+    layout=$(gdbus call --session --dest "$item" --object-path /MenuBar \
+        --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []')
+    [[ $layout == *"'label': <'Quit'>"*"'label': <'Open Mixer'>"* ]] ||
+        { fail "exported menu: $layout"; return 1; }
+    sleep 1
+    shot sni-tray
+    # A left press on the icon starts the mixer.
+    xdotool mousemove 1012 756 sleep 0.3 click 1
+    wait_until 3000 test -s "$marker" || { fail "left press: no mixer"; return 1; }
+    # A right press shows the exported menu in the host, and no menu of Vexlo's own.
+    xdotool mousemove 1012 756 sleep 0.3 click 3
+    sleep 1
+    shot sni-menu
+    [ -z "$(menu_of "$vpid")" ] || { fail "Vexlo popped up a menu of its own too"; return 1; }
+    xdotool key Down Down Return
+    wait_until 3000 eval '[ "$(wc -l <"$marker")" = 2 ]' || { fail "menu: no mixer"; return 1; }
+    # Watcher and host replaced: the icon comes back.
+    kill "$host" "$watcher"
+    wait_until 3000 ended "$host"
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    t0=$(now_ms)
+    wait_until 3000 item_registered || { fail "no item for the new watcher"; return 1; }
+    echo "    item registered $(($(now_ms) - t0)) ms after the new watcher and host started"
+    # "Quit" of the exported menu ends the program.
+    local quit
+    quit=$(gdbus call --session --dest "$item" --object-path /MenuBar \
+        --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []' |
+        grep -o "<([0-9]*, {[^}]*'label': <'Quit'>" | grep -o '[0-9][0-9]*' | head -1)
+    [ -n "$quit" ] || { fail "no Quit in the menu for the new host"; return 1; }
+    gdbus call --session --dest "$item" --object-path /MenuBar \
+        --method com.canonical.dbusmenu.Event -- "$quit" clicked '<0>' 0 >/dev/null
+    wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
+    local code
+    code=$(exit_code "$vpid")
+    [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
+}
+
 # ---- Runner --------------------------------------------------------------------------------
 
 run() {
     local name=$1 start status
+    # VEXLO_E2E_ONLY="name ...": only those scenarios.
+    [ -z "${VEXLO_E2E_ONLY:-}" ] || [[ " $VEXLO_E2E_ONLY " == *" $name "* ]] || return 0
     sdir=$work/$name
     mkdir -p "$sdir"
     export XDG_CONFIG_HOME=$sdir/config
@@ -384,6 +598,12 @@ run control_mode_slider_alone
 run bad_setting_shows_the_error_and_exits
 run missing_skin_file_shows_the_error_and_exits
 run second_instance_says_so_and_exits
+run command_line_and_no_display
+run display_centred_on_the_primary_monitor
+run scaled_desktop_doubles_everything
+# These stop the session's tray.
+run tray_icon_appears_when_a_tray_starts_later
+run status_notifier_tray
 
 echo "screenshots: $art"
 echo "$passed passed, $failed failed"

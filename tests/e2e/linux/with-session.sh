@@ -119,6 +119,7 @@ if [ "$desktop" = 1 ]; then
     trayer --edge bottom --align right --widthtype request --height 24 --SetDockType false \
         --SetPartialStrut false >"$session_dir/trayer.log" 2>&1 &
     pids+=($!)
+    export VEXLO_TRAY_PID=$!  # tests that start the tray late stop this one
     if [ "$compositor" = 1 ]; then
         xcompmgr >"$session_dir/xcompmgr.log" 2>&1 &
         pids+=($!)

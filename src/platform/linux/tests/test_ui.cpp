@@ -434,11 +434,15 @@ TrayIconRecord Record(NativeHandle window, NativeHandle icon, const char* tip) {
     return r;
 }
 
+QtTray::Host XEmbedTray() {
+    return QtTray::Host::XEmbed;
+}
+
 TEST(Tray, AddModifyAndDeleteTheIconAndReportPressesAsMouseMessages) {
     EventPort port;
     RecordingSink sink;
     port.setSink(&sink);
-    QtTray tray(port);
+    QtTray tray(port, XEmbedTray);
     auto picture = Solid(16, 16, kBlue);
     const NativeHandle element = 4242;
     EXPECT_FALSE(tray.notify(NIM_MODIFY, Record(element, picture->handle(), "Vexlo")));
@@ -471,7 +475,7 @@ TEST(Tray, AnIconLoadedAgainWithTheSameImagesIsTheSameIcon) {
     // The program loads the level icon anew at every level change; a new QIcon each time
     // would leave new scaled pixmaps in Qt's pixmap cache every time (about 3 kB a change).
     EventPort port;
-    QtTray tray(port);
+    QtTray tray(port, XEmbedTray);
     const NativeHandle element = 4343;
     auto blue = Solid(16, 16, kBlue);
     ASSERT_TRUE(tray.notify(NIM_ADD, Record(element, blue->handle(), "Vexlo")));
@@ -487,6 +491,66 @@ TEST(Tray, AnIconLoadedAgainWithTheSameImagesIsTheSameIcon) {
         EXPECT_NE(icon->icon().cacheKey(), blueKey);
         EXPECT_EQ(icon->icon().pixmap(16).toImage().pixel(0, 0), kMagenta);
     }
+    ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+}
+
+TEST(Tray, AnIconWaitsForATrayHostAndExportsTheCoresMenuToAStatusNotifierHost) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    QtWindowSystem windows(port);
+    // The core's answer to a right press: its menu.
+    sink.onMouseHook = [&](const MouseEvent& e) {
+        if (e.x == static_cast<int>(WM_RBUTTONDOWN))
+            windows.popupMenu(e.target, {{1, "Quit"}, {2, "Open Mixer"}});
+    };
+    QtTray::Host host = QtTray::Host::None;
+    QtTray tray(port, [&] { return host; });
+    tray.setMenuSource(&windows);
+    const NativeHandle element = 4444;
+    auto blue = Solid(16, 16, kBlue);
+    ASSERT_TRUE(tray.notify(NIM_ADD, Record(element, blue->handle(), "Vexlo")));
+    EXPECT_EQ(tray.icon(element, 1), nullptr);
+    ASSERT_TRUE(tray.notify(NIM_MODIFY, Record(element, blue->handle(), "Later")));
+
+    host = QtTray::Host::StatusNotifier;
+    ASSERT_TRUE(
+        WaitFor([&] { return tray.icon(element, 1) != nullptr; }, std::chrono::milliseconds(1500)));
+    QSystemTrayIcon* icon = tray.icon(element, 1);
+    EXPECT_EQ(icon->toolTip(), "Later");
+    QMenu* menu = tray.exportedMenu(element, 1);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return menu->actions().size() == 2; }));
+    EXPECT_EQ(menu->actions()[0]->text(), "Quit");
+    EXPECT_EQ(menu->actions()[1]->text(), "Open Mixer");
+    EXPECT_EQ(icon->contextMenu(), menu);
+    // Taking the menu popped nothing up.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        EXPECT_FALSE(qobject_cast<QMenu*>(w) != nullptr && w->isVisible());
+    }
+
+    // A command of the exported menu reaches the core after the menu has closed.
+    menu->actions()[1]->trigger();
+    EXPECT_TRUE(sink.menuCommands.empty());
+    ASSERT_TRUE(WaitFor([&] { return !sink.menuCommands.empty(); }));
+    EXPECT_EQ(sink.menuCommands, std::vector<int>{2});
+
+    // The host opened the exported menu and also asks for the application's own: one menu.
+    sink.mouse.clear();
+    emit menu->aboutToShow();
+    emit icon->activated(QSystemTrayIcon::Context);
+    testing::Pump(std::chrono::milliseconds(400));
+    EXPECT_EQ(std::count_if(sink.mouse.begin(), sink.mouse.end(),
+                            [](const MouseEvent& e) { return e.x == 0x204; }),
+              1);  // the refresh of the exported menu, no popup
+    // A host that only asks for the application's own menu gets the core's popup.
+    testing::Pump(std::chrono::milliseconds(1100));
+    sink.mouse.clear();
+    emit icon->activated(QSystemTrayIcon::Context);
+    ASSERT_TRUE(WaitFor([&] { return !sink.mouse.empty(); }));
+    EXPECT_EQ(sink.mouse[0].x, 0x204);
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(sink.mouse.back().x, 0x201);
     ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
 }
 
