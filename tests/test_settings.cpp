@@ -239,9 +239,10 @@ TEST_F(FileProfileTest, KeepsModeAndOwnerRefusesReadOnlyFilesAndRewritesInReadOn
     EXPECT_EQ(profile.writeString("pos", "x", "3", path()), 0);
     EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
 
-    // A read-only folder with a writable file: rewritten in place. Root may write anywhere,
-    // so the write is tried by an ordinary user in a child process.
+    // A read-only folder with a writable file, here with a second hard link: rewritten in
+    // place. Root may write anywhere, so the write is tried by an ordinary user in a child.
     ::chmod(native().c_str(), 0666);
+    std::filesystem::create_hard_link(native(), dir / "other.ini");
     ::chmod(dir.c_str(), 0555);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -253,7 +254,8 @@ TEST_F(FileProfileTest, KeepsModeAndOwnerRefusesReadOnlyFilesAndRewritesInReadOn
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=40\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    EXPECT_EQ(std::filesystem::hard_link_count(native()), 2u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
 }
 
 TEST_F(FileProfileTest, WritesThroughSymbolicLinksAndKeepsHardLinks) {

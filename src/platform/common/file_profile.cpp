@@ -276,10 +276,16 @@ bool RewriteInPlace(const std::string& path, const Change& change, bool keepCopy
     std::string temp;
     const std::string copy = SavedCopy(path);
     if (ok && keepCopy) {
-        ok = WriteTemp(path, before, 0600, temp, nullptr) &&
-             ::rename(temp.c_str(), copy.c_str()) == 0;
-        if (!ok) ::unlink(temp.c_str());
-        if (ok) SyncFolder(path);
+        if (!WriteTemp(path, before, 0600, temp, nullptr)) {
+            // A folder that takes no new file: without a copy, as the only way left.
+            keepCopy = false;
+            ok = errno == EACCES || errno == EROFS;
+        } else if (::rename(temp.c_str(), copy.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            ok = false;
+        } else {
+            SyncFolder(path);
+        }
     }
     ok = ok && WriteAll(fd, after, 0) && ::ftruncate(fd, static_cast<off_t>(after.size())) == 0 &&
          ::fsync(fd) == 0;
