@@ -1,18 +1,22 @@
 #include "platform/linux/system_services.h"
 
 #include <canberra.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace vexlo::linux_platform {
 
@@ -91,10 +95,38 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// The words of a command line, as QProcess::splitCommand gives them but on bytes: blanks
+// separate words, double quotes group, three quotes in a row stand for one, empty words drop.
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    int quotes = 0;
+    bool quoted = false;
+    for (const char c : text) {
+        if (c == '"') {
+            if (++quotes == 3) {
+                quotes = 0;
+                word += c;
+            }
+            continue;
+        }
+        if (quotes == 1) quoted = !quoted;
+        quotes = 0;
+        if (!quoted && std::isspace(static_cast<unsigned char>(c))) {
+            if (!word.empty()) words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    return words;
+}
+
 struct Command {
-    std::string program;    // as written, for messages
-    std::string file;       // the executable file it names; empty when there is none
-    std::string arguments;  // the rest of the line, split into words when started
+    std::string program;  // as written, for messages
+    std::string file;     // the executable file it names; empty when there is none
+    std::vector<std::string> arguments;
 };
 
 // A line that starts with a quote names its program in the quotes. Otherwise, as Windows
@@ -105,33 +137,57 @@ Command ResolveCommand(const std::string& commandLine) {
     std::size_t begin = 0;
     while (begin < commandLine.size() && IsBlank(commandLine[begin])) ++begin;
     const std::string line = commandLine.substr(begin);
-    if (line.empty()) return {};
-    if (line.front() == '"') {
-        const QStringList words = QProcess::splitCommand(QString::fromStdString(line));
-        const std::string first = words.isEmpty() ? std::string() : words.front().toStdString();
-        const std::size_t close = line.find('"', 1);
-        return {first, FindProgram(first),
-                close == std::string::npos ? std::string() : line.substr(close + 1)};
+    if (!line.empty() && line.front() != '"') {
+        for (std::size_t end = 1; end <= line.size(); ++end) {
+            if (end < line.size() && !(IsBlank(line[end]) && !IsBlank(line[end - 1]))) continue;
+            const std::string candidate = line.substr(0, end);
+            const std::string file = FindProgram(candidate);
+            if (!file.empty()) return {candidate, file, SplitWords(line.substr(end))};
+        }
     }
-    for (std::size_t end = 0; end <= line.size(); ++end) {
-        if (end < line.size() && !(IsBlank(line[end]) && !IsBlank(line[end - 1]))) continue;
-        const std::string candidate = line.substr(0, end);
-        const std::string file = FindProgram(candidate);
-        if (!file.empty()) return {candidate, file, line.substr(end)};
-    }
-    std::size_t end = 0;
-    while (end < line.size() && !IsBlank(line[end])) ++end;
-    return {line.substr(0, end), {}, line.substr(end)};
+    std::vector<std::string> words = SplitWords(line);
+    if (words.empty()) return {};
+    Command command{words.front(), FindProgram(words.front()), {}};
+    command.arguments.assign(words.begin() + 1, words.end());
+    return command;
 }
 
+// Starts the program in a session of its own, with no input, the default signal handling and
+// no signal blocked; a thread of its own collects it when it ends.
 LaunchResult StartCommand(const Command& command) {
     if (command.program.empty()) return {false, "the command line is empty"};
-    QProcess process;
-    process.setProgram(QFile::decodeName(
-        QByteArray::fromStdString(command.file.empty() ? command.program : command.file)));
-    process.setArguments(QProcess::splitCommand(QString::fromStdString(command.arguments)));
-    process.setStandardInputFile(QProcess::nullDevice());
-    if (!process.startDetached()) return {false, process.errorString().toStdString()};
+    const std::string& file = command.file.empty() ? command.program : command.file;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(command.program.c_str()));
+    for (const std::string& argument : command.arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int rc =
+        file.find('/') != std::string::npos
+            ? ::posix_spawn(&pid, file.c_str(), &actions, &attributes, argv.data(), environ)
+            : ::posix_spawnp(&pid, file.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0) return {false, std::strerror(rc)};
+    std::thread([pid] {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
     return {true, {}};
 }
 

@@ -1,5 +1,6 @@
 // The services that are not about windows: the click sound (libcanberra), starting programs
-// (QProcess, no shell), the profile file, what the program knows about itself, and ending.
+// (no shell; paths and arguments are bytes), the profile file, what the program knows about
+// itself, and ending.
 #pragma once
 
 #include <string>

@@ -326,15 +326,17 @@ TEST(Launcher, StartsACommandLineWithoutAShellAndReportsMissingPrograms) {
     EXPECT_FALSE(result.error.empty());
 
     // An unquoted path with blanks: the shortest run of words that is a program, and the
-    // rest as its arguments ("my" is a folder, "my mixer/run" the program).
+    // rest as its arguments ("my" is a folder, "my mixer.../run" the program). The folder's
+    // name is not UTF-8: its bytes reach the system as they are.
+    const std::string folder = "my mixer caf\xe9";
     ASSERT_EQ(::mkdir(dir.file("my").c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir(dir.file("my mixer").c_str(), 0755), 0);
-    dir.write("my mixer/run", "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.out\"\n", true);
-    result = launcher.start(dir.file("my mixer/run") + " --tab=3 \"a b\"", 1);
+    ASSERT_EQ(::mkdir(dir.file(folder).c_str(), 0755), 0);
+    dir.write(folder + "/run", "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.out\"\n", true);
+    result = launcher.start(dir.file(folder + "/run") + " --tab=3 \"a b\" x\"\"\"y", 1);
     ASSERT_TRUE(result.started) << result.error;
-    ASSERT_TRUE(testing::WaitFor([&] { return Exists(dir.file("my mixer/run.out")); }));
+    ASSERT_TRUE(testing::WaitFor([&] { return Exists(dir.file(folder + "/run.out")); }));
     testing::Pump(std::chrono::milliseconds(100));
-    EXPECT_EQ(ReadFile(dir.file("my mixer/run.out")), "--tab=3|a b|");
+    EXPECT_EQ(ReadFile(dir.file(folder + "/run.out")), "--tab=3|a b|x\"y|");
 }
 
 TEST(Launcher, TheSystemMixerIsTheFirstDesktopMixerThatStarts) {
