@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 
@@ -257,10 +258,22 @@ bool WriteTemp(const std::string& path, const std::string& text, mode_t mode, st
     return true;
 }
 
+// What the umask leaves of 0666. Read from the process's status where the system gives it, as
+// setting the umask to read it would be seen by every thread for a moment.
 mode_t NewFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    std::string status;
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    const bool read = fd >= 0 && ReadAll(fd, status);
+    if (fd >= 0) ::close(fd);
+    const std::size_t at = read ? status.find("\nUmask:") : std::string::npos;
+    mode_t mask = 0;
+    if (at != std::string::npos) {
+        mask = static_cast<mode_t>(std::strtoul(status.c_str() + at + 7, nullptr, 8));
+    } else {
+        mask = ::umask(0);
+        ::umask(mask);
+    }
+    return 0666 & ~mask & 0777;
 }
 
 using Change = std::function<std::string(const std::string&)>;
