@@ -194,8 +194,8 @@ struct FileProfileTest : ::testing::Test {
         ::chmod(dir.c_str(), 0755);
         std::filesystem::remove_all(dir);
     }
-    std::string path() const { return dir.string() + "\\core.ini"; }  // as the core builds it
-    std::string native() const { return (dir / "core.ini").string(); }
+    std::string path() const { return (dir / "core.ini").string(); }
+    std::string native() const { return path(); }
     std::string contents() const {
         std::ifstream in(native(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -204,7 +204,12 @@ struct FileProfileTest : ::testing::Test {
 
 TEST_F(FileProfileTest, CreatesReadsAndRewrites) {
     EXPECT_EQ(profile.getString("pos", "x", "1", 255, path()), "1");
+    const mode_t mask = ::umask(027);
     EXPECT_EQ(profile.writeString("pos", "x", "3225", path()), 1);
+    ::umask(mask);
+    struct stat st {};
+    ::stat(native().c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // a new file as the umask has it
     EXPECT_EQ(profile.writeString("pos", "y", "15", path()), 1);
     EXPECT_EQ(contents(), "[pos]\nx=3225\ny=15\n");
     EXPECT_EQ(profile.getString("POS", "X", "1", 255, path()), "3225");
@@ -213,38 +218,135 @@ TEST_F(FileProfileTest, CreatesReadsAndRewrites) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
-TEST_F(FileProfileTest, KeepsPermissionsAndRefusesAReadOnlyFolder) {
+TEST_F(FileProfileTest, KeepsModeAndOwnerRefusesReadOnlyFilesAndRewritesInReadOnlyFolders) {
     { std::ofstream(native()) << "; mine\r\n[pos]\r\nx=1\r\n"; }
-    ::chmod(native().c_str(), 0600);
+    ::chmod(native().c_str(), 0604);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(native().c_str(), 65534, 65534), 0);
+    }
     ASSERT_EQ(profile.writeString("pos", "x", "2", path()), 1);
     EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
     struct stat st {};
     ::stat(native().c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 65534u);
+    }
 
-    // A read-only folder: the write fails and the file stays. Root may write anywhere, so
-    // the write is tried by an ordinary user in a child process.
-    ::chmod(dir.c_str(), 0555);
+    // A file its owner made read-only is refused, also to root.
+    ::chmod(native().c_str(), 0444);
+    EXPECT_EQ(profile.writeString("pos", "x", "3", path()), 0);
+    EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
+
+    // A read-only folder with a writable file, here with a second hard link: rewritten in
+    // place. Root may write anywhere, so the write is tried by an ordinary user in a child.
     ::chmod(native().c_str(), 0666);
+    std::filesystem::create_hard_link(native(), dir / "other.ini");
+    ::chmod(dir.c_str(), 0555);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
-        ::_exit(FileProfile().writeString("pos", "x", "3", path()) == 0 ? 0 : 1);
+        ::_exit(FileProfile().writeString("pos", "x", "40", path()) == 1 ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
+    EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=40\r\n");
+    EXPECT_EQ(std::filesystem::hard_link_count(native()), 2u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+}
+
+TEST_F(FileProfileTest, WritesThroughSymbolicLinksAndKeepsHardLinks) {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir / "dotfiles" / "vexlo");
+    { std::ofstream(dir / "dotfiles/vexlo/core.ini") << "[pos]\nx=1\n"; }
+    // A relative link to a link to the file: the file gets the value, the links stay.
+    fs::create_symlink("dotfiles/vexlo/core.ini", dir / "middle.ini");
+    fs::create_symlink("middle.ini", native());
+    ASSERT_EQ(profile.writeString("pos", "x", "2", path()), 1);
+    EXPECT_TRUE(fs::is_symlink(native()));
+    EXPECT_EQ(contents(), "[pos]\nx=2\n");
+    EXPECT_EQ(profile.getString("pos", "x", "1", 255, path()), "2");
+
+    // A dangling link: the file it names is created.
+    fs::remove(native());
+    fs::create_symlink("dotfiles/vexlo/new.ini", native());
+    ASSERT_EQ(profile.writeString("pos", "x", "3", path()), 1);
+    EXPECT_TRUE(fs::is_symlink(native()));
+    EXPECT_EQ(contents(), "[pos]\nx=3\n");
+
+    // A link to a device or into a loop: nothing is replaced.
+    fs::remove(native());
+    fs::create_symlink("/dev/null", native());
+    EXPECT_EQ(profile.writeString("pos", "x", "4", path()), 0);
+    EXPECT_EQ(fs::read_symlink(native()), "/dev/null");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    fs::remove(native());
+    fs::create_symlink("core.ini", native());
+    EXPECT_EQ(profile.writeString("pos", "x", "4", path()), 0);
+
+    // A second hard link sees the new text.
+    fs::remove(native());
+    fs::create_hard_link(dir / "dotfiles/vexlo/core.ini", native());
+    ASSERT_EQ(profile.writeString("pos", "x", "5", path()), 1);
+    EXPECT_EQ(fs::hard_link_count(native()), 2u);
+    std::ifstream other(dir / "dotfiles/vexlo/core.ini", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "[pos]\nx=5\n");
+
+    // A rewrite in place cut off by a crash left the old text beside the file: it is put back
+    // before the file is used.
+    { std::ofstream(dir / ".core.ini.vexlo-old") << "[pos]\nx=5\n"; }
+    { std::ofstream(native(), std::ios::trunc) << "[pos]\nx=6\n\n;"; }
+    EXPECT_EQ(profile.getString("pos", "x", "1", 255, path()), "5");
+    EXPECT_EQ(contents(), "[pos]\nx=5\n");
+    EXPECT_FALSE(fs::exists(dir / ".core.ini.vexlo-old"));
+    EXPECT_EQ(fs::hard_link_count(native()), 2u);
+}
+
+TEST_F(FileProfileTest, ByteOrderMarksAndUtf16AreReadAndKept) {
+    const std::string mark8 = "\xEF\xBB\xBF";
+    auto utf16 = [](const std::string& ascii, bool be) {
+        std::string out = be ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : ascii) out += be ? std::string{'\0', c} : std::string{c, '\0'};
+        return out;
+    };
+    const std::string before = "[general]\r\nontop=0\r\n[pos]\r\nx=1\r\n";
+    const std::string after = "[general]\r\nontop=0\r\n[pos]\r\nx=2\r\n";
+    struct Case {
+        const char* name;
+        std::string file, saved;
+    } cases[] = {
+        {"utf-8 with a mark", mark8 + before, mark8 + after},
+        {"utf-16 le", utf16(before, false), utf16(after, false)},
+        {"utf-16 be", utf16(before, true), utf16(after, true)},
+    };
+    for (const Case& c : cases) {
+        { std::ofstream(native(), std::ios::binary | std::ios::trunc) << c.file; }
+        EXPECT_EQ(profile.getString("general", "ontop", "1", 255, path()), "0") << c.name;
+        ASSERT_EQ(profile.writeString("pos", "x", "2", path()), 1) << c.name;
+        EXPECT_EQ(contents(), c.saved) << c.name;
+    }
+    // Whatever a marked file holds comes back byte for byte: characters outside the basic
+    // plane, a lone surrogate, an odd last byte, stray bytes after a UTF-8 mark.
+    for (const std::string& bytes :
+         {std::string("\xFF\xFE\x3D\xD8\x00\xDE=\x00\x00\xD8\xE9\x00\x41", 13),
+          std::string("\xFE\xFF\xDC\x00\x00=\xD8\x3D\xDE\x00", 10), mark8 + "\xFF\xC3[x]"}) {
+        const auto file = profile_text::Decode(bytes);
+        EXPECT_EQ(profile_text::Encode(file, file.text), bytes);
+    }
 }
 
 TEST_F(FileProfileTest, KilledWritersLeaveACompleteFile) {
-    // A writer killed at any moment leaves the old or the new file, never a cut-off one.
+    // A writer killed at any moment leaves the old or the new file, never a cut-off one; a
+    // file with a second hard link, which is rewritten in place, is made whole at the next use.
     const std::string head = "; settings\n[general]\nontop=0\n" + std::string(4000, ';') + "\n";
     { std::ofstream(native()) << head; }
     std::mt19937 random(11);
     int seen = 0;
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < 300; ++round) {
+        if (round == 150) std::filesystem::create_hard_link(native(), dir / "other.ini");
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -257,6 +359,7 @@ TEST_F(FileProfileTest, KilledWritersLeaveACompleteFile) {
         ::usleep(static_cast<useconds_t>(random() % 4000));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
+        profile.getString("pos", "x", "", 255, path());
         const std::string text = contents();
         ASSERT_EQ(text.substr(0, head.size()), head) << "round " << round;
         EXPECT_EQ(ini::Lookup(text, "general", "ontop"), "0");

@@ -1,11 +1,13 @@
 // Fuzzes the INI rules: any text, section, key and value. Nothing may crash, and a write must
-// set its key and leave every other key of the file reading as before.
+// set its key and leave every other key of the file reading as before. The file encodings
+// (byte-order marks, UTF-16) must give back every file's bytes as they were.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "platform/common/file_profile.h"
 #include "platform/common/ini_document.h"
 
 namespace {
@@ -56,5 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* other : {"general", "pos", "mixer"}) {
         if (!Same(other, section)) Check(Lookup(updated, other, key) == Lookup(text, other, key));
     }
+
+    const auto file = vexlo::profile_text::Decode(text);
+    Check(vexlo::profile_text::Encode(file, file.text) == text);
+    const auto saved = vexlo::profile_text::Decode(
+        vexlo::profile_text::Encode(file, Update(file.text, section, key, value)));
+    Check(saved.encoding == file.encoding && Lookup(saved.text, section, key) == value);
     return 0;
 }

@@ -1,14 +1,17 @@
 #include "platform/linux/qt_images.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <QFile>
 #include <QImageReader>
 #include <QPixmap>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
-#include "platform/common/file_profile.h"
+#include "platform/linux/system_services.h"
 
 namespace vexlo::linux_platform {
 
@@ -178,7 +181,7 @@ QIcon QtPicture::icon() const {
 }
 
 std::shared_ptr<const Picture> QtImageLoader::load(const std::string& path, std::string& error) {
-    const std::string native = NativePath(path);
+    const std::string native = LinuxProgramInfo::NativePath(path);
     // The readers' own messages do not tell a missing, empty or cut-off file from one in
     // another format, and a bitmap missing its last rows would load with them blank.
     error = CheckFile(native);
@@ -186,7 +189,15 @@ std::shared_ptr<const Picture> QtImageLoader::load(const std::string& path, std:
 
     // Also bounds what the decoders themselves allocate, for images nested in other formats.
     QImageReader::setAllocationLimit(kMaxPictureBytes >> 20);
-    QImageReader reader(QString::fromStdString(native));
+    // Opened by its bytes: a file name need not be valid in any character set.
+    QFile file;
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        error = std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return nullptr;
+    }
+    QImageReader reader(&file);
     reader.setAutoTransform(false);
     std::vector<QImage> frames;
     long long pixels = 0;

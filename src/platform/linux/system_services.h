@@ -1,5 +1,6 @@
 // The services that are not about windows: the click sound (libcanberra), starting programs
-// (QProcess, no shell), the profile file, what the program knows about itself, and ending.
+// (no shell; paths and arguments are bytes), the profile file, what the program knows about
+// itself, and ending.
 #pragma once
 
 #include <string>
@@ -29,17 +30,20 @@ class CanberraSound : public Sound {
 
 class ProcessLauncher : public Launcher {
   public:
-    // The programs tried, in order, when the system's own mixer ("sndvol32") is asked for.
-    static std::vector<std::string> DefaultMixers();
+    // The programs tried, in order, when the system's own mixer ("sndvol32") is asked for:
+    // the volume controls of the desktop named (as in XDG_CURRENT_DESKTOP) first.
+    static std::vector<std::string> DefaultMixers(const std::string& desktop);
+    static std::vector<std::string> DefaultMixers();  // for this session's desktop
 
     ProcessLauncher() : mixers_(DefaultMixers()) {}
     explicit ProcessLauncher(std::vector<std::string> mixers) : mixers_(std::move(mixers)) {}
-    // The command line is split as a shell would split words (double quotes group, no
-    // expansion) and started detached.
+    // Starts the command line detached, without a shell: the program is the quoted first word,
+    // or the shortest run of leading words that names an executable file (so an unquoted
+    // "/opt/my mixer/run" works); the rest is split into words as a shell would (double
+    // quotes group, no expansion).
     LaunchResult start(const std::string& commandLine, int showCommand) override;
 
   private:
-    static LaunchResult StartOne(const std::string& commandLine);
     std::vector<std::string> mixers_;
 };
 
@@ -60,14 +64,19 @@ class LinuxProfile : public ProfileFile {
 //  - skin: "<exe>/../share/vexlo/skin" when that exists (an installed program), otherwise the
 //    executable's own folder (a build tree, where the build puts the skin beside the binary);
 //  - settings: the executable's folder when a core.ini stands there (portable use), otherwise
-//    $XDG_CONFIG_HOME/vexlo, by default ~/.config/vexlo.
+//    $XDG_CONFIG_HOME/vexlo when that is absolute, else ~/.config/vexlo (HOME, or the user
+//    database's home folder when HOME is unset or empty).
 class LinuxProgramInfo : public ProgramInfo {
   public:
     LinuxProgramInfo(std::string executableFolder, std::string commandLine);
     std::string folder() const override { return skinFolder_; }
     std::string settingsFolder() const override;
     std::string commandLine() const override { return commandLine_; }
+    std::string nativePath(const std::string& path) const override { return NativePath(path); }
 
+    // A path the program built, with its folder-to-name backslash made a slash; every other
+    // byte stays. The one place where the program's paths become file paths.
+    static std::string NativePath(const std::string& path);
     // The folder part of the running executable's path (/proc/self/exe).
     static std::string ExecutableFolder();
     // argv[1..] joined with single spaces.

@@ -1,5 +1,6 @@
 // Where the program finds its files, the profile file, pictures, starting programs, the sound.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,20 @@ TEST(ProgramInfo, SettingsLiveInTheXdgConfigFolderUnlessACoreIniStandsBesideTheP
         EXPECT_EQ(LinuxProgramInfo(exe.path(), "").settingsFolder(), "/home/someone/.config/vexlo");
         ScopedEnv relative("XDG_CONFIG_HOME", "relative/config");
         EXPECT_EQ(LinuxProgramInfo(exe.path(), "").settingsFolder(), "/home/someone/.config/vexlo");
+        // No HOME: the user database's home folder, never one at the root.
+        ScopedEnv empty("HOME", "");
+        const passwd* user = ::getpwuid(::getuid());
+        ASSERT_NE(user, nullptr);
+        EXPECT_EQ(LinuxProgramInfo(exe.path(), "").settingsFolder(),
+                  std::string(user->pw_dir) + "/.config/vexlo");
+        ScopedEnv unsetHome("HOME", nullptr);
+        EXPECT_EQ(LinuxProgramInfo(exe.path(), "").settingsFolder(),
+                  std::string(user->pw_dir) + "/.config/vexlo");
+    }
+    {
+        // Every byte of the folder is kept.
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/a\\b/caf\xe9");
+        EXPECT_EQ(LinuxProgramInfo(exe.path(), "").settingsFolder(), "/a\\b/caf\xe9/vexlo");
     }
     // Portable use: a core.ini beside the executable wins.
     exe.write("core.ini", "[general]\n");
@@ -60,6 +75,24 @@ TEST(ProgramInfo, SkinIsBesideTheProgramOrInTheInstalledDataFolder) {
     ::mkdir(root.file("share/vexlo").c_str(), 0755);
     ::mkdir(root.file("share/vexlo/skin").c_str(), 0755);
     EXPECT_EQ(LinuxProgramInfo(bin, "").folder(), root.file("share/vexlo/skin"));
+}
+
+TEST(ProgramInfo, OnlyTheProgramsOwnSeparatorBecomesASlash) {
+    const struct {
+        const char* built;
+        const char* native;
+    } rows[] = {
+        {"/home/me/.config/vexlo\\core.ini", "/home/me/.config/vexlo/core.ini"},
+        {"/opt/a\\b/vexlo\\back.bmp", "/opt/a\\b/vexlo/back.bmp"},  // a backslash in a folder
+        {"/opt/ends\\\\sound.wav", "/opt/ends\\/sound.wav"},        // a folder named "ends\"
+        {"/\\core.ini", "//core.ini"},
+        {"/opt/caf\xe9\\icon0.ico", "/opt/caf\xe9/icon0.ico"},  // not UTF-8
+        {"/already/native.bmp", "/already/native.bmp"},
+        {"/a\\b/native.bmp", "/a\\b/native.bmp"},
+    };
+    const LinuxProgramInfo info(".", "");
+    const ProgramInfo& port = info;
+    for (const auto& row : rows) EXPECT_EQ(port.nativePath(row.built), row.native) << row.built;
 }
 
 TEST(ProgramInfo, TheArgumentTextIsTheArgumentsJoinedBySingleSpaces) {
@@ -152,6 +185,19 @@ TEST(Images, LoadsTheSkinsBitmapsIconsAndGif) {
     }
     EXPECT_TRUE(transparent);
     EXPECT_TRUE(opaque);
+}
+
+TEST(Images, LoadFromAFolderWhoseNameIsNotUtf8AndHasABackslash) {
+    TempDir root;
+    const std::string folder = root.file("sk\\in caf\xe9");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    std::ofstream(folder + "/icon3.ico", std::ios::binary)
+        << ReadFile(std::string(VEXLO_SKIN_DIR) + "/icon3.ico");
+    QtImageLoader loader;
+    std::string error;
+    auto icon = loader.load(folder + "\\icon3.ico", error);
+    ASSERT_TRUE(icon) << error;
+    EXPECT_EQ(icon->width(), 32);
 }
 
 TEST(Images, MissingAndCorruptFilesGiveNullAndAReason) {
@@ -278,6 +324,19 @@ TEST(Launcher, StartsACommandLineWithoutAShellAndReportsMissingPrograms) {
     result = launcher.start("   ", 1);
     EXPECT_FALSE(result.started);
     EXPECT_FALSE(result.error.empty());
+
+    // An unquoted path with blanks: the shortest run of words that is a program, and the
+    // rest as its arguments ("my" is a folder, "my mixer.../run" the program). The folder's
+    // name is not UTF-8: its bytes reach the system as they are.
+    const std::string folder = "my mixer caf\xe9";
+    ASSERT_EQ(::mkdir(dir.file("my").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file(folder).c_str(), 0755), 0);
+    dir.write(folder + "/run", "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.out\"\n", true);
+    result = launcher.start(dir.file(folder + "/run") + " --tab=3 \"a b\" x\"\"\"y", 1);
+    ASSERT_TRUE(result.started) << result.error;
+    ASSERT_TRUE(testing::WaitFor([&] { return Exists(dir.file(folder + "/run.out")); }));
+    testing::Pump(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReadFile(dir.file(folder + "/run.out")), "--tab=3|a b|x\"y|");
 }
 
 TEST(Launcher, TheSystemMixerIsTheFirstDesktopMixerThatStarts) {
@@ -297,7 +356,16 @@ TEST(Launcher, NoDesktopMixerAtAllIsAFailureThatSaysWhatWasTried) {
     ProcessLauncher launcher;
     const LaunchResult result = launcher.start("sndvol32", 1);
     EXPECT_FALSE(result.started);
-    EXPECT_NE(result.error.find("pavucontrol"), std::string::npos) << result.error;
+    EXPECT_EQ(result.error.find("none of the desktop's volume controls was found (looked for "
+                                "pavucontrol, pwvucontrol, pavucontrol-qt, kcmshell6,"),
+              0u)
+        << result.error;
+    EXPECT_EQ(result.error.find("sndvol"), std::string::npos);
+    // The desktop's own volume settings come first.
+    EXPECT_EQ(ProcessLauncher::DefaultMixers("KDE").front(), "kcmshell6 kcm_pulseaudio");
+    EXPECT_EQ(ProcessLauncher::DefaultMixers("ubuntu:GNOME").front(), "gnome-control-center sound");
+    EXPECT_EQ(ProcessLauncher::DefaultMixers("XFCE").size(),
+              ProcessLauncher::DefaultMixers("").size());
 }
 
 // ---- Sound -------------------------------------------------------------------------------
