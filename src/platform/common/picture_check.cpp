@@ -1,9 +1,9 @@
-#include "platform/win32/picture_check.h"
+#include "platform/common/picture_check.h"
 
 #include <cctype>
 #include <cstring>
 
-namespace vexlo::win32 {
+namespace vexlo {
 
 namespace {
 
@@ -342,4 +342,4 @@ PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFo
     return Refuse(content, "not a BMP, ICO or GIF picture");
 }
 
-}  // namespace vexlo::win32
+}  // namespace vexlo
