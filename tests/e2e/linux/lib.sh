@@ -130,10 +130,10 @@ menu_of() {  # menu_of PID: a visible popup of the process wider than the tray i
     done
     return 1
 }
+has_menu() { menu_of "$1" >/dev/null; }
 quit_from_tray() {  # quit_from_tray PID: "Quit" from the tray icon's menu
-    _menu_pid=$1
     press_icon "$1" 3
-    wait_until 2000 eval 'menu_of "$_menu_pid" >/dev/null' || return 1
+    wait_until 2000 has_menu "$1" || return 1
     xdotool key Down Return
 }
 
