@@ -24,7 +24,7 @@ if [ "${1:-}" = --shard ]; then
     . "$e2e/lib.sh"
     app=$work/app
     pids=()
-    trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done' EXIT
+    trap 'stop_pids "${pids[@]}"' EXIT
 
     # The slider's double-click: left of the knob's column, so it is the window's own.
     double_click_slider() {
@@ -131,17 +131,7 @@ PY
                     fail "the box's text is not on stderr"
                 else
                     how="box: ${text#Vexlo: }"
-                    answer_dialog "$pid"
-                    if wait_until 3000 ended "$pid"; then
-                        code=$(exit_code "$pid")
-                        if [ "$code" = 0 ]; then
-                            fail "exit code 0 after the error box"
-                        elif [ "$code" -ge 128 ]; then
-                            fail "ended by signal $((code - 128))"
-                        fi
-                    else
-                        fail "still running 3 s after the box was answered (hang)"
-                    fi
+                    ends_after_box "$pid"
                 fi
             fi
         fi

@@ -22,7 +22,7 @@ if [ "${1:-}" = --shard ]; then
     work=$4
     . "$e2e/lib.sh"
     pids=()
-    trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done' EXIT
+    trap 'stop_pids "${pids[@]}"' EXIT
 
     run_case() {  # FILE DEFECT
         local file=$1 defect=$2 app=$work/cases/$1-$2 args=() level="" pid code hwm=0 start
@@ -63,17 +63,7 @@ if [ "${1:-}" = --shard ]; then
                 fail "peak resident memory ${hwm} kB"
             else
                 why=""
-                answer_dialog "$pid"
-                if wait_until 3000 ended "$pid"; then
-                    code=$(exit_code "$pid")
-                    if [ "$code" = 0 ]; then
-                        fail "exit code 0 after the error box"
-                    elif [ "$code" -ge 128 ]; then
-                        fail "ended by signal $((code - 128))"
-                    fi
-                else
-                    fail "still running 3 s after the box was answered (hang)"
-                fi
+                ends_after_box "$pid"
             fi
         elif [ -z "$why" ]; then
             if alive "$pid"; then

@@ -113,7 +113,7 @@ run_case() {
             fi
         fi
         if [ -z "$why" ]; then
-            peak=$(peak_kb "$pid")
+            peak=$(hwm_kb "$pid")
             text=$(box_text "$dir")
             case "$text" in
                 *"\\$file"*) ;;
@@ -160,7 +160,7 @@ baseline() {
             echo "FAIL $name: the default skin does not start in $mode mode" >&2
             return 1
         fi
-        p=$(peak_kb "$pid")
+        p=$(hwm_kb "$pid")
         [ "${p:-0}" -gt "$peak" ] && peak=$p
         probe close "$(case_match "$dir")" >/dev/null
         case_wait "$pid" 8000 || case_kill "$pid"

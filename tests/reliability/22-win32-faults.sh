@@ -17,9 +17,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/win32/rel_lib.sh"
 started=$(now_ms)
 rel_init "$name" 88
-failures=()
-fail() { failures+=("$*"); echo "  - $*"; }
-step() { echo "== $*"; }
 
 # ---- 1. the default output device ----
 

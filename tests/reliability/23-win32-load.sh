@@ -15,8 +15,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/win32/rel_lib.sh"
 started=$(now_ms)
 rel_init "$name" 88
-failures=()
-fail() { failures+=("$*"); echo "  - $*"; }
 
 # The presses: u (Windows key + plus) and d (Windows key + minus).
 repeat() { local n=$1 i; shift; for ((i = 0; i < n; i++)); do echo "$@"; done; }
@@ -64,20 +62,10 @@ else
 fi
 has_box "$dir" && fail "a box: $(box_text "$dir")"
 rss_end=$(rss_kb "$pid")
-peak=$(peak_kb "$pid")
+peak=$(hwm_kb "$pid")
 
-quit_how="the tray menu"
-if ! quit_from_tray; then
-    quit_how="a close request (the tray menu did not open)"
-    fail "the tray menu did not open"
-    probe close "$(case_match "$dir")" >/dev/null
-fi
-if case_wait "$pid" 8000; then
-    [ "$CASE_CODE" = 0 ] || fail "quit through $quit_how: exit code $CASE_CODE"
-else
-    fail "still running 8 s after the quit (hang)"
-    case_kill "$pid"
-fi
+quit_case "$pid" "$(case_match "$dir")"
+[ "$quit_how" = "the tray menu" ] || fail "the tray menu did not open"
 seconds=$((($(now_ms) - started) / 1000))
 ups=$(printf '%s\n' "${load[@]}" | grep -c u)
 downs=$((${#load[@]} - ups))

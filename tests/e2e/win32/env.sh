@@ -6,6 +6,9 @@
 #   ENV_ROOT      folder for everything this run creates (default: a fresh temporary folder)
 #   ENV_PREFIX    the Wine prefix to use or make (default: ENV_ROOT/prefix)
 
+# shellcheck source=../common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+
 ENV_DISPLAY=${ENV_DISPLAY:-71}
 ENV_PIDS=()
 
@@ -81,18 +84,11 @@ env_stop() {
         wineserver -k 2>/dev/null
         wineserver -w 2>/dev/null
     fi
-    local p
-    for p in "${ENV_PIDS[@]}"; do kill "$p" 2>/dev/null; done
-    # They may not be this shell's children (another shell started them): poll.
-    local i
-    for p in "${ENV_PIDS[@]}"; do
-        for i in $(seq 40); do
-            kill -0 "$p" 2>/dev/null || break
-            [ "$(ps -o stat= -p "$p" 2>/dev/null | cut -c1)" = Z ] && break
-            sleep 0.05
-        done
-        wait "$p" 2>/dev/null
-    done
+    # The sound server may have been replaced (fault tests): the one running now is in the pid
+    # file. The others may not be this shell's children (another shell started them).
+    [ -n "${ENV_ROOT:-}" ] && [ "${XDG_RUNTIME_DIR:-}" = "$ENV_ROOT/xdg" ] &&
+        stop_sound_server_of "$XDG_RUNTIME_DIR"
+    stop_pids "${ENV_PIDS[@]}"
     ENV_PIDS=()
 }
 

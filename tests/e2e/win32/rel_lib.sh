@@ -5,23 +5,20 @@
 #
 #   rel_init NAME DISPLAY     paths, build if needed, the session; cleans up on exit
 #   VEXLO_WIN32_EXE           another vexlo.exe to test (default: build/win32's)
+#   VEXLO_REL_DISPLAY         the display to use instead of the script's own
 
 REL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 REL_BUILD=$REL_ROOT/build/win32
 REL_SKIN=$REL_ROOT/skin/default
 REL_PIDS=()
+failures=()
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# shellcheck source=../common.sh
+. "$REL_ROOT/tests/e2e/common.sh"
 
-# wait_until MILLISECONDS COMMAND...: true once the command succeeds.
-wait_until() {
-    local end=$(($(now_ms) + $1))
-    shift
-    until "$@"; do
-        [ "$(now_ms)" -gt "$end" ] && return 1
-        sleep 0.05
-    done
-}
+# What went wrong, listed as it happens and reported at the end.
+fail() { failures+=("$*"); echo "  - $*"; }
+step() { echo "== $*"; }
 
 rel_build() {
     if [ ! -f "$REL_BUILD/vexlo.exe" ] || [ ! -f "$REL_BUILD/win32-tests/vexlo_probe.exe" ]; then
@@ -38,6 +35,7 @@ rel_cleanup() {
     local p
     for p in "${REL_PIDS[@]}"; do kill -9 "$p" 2>/dev/null; done
     REL_PIDS=()
+failures=()
     if [ -n "${REL_ENV_STARTED:-}" ]; then
         env_stop
         REL_ENV_STARTED=""
@@ -47,7 +45,7 @@ rel_cleanup() {
 
 rel_init() {
     REL_NAME=$1
-    export ENV_DISPLAY=$2
+    export ENV_DISPLAY=${VEXLO_REL_DISPLAY:-$2}
     rel_build || { echo "FAIL $REL_NAME: cannot build build/win32"; exit 1; }
     REL_WORK=$(mktemp -d "/tmp/vexlo-$REL_NAME.XXXXXX")
     chmod 755 "$REL_WORK"
@@ -85,10 +83,6 @@ case_start() {
     REL_PIDS+=("$CASE_PID")
 }
 
-# Running (a process that ended but is not yet collected is a zombie: not running).
-alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
-ended() { ! alive "$1"; }
-
 # case_wait PID MILLISECONDS: true when the process ended in time; its exit code in CASE_CODE
 # (the caller must be the process's parent).
 case_wait() {
@@ -116,10 +110,6 @@ crashed() {
     grep -qE 'Unhandled (exception|page fault|illegal)|starting debugger' "$1.log" 2>/dev/null ||
         xdotool search --onlyvisible --name '^Program Error$' >/dev/null 2>&1
 }
-
-# Peak memory (VmHWM, kB) and current resident memory (VmRSS, kB) of a process.
-peak_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
 
 # Global hotkeys reach Wine only while one of its windows has the keyboard focus.
 focus_wine() {
@@ -215,10 +205,6 @@ last_shown_width() {
     display_hidden "$1"
 }
 
-pixel() {  # pixel PICTURE X Y -> "r,g,b"
-    /usr/bin/convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r)],%[fx:int(255*p{'"$2"','"$3"'}.g)],%[fx:int(255*p{'"$2"','"$3"'}.b)]' info:
-}
-
 # bar_shows SHOT N: the level bar in a screenshot of the display (212 x 200, centred on the
 # 1024 x 768 screen, bar at 34,168) shows N chunks: the last lit chunk is chunks.bmp's, the
 # first unlit one back.bmp's.
@@ -247,7 +233,6 @@ tray_icon_shot() {
     import -window root "$1.full.png" 2>/dev/null &&
         /usr/bin/convert "$1.full.png" -crop "20x20+${g[0]}+${g[1]}" +repage "$1"
 }
-pixels_differing() { /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ print int($1) }'; }
 
 # Quits the only running program through its tray menu ("Quit", the first item); true when
 # the menu came and was chosen.
@@ -277,4 +262,21 @@ quit_from_tray() {
     [ -n "$menu" ] || return 1
     g=($(geometry_of "$menu"))
     xdotool mousemove $((g[0] + 25)) $((g[1] + 10)) sleep 0.2 click 1
+}
+
+# quit_case PID MATCH: "Quit" from the tray menu, or a close request to the program MATCH when
+# the menu does not open (quit_how says which); a failure unless the program then ends with
+# exit code 0 within 8 s.
+quit_case() {
+    quit_how="the tray menu"
+    if ! quit_from_tray; then
+        quit_how="a close request (the tray menu did not open)"
+        probe close "$2" >/dev/null
+    fi
+    if case_wait "$1" 8000; then
+        [ "$CASE_CODE" = 0 ] || fail "quit through $quit_how: exit code $CASE_CODE"
+    else
+        fail "still running 8 s after the quit (hang)"
+        case_kill "$1"
+    fi
 }

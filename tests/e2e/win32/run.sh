@@ -112,9 +112,6 @@ alpha_of() {
     if [ -z "$v" ]; then echo 255; else echo $(( v >> 24 )); fi
 }
 
-pixel() {  # pixel SHOT X Y -> "r,g,b"
-    /usr/bin/convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r)],%[fx:int(255*p{'"$2"','"$3"'}.g)],%[fx:int(255*p{'"$2"','"$3"'}.b)]' info:
-}
 skin_pixel() { pixel "$skin/$1" "$2" "$3"; }
 
 tray_window() { find_window '^Wine System Tray$' "${1:-10}"; }
@@ -129,10 +126,6 @@ tray_icon_shot() {
 }
 
 # How many pixels two pictures of the same size differ in.
-pixels_differing() {
-    /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ print int($1) }'
-}
-
 # Presses a mouse button over the first tray icon.
 press_tray() {
     local tray
@@ -199,10 +192,6 @@ wait_display_hidden() {
 }
 
 # Samples louder than 1000 in a raw recording of the sink.
-loud_samples() {
-    od -An -v -t d2 -w2 "$1" | awk '{ if ($1 > 1000 || $1 < -1000) n++ } END { print n + 0 }'
-}
-
 winpath() { winepath -w "$1" 2>/dev/null; }
 
 reset_wine() {
