@@ -276,6 +276,10 @@ PictureCheck CheckGif(const unsigned char* d, std::size_t size) {
 
 }  // namespace
 
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height) {
+    return SizeProblem(width, height, kMaxPictureSide);
+}
+
 PictureFormat FormatOfName(const std::string& path) {
     const auto dot = path.find_last_of('.');
     const auto slash = path.find_last_of("\\/");

@@ -37,4 +37,8 @@ struct PictureCheck {
 // Checks the whole file's bytes as the format `expected` (Unknown: whatever the content is).
 PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected);
 
+// Why a picture of this size is refused (empty, or more than the limits allow); empty when
+// it is fine. For sizes a decoder reports of the pictures it finds inside a file.
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height);
+
 }  // namespace vexlo

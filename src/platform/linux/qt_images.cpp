@@ -65,11 +65,6 @@ class MappedFile {
     std::string error_;
 };
 
-bool SizeAllowed(long long width, long long height) {
-    return width <= kMaxPictureSide && height <= kMaxPictureSide &&
-           width * height <= kMaxPicturePixels;
-}
-
 // What the file is, checked before any decoding: an empty string when the decoder may go on.
 std::string CheckFile(const std::string& path) {
     const MappedFile file(path);
@@ -118,10 +113,9 @@ std::shared_ptr<const Picture> QtImageLoader::load(const std::string& path, std:
     long long pixels = 0;
     do {
         const QSize announced = reader.size();
-        if (announced.isValid() && !SizeAllowed(announced.width(), announced.height())) {
-            error = "the picture is " + std::to_string(announced.width()) + " x " +
-                    std::to_string(announced.height()) + " pixels, more than a picture may have";
-            return nullptr;
+        if (!announced.isEmpty()) {  // some readers cannot tell before decoding
+            error = PictureSizeProblem(announced.width(), announced.height());
+            if (!error.empty()) return nullptr;
         }
         QImage frame = reader.read();
         if (frame.isNull()) break;
