@@ -120,12 +120,6 @@ focus_wine() {
 }
 
 # Geometry of an X window: "x y width height viewable(0/1)".
-geometry_of() {
-    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
-        /Width:/ {w = $2} /Height:/ {h = $2} /Map State:/ {v = ($3 == "IsViewable")}
-        END { print x, y, w, h, v + 0 }'
-}
-
 # The second overlay (caption "Hidden", the one whose width follows the level) of a process:
 # prints its width when it is shown, nothing otherwise.
 shown_overlay_widths() {
@@ -237,29 +231,13 @@ tray_icon_shot() {
 # Quits the only running program through its tray menu ("Quit", the first item); true when
 # the menu came and was chosen.
 quit_from_tray() {
-    local tray g before after menu i
+    local tray g before menu
     tray=$(tray_window)
     [ -n "$tray" ] || return 1
     g=($(geometry_of "$tray"))
-    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+    before=$(visible_windows)
     xdotool mousemove $((g[0] + 10)) $((g[1] + 10)) sleep 0.1 click 3
-    menu=""
-    for i in $(seq 60); do
-        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
-        # The menu opens at the pointer: the new window that holds the pressed point.
-        for w in $(comm -13 <(echo "$before") <(echo "$after")); do
-            local m=($(geometry_of "$w"))
-            if [ "${m[0]}" -le $((g[0] + 10)) ] && [ $((m[0] + m[2])) -gt $((g[0] + 10)) ] &&
-                [ "${m[1]}" -le $((g[1] + 12)) ] && [ $((m[1] + m[3])) -gt $((g[1] + 10)) ] &&
-                [ "${m[2]}" -lt 300 ]; then
-                menu=$w
-                break
-            fi
-        done
-        [ -n "$menu" ] && break
-        sleep 0.05
-    done
-    [ -n "$menu" ] || return 1
+    menu=$(menu_at $((g[0] + 10)) $((g[1] + 10)) "$before") || return 1
     g=($(geometry_of "$menu"))
     xdotool mousemove $((g[0] + 25)) $((g[1] + 10)) sleep 0.2 click 1
 }

@@ -203,30 +203,12 @@ reset_wine() {
 
 # Chooses "Quit" in the tray menu (its first item) and expects the program to end with 0.
 quit_from_tray() {
-    local label=$1 before after menu
-    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+    local label=$1 before menu
+    before=$(visible_windows)
     press_tray 3 || { fail "$label: no tray icon to press"; return; }
-    # The pointer's place: the menu opens there (another new window, such as one of a
-    # program the scenario started, must not be taken for it).
-    local px py w
-    eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^(X|Y)=' | sed 's/^/p/')"
-    px=${pX:-0}
-    py=${pY:-0}
-    menu=""
-    for i in $(seq 60); do
-        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
-        for w in $(comm -13 <(echo "$before") <(echo "$after")); do
-            geometry "$w" || continue
-            if [ "$WX" -le "$px" ] && [ $((WX + WW)) -gt "$px" ] && [ "$WY" -le $((py + 2)) ] &&
-                [ $((WY + WH)) -gt "$py" ] && [ "$WW" -lt 300 ]; then
-                menu=$w
-                break
-            fi
-        done
-        [ -n "$menu" ] && break
-        sleep 0.05
-    done
-    if [ -z "$menu" ]; then fail "$label: no menu after a right press"; return; fi
+    # The menu opens where the pointer is: over the icon, 10 pixels into it.
+    menu=$(menu_at $((WX + 10)) $((WY + 10)) "$before") ||
+        { fail "$label: no menu after a right press"; return; }
     geometry "$menu"
     import -window root "$shots/$label-menu.png"
     xdotool mousemove $((WX + 25)) $((WY + 10)) sleep 0.2 click 1
