@@ -186,10 +186,8 @@ fi
 # ---- The whole run ----------------------------------------------------------------------
 
 cd "$root"
-if [ ! -x build/linux/vexlo ]; then
-    cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-        { echo "FAIL $name: cannot build build/linux"; exit 1; }
-fi
+. "$e2e/lib.sh"
+need_linux_build
 work=$(mktemp -d /tmp/vexlo-rel-settings.XXXXXX)
 chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
@@ -218,7 +216,6 @@ chmod -R a+rX "$work/table"
     printf 'control\tread-only-settings-folder\truns\t%s\tnobody-readonly\n' "$work/settings.ini"
     printf 'control\tread-only-settings-folder\truns\t%s\tmount-readonly\n' "$work/settings.ini"
 } | grep -E -- "${VEXLO_CASES:-.}" >"$work/jobs.txt"
-. "$e2e/lib.sh"
 run_shards "$0" "$work" "$shards" "$first_display"
 
 cat "$work"/results.[0-9]* | sort -t$'\t' -k2,2 -k3,3 >"$work/results.all"

@@ -89,10 +89,8 @@ if [ "${1:-}" = --shard ]; then
 fi
 
 cd "$root"
-if [ ! -x build/linux/vexlo ]; then
-    cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-        { echo "FAIL $name: cannot build build/linux"; exit 1; }
-fi
+. "$e2e/lib.sh"
+need_linux_build
 work=$(mktemp -d /tmp/vexlo-rel-skins.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/skin" build/reliability
@@ -103,7 +101,6 @@ controlbg.bmp controlknob.gif"
 defects="missing empty truncated wrong-format absurd"
 for f in $files; do for d in $defects; do printf '%s\t%s\n' "$f" "$d"; done; done |
     grep -E -- "${VEXLO_CASES:-.}" >"$work/jobs.txt"
-. "$e2e/lib.sh"
 run_shards "$0" "$work" "$shards" "$first_display"
 
 cat "$work"/results.[0-9]* | sort >"$work/results.all"

@@ -119,16 +119,7 @@ run_case() {
                 *"\\$file"*) ;;
                 *) why="the box does not name $file: $text" ;;
             esac
-            probe answer "$(case_match "$dir")" >/dev/null
-            if case_wait "$pid" 8000; then
-                if [ "$CASE_CODE" = 0 ]; then
-                    why="exit code 0 after the error box"
-                elif [ "$CASE_CODE" -ge 128 ]; then
-                    why="ended by signal $((CASE_CODE - 128))"
-                fi
-            else
-                why="still running 8 s after the box was answered (hang)"
-            fi
+            ends_after_box "$dir" "$pid"
         fi
         alive "$pid" && case_kill "$pid"
         crashed "$dir" && why="crashed: $(grep -m1 -E 'Unhandled|debugger' "$dir.log")"

@@ -85,9 +85,4 @@ fi
     echo "- What Wine allows: the level is not readable from outside (per-process winmm master), so it is read from the windows; the hotkeys need a focused Wine window. The tray icon is not a usable witness under Wine: its tray draws each new icon over the old one without clearing the cell, so a smaller icon leaves the arcs of larger ones visible and the cell depends on which levels the 5 ms poll happened to see (observed: 4 edge pixels differ between a fast and a slow run of the same presses)."
     echo "- Run time: ${seconds} s."
 } >"$REL_ROOT/build/reliability/$name.md"
-if [ ${#failures[@]} -eq 0 ]; then
-    echo "PASS $name: ${#load[@]} presses at ${rate}/s, end level right, display hidden after ${settle_ms} ms (${seconds} s)"
-else
-    echo "FAIL $name (${seconds} s)"
-fi
-[ ${#failures[@]} -eq 0 ]
+rel_finish "$seconds" "${#load[@]} presses at ${rate}/s, end level right, display hidden after ${settle_ms} ms"

@@ -151,9 +151,4 @@ for f in "${failures[@]}"; do echo "FAIL $f"; done
     echo "|---|---|---|---|---|---|---|"
     tail -n +2 "$samples" | awk -F'\t' '{ printf "| %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7 }'
 } >"$REL_ROOT/build/reliability/$name.md"
-if [ ${#failures[@]} -eq 0 ]; then
-    echo "PASS $name: $presses changes in $((soak_ms / 1000)) s, RSS ${rss_growth} kB, GDI $gdi0 -> $gdi1 (${seconds} s)"
-else
-    echo "FAIL $name (${seconds} s)"
-fi
-[ ${#failures[@]} -eq 0 ]
+rel_finish "$seconds" "$presses changes in $((soak_ms / 1000)) s, RSS ${rss_growth} kB, GDI $gdi0 -> $gdi1"

@@ -12,6 +12,14 @@ screen_w=${screen_w:-1024}
 screen_h=${screen_h:-768}
 why=""
 
+# need_linux_build: builds the Linux program when build/linux has none; ends the script when
+# it cannot. Uses $root and $name of the caller.
+need_linux_build() {
+    [ -x "$root/build/linux/vexlo" ] && return 0
+    (cd "$root" && cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null) ||
+        { echo "FAIL $name: cannot build build/linux"; exit 1; }
+}
+
 # enter_session SCRIPT DISPLAY [with-session options...]: for the reliability scripts. Builds
 # the Linux program when it is missing, then runs SCRIPT again as "SCRIPT --inside" in a
 # session of its own on DISPLAY (VEXLO_REL_DISPLAY, when set, instead). Does not return.
@@ -20,10 +28,7 @@ enter_session() {
     local script=$1 display=${VEXLO_REL_DISPLAY:-$2}
     shift 2
     cd "$root" || exit 1
-    if [ ! -x build/linux/vexlo ]; then
-        cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-            { echo "FAIL $name: cannot build build/linux"; exit 1; }
-    fi
+    need_linux_build
     mkdir -p build/reliability
     exec env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop "$@" \
         --display "$display" "$script" --inside

@@ -258,3 +258,29 @@ quit_case() {
         case_kill "$1"
     fi
 }
+
+# ends_after_box DIR PID: answers the box of the program of DIR; sets why unless the program
+# then ends within 8 s with an exit code of its own that is not 0 (CASE_CODE).
+ends_after_box() {
+    probe answer "$(case_match "$1")" >/dev/null
+    if case_wait "$2" 8000; then
+        if [ "$CASE_CODE" = 0 ]; then
+            why="exit code 0 after the error box"
+        elif [ "$CASE_CODE" -ge 128 ]; then
+            why="ended by signal $((CASE_CODE - 128))"
+        fi
+    else
+        why="still running 8 s after the box was answered (hang)"
+    fi
+}
+
+# rel_finish SECONDS [SUMMARY]: the script's closing line (PASS with the summary, or FAIL)
+# and its exit status, from the failures listed.
+rel_finish() {
+    if [ ${#failures[@]} -eq 0 ]; then
+        echo "PASS $REL_NAME${2:+: $2} ($1 s)"
+    else
+        echo "FAIL $REL_NAME ($1 s)"
+    fi
+    [ ${#failures[@]} -eq 0 ]
+}
