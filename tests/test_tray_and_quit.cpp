@@ -182,6 +182,7 @@ TEST(ModalBoxes, EventsWaitWhileAFatalBoxIsOpen) {
     h.start();
     // The box's own loop keeps the timers and hotkeys coming; none may reach the program.
     h.fp.messageBox.whileShown = [&] {
+        EXPECT_TRUE(h.app->holdsEvents());  // what the adapters ask
         h.levelFromElsewhere(50000);
         h.fp.advance(2000);
         h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS);
@@ -209,6 +210,7 @@ TEST(ModalBoxes, TheProgramGoesOnAfterAnOpenMixerBox) {
     EXPECT_EQ(h.fp.mixer.master(), 10000u);
     EXPECT_TRUE(h.displayHidden());
     // Closed: everything works again.
+    EXPECT_FALSE(h.app->holdsEvents());
     EXPECT_TRUE(h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS));
     h.fp.advance(5);
     EXPECT_EQ(h.fp.mixer.master(), 13855u);

@@ -33,6 +33,12 @@ class EventSink {
     virtual void onMenuCommand(int itemId) = 0;
     // The notification area was (re)created, for example after a shell restart.
     virtual void onTaskbarCreated() = 0;
+
+    // True while the core takes no events: one of its message boxes is open (the box's own
+    // loop keeps dispatching, and an event handled there would re-enter the handler that
+    // opened it) or the program has ended. Events sent meanwhile are dropped; an adapter that
+    // must not lose one (a re-created taskbar, a request to end) keeps it until this is false.
+    virtual bool holdsEvents() const = 0;
 };
 
 }  // namespace vexlo

@@ -27,7 +27,7 @@ if [ "${1:-}" = --shard ]; then
     . "$e2e/lib.sh"
     app=$work/app
     pids=()
-    trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done' EXIT
+    trap 'stop_pids "${pids[@]}"' EXIT
 
     # The slider's double-click: left of the knob's column, so it is the window's own.
     double_click_slider() {
@@ -195,17 +195,7 @@ PY
                     fail "the box's text is not on stderr"
                 else
                     how="box: ${text#Vexlo: }"
-                    answer_dialog "$pid"
-                    if wait_until 3000 ended "$pid"; then
-                        code=$(exit_code "$pid")
-                        if [ "$code" = 0 ]; then
-                            fail "exit code 0 after the error box"
-                        elif [ "$code" -ge 128 ]; then
-                            fail "ended by signal $((code - 128))"
-                        fi
-                    else
-                        fail "still running 3 s after the box was answered (hang)"
-                    fi
+                    ends_after_box "$pid"
                 fi
             fi
         fi
@@ -293,10 +283,8 @@ fi
 # ---- The whole run ----------------------------------------------------------------------
 
 cd "$root"
-if [ ! -x build/linux/vexlo ]; then
-    cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-        { echo "FAIL $name: cannot build build/linux"; exit 1; }
-fi
+. "$e2e/lib.sh"
+need_linux_build
 work=$(mktemp -d /tmp/vexlo-rel-settings.XXXXXX)
 chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
@@ -345,7 +333,6 @@ PY
         printf 'full\t%s-bad-flag\tfatal\t%s\t\n' "$enc" "$work/$enc-bad.ini"
     done
 } | grep -E -- "${VEXLO_CASES:-.}" >"$work/jobs.txt"
-. "$e2e/lib.sh"
 run_shards "$0" "$work" "$shards" "$first_display"
 
 cat "$work"/results.[0-9]* | sort -t$'\t' -k2,2 -k3,3 >"$work/results.all"

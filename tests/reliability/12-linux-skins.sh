@@ -22,7 +22,7 @@ if [ "${1:-}" = --shard ]; then
     work=$4
     . "$e2e/lib.sh"
     pids=()
-    trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done' EXIT
+    trap 'stop_pids "${pids[@]}"' EXIT
 
     run_case() {  # FILE DEFECT
         local file=$1 defect=$2 app=$work/cases/$1-$2 args=() level="" pid code hwm=0 start
@@ -63,17 +63,7 @@ if [ "${1:-}" = --shard ]; then
                 fail "peak resident memory ${hwm} kB"
             else
                 why=""
-                answer_dialog "$pid"
-                if wait_until 3000 ended "$pid"; then
-                    code=$(exit_code "$pid")
-                    if [ "$code" = 0 ]; then
-                        fail "exit code 0 after the error box"
-                    elif [ "$code" -ge 128 ]; then
-                        fail "ended by signal $((code - 128))"
-                    fi
-                else
-                    fail "still running 3 s after the box was answered (hang)"
-                fi
+                ends_after_box "$pid"
             fi
         elif [ -z "$why" ]; then
             if alive "$pid"; then
@@ -99,10 +89,8 @@ if [ "${1:-}" = --shard ]; then
 fi
 
 cd "$root"
-if [ ! -x build/linux/vexlo ]; then
-    cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-        { echo "FAIL $name: cannot build build/linux"; exit 1; }
-fi
+. "$e2e/lib.sh"
+need_linux_build
 work=$(mktemp -d /tmp/vexlo-rel-skins.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/skin" build/reliability
@@ -113,7 +101,6 @@ controlbg.bmp controlknob.gif"
 defects="missing empty truncated wrong-format absurd"
 for f in $files; do for d in $defects; do printf '%s\t%s\n' "$f" "$d"; done; done |
     grep -E -- "${VEXLO_CASES:-.}" >"$work/jobs.txt"
-. "$e2e/lib.sh"
 run_shards "$0" "$work" "$shards" "$first_display"
 
 cat "$work"/results.[0-9]* | sort >"$work/results.all"

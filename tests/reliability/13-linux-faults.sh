@@ -24,13 +24,7 @@ export XDG_CONFIG_HOME=$work/config
 pids=()
 sound_server_pid=""
 cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    for p in "${pids[@]}"; do
-        for _ in $(seq 40); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
-        kill -9 "$p" 2>/dev/null
-        wait "$p" 2>/dev/null
-    done
+    stop_pids "${pids[@]}"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -62,14 +56,6 @@ time_until() {  # time_until LIMIT_MS COMMAND...
     shift
     wait_until "$limit" "$@" || return 1
     echo $(($(now_ms) - t0))
-}
-
-loud_samples() {  # loud_samples RAW: samples louder than 1000 in a s16le recording
-    python3 -c '
-import array, sys
-data = open(sys.argv[1], "rb").read()
-a = array.array("h", data[: len(data) // 2 * 2])
-print(sum(1 for x in a if abs(x) > 1000))' "$1"
 }
 
 # ---- The sound server goes away and comes back ----------------------------------------

@@ -100,14 +100,7 @@ if [ "$status" = 0 ]; then
     wait_until 5000 osd_hidden "$vpid" || { fail "the display is still shown 5 s after the last press"; status=1; }
 fi
 if [ "$status" = 0 ]; then
-    quit_from_tray "$vpid" || kill -TERM "$vpid"
-    if wait_until 3000 ended "$vpid"; then
-        code=$(exit_code "$vpid")
-        [ "$code" = 0 ] || { fail "exit code $code after Quit"; status=1; }
-    else
-        fail "still running after Quit"
-        status=1
-    fi
+    quits "$vpid" || status=1
     vpid=""
 fi
 rate_sent=$(awk -v n="$total" -v ms="$send_ms" 'BEGIN { printf "%.0f", (ms > 0 ? n * 1000 / ms : 0) }')

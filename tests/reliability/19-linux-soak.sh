@@ -91,14 +91,7 @@ if [ "$status" = 0 ]; then
 fi
 if [ "$status" = 0 ]; then
     wait_until 5000 osd_hidden "$vpid"
-    quit_from_tray "$vpid" || kill -TERM "$vpid"
-    if wait_until 3000 ended "$vpid"; then
-        code=$(exit_code "$vpid")
-        [ "$code" = 0 ] || { fail "exit code $code after Quit"; status=1; }
-    else
-        fail "still running after Quit"
-        status=1
-    fi
+    quits "$vpid" || status=1
     vpid=""
 fi
 cpu_pct=$(awk -v a="${cpu0:-0}" -v b="${cpu1:-0}" -v s=$((elapsed - ${t0:-0})) -v hz="$(getconf CLK_TCK)" \

@@ -123,17 +123,8 @@ run_case() {
                 fi
             else
                 text=$(box_text "$dir")
-                probe answer "$(case_match "$dir")" >/dev/null
-                if case_wait "$pid" 8000; then
-                    how="exit $CASE_CODE, box: $text"
-                    if [ "$CASE_CODE" = 0 ]; then
-                        why="exit code 0 after the error box"
-                    elif [ "$CASE_CODE" -ge 128 ]; then
-                        why="ended by signal $((CASE_CODE - 128))"
-                    fi
-                else
-                    why="still running 8 s after the box was answered (hang)"
-                fi
+                ends_after_box "$dir" "$pid"
+                [ -n "$CASE_CODE" ] && how="exit $CASE_CODE, box: $text"
             fi
         fi
         alive "$pid" && case_kill "$pid"

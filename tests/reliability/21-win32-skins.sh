@@ -113,22 +113,13 @@ run_case() {
             fi
         fi
         if [ -z "$why" ]; then
-            peak=$(peak_kb "$pid")
+            peak=$(hwm_kb "$pid")
             text=$(box_text "$dir")
             case "$text" in
                 *"\\$file"*) ;;
                 *) why="the box does not name $file: $text" ;;
             esac
-            probe answer "$(case_match "$dir")" >/dev/null
-            if case_wait "$pid" 8000; then
-                if [ "$CASE_CODE" = 0 ]; then
-                    why="exit code 0 after the error box"
-                elif [ "$CASE_CODE" -ge 128 ]; then
-                    why="ended by signal $((CASE_CODE - 128))"
-                fi
-            else
-                why="still running 8 s after the box was answered (hang)"
-            fi
+            ends_after_box "$dir" "$pid"
         fi
         alive "$pid" && case_kill "$pid"
         crashed "$dir" && why="crashed: $(grep -m1 -E 'Unhandled|debugger' "$dir.log")"
@@ -160,7 +151,7 @@ baseline() {
             echo "FAIL $name: the default skin does not start in $mode mode" >&2
             return 1
         fi
-        p=$(peak_kb "$pid")
+        p=$(hwm_kb "$pid")
         [ "${p:-0}" -gt "$peak" ] && peak=$p
         probe close "$(case_match "$dir")" >/dev/null
         case_wait "$pid" 8000 || case_kill "$pid"

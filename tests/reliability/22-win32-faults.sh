@@ -17,9 +17,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/win32/rel_lib.sh"
 started=$(now_ms)
 rel_init "$name" 88
-failures=()
-fail() { failures+=("$*"); echo "  - $*"; }
-step() { echo "== $*"; }
 
 # ---- 1. the default output device ----
 
@@ -168,5 +165,4 @@ for f in "${failures[@]}"; do echo "FAIL $f"; done
     echo "- Faults: $([ ${#failures[@]} -eq 0 ] && echo none || printf '%s; ' "${failures[@]}")."
     echo "- Run time: ${seconds} s."
 } >"$REL_ROOT/build/reliability/$name.md"
-if [ ${#failures[@]} -eq 0 ]; then echo "PASS $name (${seconds} s)"; else echo "FAIL $name (${seconds} s)"; fi
-[ ${#failures[@]} -eq 0 ]
+rel_finish "$seconds"

@@ -15,8 +15,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/win32/rel_lib.sh"
 started=$(now_ms)
 rel_init "$name" 88
-failures=()
-fail() { failures+=("$*"); echo "  - $*"; }
 
 # The presses: u (Windows key + plus) and d (Windows key + minus).
 repeat() { local n=$1 i; shift; for ((i = 0; i < n; i++)); do echo "$@"; done; }
@@ -64,20 +62,10 @@ else
 fi
 has_box "$dir" && fail "a box: $(box_text "$dir")"
 rss_end=$(rss_kb "$pid")
-peak=$(peak_kb "$pid")
+peak=$(hwm_kb "$pid")
 
-quit_how="the tray menu"
-if ! quit_from_tray; then
-    quit_how="a close request (the tray menu did not open)"
-    fail "the tray menu did not open"
-    probe close "$(case_match "$dir")" >/dev/null
-fi
-if case_wait "$pid" 8000; then
-    [ "$CASE_CODE" = 0 ] || fail "quit through $quit_how: exit code $CASE_CODE"
-else
-    fail "still running 8 s after the quit (hang)"
-    case_kill "$pid"
-fi
+quit_case "$pid" "$(case_match "$dir")"
+[ "$quit_how" = "the tray menu" ] || fail "the tray menu did not open"
 seconds=$((($(now_ms) - started) / 1000))
 ups=$(printf '%s\n' "${load[@]}" | grep -c u)
 downs=$((${#load[@]} - ups))
@@ -97,9 +85,4 @@ fi
     echo "- What Wine allows: the level is not readable from outside (per-process winmm master), so it is read from the windows; the hotkeys need a focused Wine window. The tray icon is not a usable witness under Wine: its tray draws each new icon over the old one without clearing the cell, so a smaller icon leaves the arcs of larger ones visible and the cell depends on which levels the 5 ms poll happened to see (observed: 4 edge pixels differ between a fast and a slow run of the same presses)."
     echo "- Run time: ${seconds} s."
 } >"$REL_ROOT/build/reliability/$name.md"
-if [ ${#failures[@]} -eq 0 ]; then
-    echo "PASS $name: ${#load[@]} presses at ${rate}/s, end level right, display hidden after ${settle_ms} ms (${seconds} s)"
-else
-    echo "FAIL $name (${seconds} s)"
-fi
-[ ${#failures[@]} -eq 0 ]
+rel_finish "$seconds" "${#load[@]} presses at ${rate}/s, end level right, display hidden after ${settle_ms} ms"

@@ -22,8 +22,6 @@ period_ms=300
 rss_limit_kb=1024
 started=$(now_ms)
 rel_init "$name" 89
-failures=()
-fail() { failures+=("$*"); echo "  - $*"; }
 
 dir=$(case_folder soak)
 case_start "$dir"
@@ -130,19 +128,9 @@ fi
 [ "$mismatches" = 0 ] || fail "$mismatches of $checks checks found the display at another level"
 gdi_check=$(wine "$REL_PROBE" gdi-check </dev/null 2>/dev/null | tr -d '\r')
 gui_answer=$(probe stats "$match")
-peak=$(peak_kb "$pid")
+peak=$(hwm_kb "$pid")
 
-quit_how="the tray menu"
-if ! quit_from_tray; then
-    quit_how="a close request (the tray menu did not open)"
-    probe close "$match" >/dev/null
-fi
-if case_wait "$pid" 8000; then
-    [ "$CASE_CODE" = 0 ] || fail "quit through $quit_how: exit code $CASE_CODE"
-else
-    fail "still running 8 s after the quit (hang)"
-    case_kill "$pid"
-fi
+quit_case "$pid" "$match"
 seconds=$((($(now_ms) - started) / 1000))
 rate=$(awk -v n=$presses -v ms=$soak_ms 'BEGIN { printf "%.2f", n * 1000 / ms }')
 per_minute=$(awk -F'\t' 'NR == 2 { s0 = $1; r0 = $2 } END { if ($1 > s0) printf "%.1f", ($2 - r0) * 60 / ($1 - s0); else print 0 }' "$samples")
@@ -163,9 +151,4 @@ for f in "${failures[@]}"; do echo "FAIL $f"; done
     echo "|---|---|---|---|---|---|---|"
     tail -n +2 "$samples" | awk -F'\t' '{ printf "| %s | %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6, $7 }'
 } >"$REL_ROOT/build/reliability/$name.md"
-if [ ${#failures[@]} -eq 0 ]; then
-    echo "PASS $name: $presses changes in $((soak_ms / 1000)) s, RSS ${rss_growth} kB, GDI $gdi0 -> $gdi1 (${seconds} s)"
-else
-    echo "FAIL $name (${seconds} s)"
-fi
-[ ${#failures[@]} -eq 0 ]
+rel_finish "$seconds" "$presses changes in $((soak_ms / 1000)) s, RSS ${rss_growth} kB, GDI $gdi0 -> $gdi1"

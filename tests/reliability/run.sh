@@ -40,7 +40,10 @@ result "ini fuzzing for ${seconds}s: no crash, writes keep other keys" $status
 # its full length whatever else runs.
 soaks=()
 for extra in tests/reliability/[0-9]*.sh; do
-    [ -x "$extra" ] || continue
+    if [ ! -x "$extra" ]; then
+        result "$(basename "$extra") is not executable" 1
+        continue
+    fi
     case "$extra" in *-soak.sh) soaks+=("$extra"); continue ;; esac
     "$extra"
     result "$(basename "$extra")" $?

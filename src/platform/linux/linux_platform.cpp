@@ -7,7 +7,6 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       timers(port),
       tray(port),
       hotkeys(port, windows),
-      messageBox(port),
       program(std::move(executableFolder), std::move(commandLine)),
       platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
                 hotkeys, profile, sound,   launcher, messageBox, program, process} {

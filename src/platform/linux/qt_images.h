@@ -13,12 +13,6 @@
 
 namespace vexlo::linux_platform {
 
-// The largest picture the loader decodes: a skin picture is at most screen-sized, and a file
-// whose header claims more is refused before any memory is taken for it.
-inline constexpr long long kMaxPictureSide = 16384;
-inline constexpr long long kMaxPicturePixels = 16LL << 20;
-inline constexpr int kMaxPictureBytes = 64 << 20;  // 32-bit pixels of the largest picture
-
 class QtPicture : public Picture {
   public:
     // frames: every image of the file (an icon file holds several sizes); the largest one is

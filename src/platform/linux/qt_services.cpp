@@ -443,7 +443,6 @@ int QtMessageBoxes::show(const std::string& text, const std::string& caption, st
     std::fflush(stderr);
     QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), buttons);
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    EventPort::ModalScope modal(port_);
     switch (box.exec()) {
         case QMessageBox::Cancel:
             return kIdCancel;

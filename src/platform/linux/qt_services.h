@@ -107,11 +107,7 @@ class QtTray : public TrayService {
 
 class QtMessageBoxes : public MessageBoxes {
   public:
-    explicit QtMessageBoxes(EventPort& port) : port_(port) {}
     int show(const std::string& text, const std::string& caption, std::uint32_t style) override;
-
-  private:
-    EventPort& port_;
 };
 
 }  // namespace vexlo::linux_platform

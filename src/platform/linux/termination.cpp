@@ -58,7 +58,7 @@ void TerminationSignals::received() {
 }
 
 void TerminationSignals::tryQuit() {
-    if (port_.modal()) {
+    if (port_.holding()) {
         // The box's own event loop holds the core's events back: close it; the handler that
         // opened it carries on (a fatal error then ends the program itself).
         if (QWidget* box = QApplication::activeModalWidget()) box->close();

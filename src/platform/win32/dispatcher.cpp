@@ -55,6 +55,12 @@ void Dispatcher::deliver(F&& call) {
     ++busy_;
     call(*sink_);
     --busy_;
+    if (busy_ > 0 || !open()) return;
+    // A box opened by the event has closed with it: what came meanwhile follows now.
+    if (taskbarPending_) {
+        taskbarPending_ = false;
+        PostMessageA(window_.hwnd(), taskbarCreated_, 0, 0);
+    }
     if (closePending_) closeWhenIdle();
 }
 
@@ -64,15 +70,6 @@ void Dispatcher::timer(TimerId id) {
 
 void Dispatcher::mouse(const MouseEvent& event) {
     deliver([&event](EventSink& sink) { sink.onMouse(event); });
-}
-
-void Dispatcher::leaveModal() {
-    if (--modalDepth_ != 0) return;
-    if (taskbarPending_) {
-        taskbarPending_ = false;
-        PostMessageA(window_.hwnd(), taskbarCreated_, 0, 0);
-    }
-    if (closePending_) PostMessageA(window_.hwnd(), kCloseMessage, 0, 0);
 }
 
 void Dispatcher::closeWhenIdle() {

@@ -1,7 +1,7 @@
 // The Windows program's event path into the core. Every adapter hands the events it
-// translates to one Dispatcher, which passes them to the EventSink one at a time. While a
-// modal message box is up, events are held back so that the core is never entered again from
-// inside the handler that opened the box.
+// translates to one Dispatcher, which passes them to the EventSink one at a time. The core
+// itself holds events back while one of its message boxes is open; what must not be lost
+// then (a re-created taskbar, a request to end) waits here until it takes events again.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +40,7 @@ class Dispatcher {
     void setSink(EventSink* sink) { sink_ = sink; }
     EventSink* sink() const { return sink_; }
     // True when an event may enter the core now.
-    bool open() const { return sink_ != nullptr && modalDepth_ == 0; }
+    bool open() const { return sink_ != nullptr && !sink_->holdsEvents(); }
 
     // Each delivery may end with the sender destroyed: callers return at once afterwards.
     void timer(TimerId id);
@@ -55,33 +55,20 @@ class Dispatcher {
     using CloseRequest = std::function<void(EventSink& sink)>;
     void setCloseRequest(CloseRequest request) { closeRequest_ = std::move(request); }
 
-    // Held while a modal box runs its own message loop.
-    class ModalScope {
-      public:
-        explicit ModalScope(Dispatcher& d) : d_(d) { ++d_.modalDepth_; }
-        ~ModalScope() { d_.leaveModal(); }
-        ModalScope(const ModalScope&) = delete;
-        ModalScope& operator=(const ModalScope&) = delete;
-
-      private:
-        Dispatcher& d_;
-    };
-
     HWND helperWindow() const { return window_.hwnd(); }
     UINT taskbarCreatedMessage() const { return taskbarCreated_; }
 
   private:
     bool handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    void leaveModal();
-    // Hands one event to the core when it may take one; afterwards runs a close that waited.
+    // Hands one event to the core when it may take one; afterwards, once the core is free
+    // again, passes on what waited for it.
     template <typename F>
     void deliver(F&& call);
     void closeWhenIdle();
 
     EventSink* sink_ = nullptr;
-    int modalDepth_ = 0;
     int busy_ = 0;  // events being handled by the core (a nested message loop may run inside)
-    // A taskbar that came back during a modal box still needs its icon once the box is gone.
+    // A taskbar that came back while the core held events still needs its icon afterwards.
     bool taskbarPending_ = false;
     bool closePending_ = false;
     CloseRequest closeRequest_;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/win32/picture_check.h"
+#include "platform/common/picture_check.h"
 
 namespace vexlo::win32 {
 

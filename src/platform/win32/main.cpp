@@ -33,7 +33,7 @@ int Run(const char* commandLine) {
     Win32Profile profile;
     Win32Sound sound;
     Win32Launcher launcher;
-    Win32MessageBoxes messageBoxes(dispatcher);
+    Win32MessageBoxes messageBoxes;
     Win32ProgramInfo program(commandLine ? commandLine : "");
     Win32Process process(tray);
 

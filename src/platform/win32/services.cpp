@@ -106,9 +106,6 @@ std::intptr_t Win32Hotkeys::callWindowProc(WindowProc procedure, NativeHandle wi
 LRESULT CALLBACK Win32Hotkeys::Trampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Dispatcher* d = dispatcher_;
     if (!d || !d->sink()) return DefWindowProcA(hwnd, message, wParam, lParam);
-    // A hotkey pressed while a modal box is up would step the level from inside the handler
-    // that opened the box: drop it.
-    if (message == WM_HOTKEY && !d->open()) return 0;
     return d->sink()->onWindowMessage(reinterpret_cast<NativeHandle>(hwnd), message, wParam,
                                       lParam);
 }
@@ -195,7 +192,6 @@ LaunchResult Win32Launcher::start(const std::string& commandLine, int showComman
 
 int Win32MessageBoxes::show(const std::string& text, const std::string& caption,
                             std::uint32_t style) {
-    Dispatcher::ModalScope modal(dispatcher_);
     return MessageBoxA(nullptr, text.c_str(), caption.c_str(), style);
 }
 

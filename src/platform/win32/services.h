@@ -80,11 +80,7 @@ class Win32Launcher : public Launcher {
 
 class Win32MessageBoxes : public MessageBoxes {
   public:
-    explicit Win32MessageBoxes(Dispatcher& dispatcher) : dispatcher_(dispatcher) {}
     int show(const std::string& text, const std::string& caption, std::uint32_t style) override;
-
-  private:
-    Dispatcher& dispatcher_;
 };
 
 // The folder of the running executable, without a trailing backslash.

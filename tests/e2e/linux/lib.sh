@@ -5,24 +5,30 @@
 # Expects: VEXLO_SINK (with-session.sh sets it); for shot/check_display also $art, the folder
 # for screenshots. screen_w/screen_h default to the session's 1024 x 768.
 
+. "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+
 sink=${VEXLO_SINK:-vexlo_test}
 screen_w=${screen_w:-1024}
 screen_h=${screen_h:-768}
 why=""
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# need_linux_build: builds the Linux program when build/linux has none; ends the script when
+# it cannot. Uses $root and $name of the caller.
+need_linux_build() {
+    [ -x "$root/build/linux/vexlo" ] && return 0
+    (cd "$root" && cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null) ||
+        { echo "FAIL $name: cannot build build/linux"; exit 1; }
+}
 
 # enter_session SCRIPT DISPLAY [with-session options...]: for the reliability scripts. Builds
 # the Linux program when it is missing, then runs SCRIPT again as "SCRIPT --inside" in a
-# session of its own on DISPLAY. Does not return. Uses $root and $name of the caller.
+# session of its own on DISPLAY (VEXLO_REL_DISPLAY, when set, instead). Does not return.
+# Uses $root and $name of the caller.
 enter_session() {
-    local script=$1 display=$2
+    local script=$1 display=${VEXLO_REL_DISPLAY:-$2}
     shift 2
     cd "$root" || exit 1
-    if [ ! -x build/linux/vexlo ]; then
-        cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null ||
-            { echo "FAIL $name: cannot build build/linux"; exit 1; }
-    fi
+    need_linux_build
     mkdir -p build/reliability
     exec env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop "$@" \
         --display "$display" "$script" --inside
@@ -30,9 +36,10 @@ enter_session() {
 
 # run_shards SCRIPT WORK SHARDS FIRST_DISPLAY: splits WORK/jobs.txt into SHARDS parts and runs
 # "SCRIPT --shard JOBS RESULTS WORK" for each in its own session (displays FIRST_DISPLAY on),
-# side by side. Sets total (the number of jobs) and seconds (how long they took).
+# side by side (from VEXLO_REL_DISPLAY on, when set). Sets total (the number of jobs) and
+# seconds (how long they took).
 run_shards() {
-    local script=$1 work=$2 shards=$3 first=$4 i p pids=()
+    local script=$1 work=$2 shards=$3 first=${VEXLO_REL_DISPLAY:-$4} i p pids=()
     total=$(wc -l <"$work/jobs.txt")
     for ((i = 0; i < shards; i++)); do
         awk -v n="$shards" -v i=$i '(NR - 1) % n == i' "$work/jobs.txt" >"$work/jobs.$i"
@@ -51,16 +58,6 @@ run_shards() {
 }
 fail() { why=$*; return 1; }
 
-# wait_until MILLISECONDS COMMAND...: true once the command succeeds.
-wait_until() {
-    local end=$(($(now_ms) + $1))
-    shift
-    until "$@"; do
-        [ "$(now_ms)" -gt "$end" ] && return 1
-        sleep 0.05
-    done
-}
-
 level() { pactl get-sink-volume "$sink" 2>/dev/null | sed -n 's/.*front-left: \([0-9]*\) .*/\1/p'; }
 level_is() { [ "$(level)" = "$1" ]; }
 
@@ -73,8 +70,6 @@ chunks_for() {  # the chunk count the display shows for a level
                            print 16 }'
 }
 
-alive() { kill -0 "$1" 2>/dev/null; }
-ended() { ! alive "$1"; }
 exit_code() { wait "$1" 2>/dev/null; echo $?; }
 
 visible() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
@@ -130,11 +125,33 @@ menu_of() {  # menu_of PID: a visible popup of the process wider than the tray i
     done
     return 1
 }
+has_menu() { menu_of "$1" >/dev/null; }
 quit_from_tray() {  # quit_from_tray PID: "Quit" from the tray icon's menu
-    _menu_pid=$1
     press_icon "$1" 3
-    wait_until 2000 eval 'menu_of "$_menu_pid" >/dev/null' || return 1
+    wait_until 2000 has_menu "$1" || return 1
     xdotool key Down Return
+}
+# quits PID: "Quit" from the tray menu (a termination request when the menu does not come);
+# true when the program then ends with exit code 0 within 3 s.
+quits() {
+    local code
+    quit_from_tray "$1" || kill -TERM "$1"
+    wait_until 3000 ended "$1" || { fail "still running after Quit"; return 1; }
+    code=$(exit_code "$1")
+    [ "$code" = 0 ] || { fail "exit code $code after Quit"; return 1; }
+}
+# ends_after_box PID: answers the program's error box; true when the program then ends with an
+# exit code of its own that is not 0 (not by a signal) within 3 s.
+ends_after_box() {
+    local code
+    answer_dialog "$1"
+    wait_until 3000 ended "$1" || { fail "still running 3 s after the box was answered (hang)"; return 1; }
+    code=$(exit_code "$1")
+    if [ "$code" = 0 ]; then
+        fail "exit code 0 after the error box"
+    elif [ "$code" -ge 128 ]; then
+        fail "ended by signal $((code - 128))"
+    fi
 }
 
 # Lit chunks of the level bar in a screenshot: the bar starts 34 pixels into the display
@@ -171,9 +188,7 @@ check_display() {  # check_display PID LEVEL SHOTNAME
     [ "$lit" = "$n" ] || { fail "$lit chunks lit for level $2, expected $n"; return 1; }
 }
 
-# The resident memory and open descriptors of a process.
-rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
-hwm_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
+# The open descriptors of a process.
 fd_count() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
 
 # The session's sound server, ended as a crash ends it, and started again like

@@ -33,13 +33,7 @@ passed=0
 failed=0
 
 cleanup_pids() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-        kill -9 "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
+    stop_pids "${pids[@]}"
     pids=()
 }
 trap 'cleanup_pids; stop_tray; rm -rf "$work"' EXIT
@@ -142,10 +136,7 @@ outside_change_shows_the_display_and_clicks() {
     kill -INT "$parec_pid"
     wait "$parec_pid" 2>/dev/null
     local loud
-    loud=$(python3 -c '
-import array, sys
-a = array.array("h", open(sys.argv[1], "rb").read()[: 2 * (len(open(sys.argv[1], "rb").read()) // 2)])
-print(sum(1 for x in a if abs(x) > 1000))' "$rec")
+    loud=$(loud_samples "$rec")
     [ "${loud:-0}" -gt 0 ] || { fail "no click reached the sink"; return 1; }
 }
 

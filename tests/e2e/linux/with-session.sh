@@ -27,29 +27,20 @@ done
 
 if [ "${VEXLO_SESSION:-}" = 1 ]; then exec "$@"; fi
 
+. "$(dirname "$0")/../common.sh"
 session_dir=$(mktemp -d /tmp/vexlo-session.XXXXXX)
 chmod 700 "$session_dir"
 pids=()
 
 cleanup() {
-    local pid
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        pid=${pids[i]}
-        kill "$pid" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-        kill -9 "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    # The command may have restarted the server (fault tests): stop the one running now too.
-    local current
-    current=$(cat "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/pid" 2>/dev/null)
-    for pid in ${pulse_pid:-} $current; do
-        kill "$pid" 2>/dev/null
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-        kill -9 "$pid" 2>/dev/null
-    done
+    # The command may have restarted the sound server (fault tests): the one running now is
+    # in the pid file.
+    [ -n "${pulse_pid:-}" ] && [ "$(cat "/proc/$pulse_pid/comm" 2>/dev/null)" = pulseaudio ] &&
+        stop_pids "$pulse_pid"
+    [ -d "$session_dir/runtime" ] && stop_sound_server_of "$session_dir/runtime"
+    local reversed=() i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do reversed+=("${pids[i]}"); done
+    stop_pids "${reversed[@]}"
     rm -rf "$session_dir"
 }
 trap cleanup EXIT

@@ -6,6 +6,9 @@
 #   ENV_ROOT      folder for everything this run creates (default: a fresh temporary folder)
 #   ENV_PREFIX    the Wine prefix to use or make (default: ENV_ROOT/prefix)
 
+# shellcheck source=../common.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+
 ENV_DISPLAY=${ENV_DISPLAY:-71}
 ENV_PIDS=()
 
@@ -81,19 +84,41 @@ env_stop() {
         wineserver -k 2>/dev/null
         wineserver -w 2>/dev/null
     fi
-    local p
-    for p in "${ENV_PIDS[@]}"; do kill "$p" 2>/dev/null; done
-    # They may not be this shell's children (another shell started them): poll.
-    local i
-    for p in "${ENV_PIDS[@]}"; do
-        for i in $(seq 40); do
-            kill -0 "$p" 2>/dev/null || break
-            [ "$(ps -o stat= -p "$p" 2>/dev/null | cut -c1)" = Z ] && break
-            sleep 0.05
-        done
-        wait "$p" 2>/dev/null
-    done
+    # The sound server may have been replaced (fault tests): the one running now is in the pid
+    # file. The others may not be this shell's children (another shell started them).
+    [ -n "${ENV_ROOT:-}" ] && [ "${XDG_RUNTIME_DIR:-}" = "$ENV_ROOT/xdg" ] &&
+        stop_sound_server_of "$XDG_RUNTIME_DIR"
+    stop_pids "${ENV_PIDS[@]}"
     ENV_PIDS=()
+}
+
+# geometry_of WINDOW -> "x y width height viewable(0/1)"
+geometry_of() {
+    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+        /Width:/ {w = $2} /Height:/ {h = $2} /Map State:/ {v = ($3 == "IsViewable")}
+        END { print x, y, w, h, v + 0 }'
+}
+
+visible_windows() { xdotool search --onlyvisible --name '' 2>/dev/null | sort; }
+
+# menu_at X Y BEFORE: the popup menu a press at X,Y opened, waiting up to 3 s for it: a new
+# window (not in BEFORE, an earlier visible_windows) at that point and narrower than 300
+# pixels; another new window, such as one of a program the test started, is not taken for it.
+menu_at() {
+    local x=$1 y=$2 before=$3 w m
+    for _ in $(seq 60); do
+        for w in $(comm -13 <(echo "$before") <(visible_windows)); do
+            m=($(geometry_of "$w"))
+            [ -n "${m[3]:-}" ] || continue
+            if [ "${m[0]}" -le "$x" ] && [ $((m[0] + m[2])) -gt "$x" ] && [ "${m[1]}" -le $((y + 2)) ] &&
+                [ $((m[1] + m[3])) -gt "$y" ] && [ "${m[2]}" -lt 300 ]; then
+                echo "$w"
+                return 0
+            fi
+        done
+        sleep 0.05
+    done
+    return 1
 }
 
 # Removes the bulky parts of a run folder this file made (the prefix is ~600 MB); keeps logs

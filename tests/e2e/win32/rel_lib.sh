@@ -5,23 +5,20 @@
 #
 #   rel_init NAME DISPLAY     paths, build if needed, the session; cleans up on exit
 #   VEXLO_WIN32_EXE           another vexlo.exe to test (default: build/win32's)
+#   VEXLO_REL_DISPLAY         the display to use instead of the script's own
 
 REL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 REL_BUILD=$REL_ROOT/build/win32
 REL_SKIN=$REL_ROOT/skin/default
 REL_PIDS=()
+failures=()
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# shellcheck source=../common.sh
+. "$REL_ROOT/tests/e2e/common.sh"
 
-# wait_until MILLISECONDS COMMAND...: true once the command succeeds.
-wait_until() {
-    local end=$(($(now_ms) + $1))
-    shift
-    until "$@"; do
-        [ "$(now_ms)" -gt "$end" ] && return 1
-        sleep 0.05
-    done
-}
+# What went wrong, listed as it happens and reported at the end.
+fail() { failures+=("$*"); echo "  - $*"; }
+step() { echo "== $*"; }
 
 rel_build() {
     if [ ! -f "$REL_BUILD/vexlo.exe" ] || [ ! -f "$REL_BUILD/win32-tests/vexlo_probe.exe" ]; then
@@ -38,6 +35,7 @@ rel_cleanup() {
     local p
     for p in "${REL_PIDS[@]}"; do kill -9 "$p" 2>/dev/null; done
     REL_PIDS=()
+failures=()
     if [ -n "${REL_ENV_STARTED:-}" ]; then
         env_stop
         REL_ENV_STARTED=""
@@ -47,7 +45,7 @@ rel_cleanup() {
 
 rel_init() {
     REL_NAME=$1
-    export ENV_DISPLAY=$2
+    export ENV_DISPLAY=${VEXLO_REL_DISPLAY:-$2}
     rel_build || { echo "FAIL $REL_NAME: cannot build build/win32"; exit 1; }
     REL_WORK=$(mktemp -d "/tmp/vexlo-$REL_NAME.XXXXXX")
     chmod 755 "$REL_WORK"
@@ -85,10 +83,6 @@ case_start() {
     REL_PIDS+=("$CASE_PID")
 }
 
-# Running (a process that ended but is not yet collected is a zombie: not running).
-alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
-ended() { ! alive "$1"; }
-
 # case_wait PID MILLISECONDS: true when the process ended in time; its exit code in CASE_CODE
 # (the caller must be the process's parent).
 case_wait() {
@@ -117,10 +111,6 @@ crashed() {
         xdotool search --onlyvisible --name '^Program Error$' >/dev/null 2>&1
 }
 
-# Peak memory (VmHWM, kB) and current resident memory (VmRSS, kB) of a process.
-peak_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
-
 # Global hotkeys reach Wine only while one of its windows has the keyboard focus.
 focus_wine() {
     local w
@@ -130,12 +120,6 @@ focus_wine() {
 }
 
 # Geometry of an X window: "x y width height viewable(0/1)".
-geometry_of() {
-    xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
-        /Width:/ {w = $2} /Height:/ {h = $2} /Map State:/ {v = ($3 == "IsViewable")}
-        END { print x, y, w, h, v + 0 }'
-}
-
 # The second overlay (caption "Hidden", the one whose width follows the level) of a process:
 # prints its width when it is shown, nothing otherwise.
 shown_overlay_widths() {
@@ -215,10 +199,6 @@ last_shown_width() {
     display_hidden "$1"
 }
 
-pixel() {  # pixel PICTURE X Y -> "r,g,b"
-    /usr/bin/convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r)],%[fx:int(255*p{'"$2"','"$3"'}.g)],%[fx:int(255*p{'"$2"','"$3"'}.b)]' info:
-}
-
 # bar_shows SHOT N: the level bar in a screenshot of the display (212 x 200, centred on the
 # 1024 x 768 screen, bar at 34,168) shows N chunks: the last lit chunk is chunks.bmp's, the
 # first unlit one back.bmp's.
@@ -247,34 +227,60 @@ tray_icon_shot() {
     import -window root "$1.full.png" 2>/dev/null &&
         /usr/bin/convert "$1.full.png" -crop "20x20+${g[0]}+${g[1]}" +repage "$1"
 }
-pixels_differing() { /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ print int($1) }'; }
 
 # Quits the only running program through its tray menu ("Quit", the first item); true when
 # the menu came and was chosen.
 quit_from_tray() {
-    local tray g before after menu i
+    local tray g before menu
     tray=$(tray_window)
     [ -n "$tray" ] || return 1
     g=($(geometry_of "$tray"))
-    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+    before=$(visible_windows)
     xdotool mousemove $((g[0] + 10)) $((g[1] + 10)) sleep 0.1 click 3
-    menu=""
-    for i in $(seq 60); do
-        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
-        # The menu opens at the pointer: the new window that holds the pressed point.
-        for w in $(comm -13 <(echo "$before") <(echo "$after")); do
-            local m=($(geometry_of "$w"))
-            if [ "${m[0]}" -le $((g[0] + 10)) ] && [ $((m[0] + m[2])) -gt $((g[0] + 10)) ] &&
-                [ "${m[1]}" -le $((g[1] + 12)) ] && [ $((m[1] + m[3])) -gt $((g[1] + 10)) ] &&
-                [ "${m[2]}" -lt 300 ]; then
-                menu=$w
-                break
-            fi
-        done
-        [ -n "$menu" ] && break
-        sleep 0.05
-    done
-    [ -n "$menu" ] || return 1
+    menu=$(menu_at $((g[0] + 10)) $((g[1] + 10)) "$before") || return 1
     g=($(geometry_of "$menu"))
     xdotool mousemove $((g[0] + 25)) $((g[1] + 10)) sleep 0.2 click 1
+}
+
+# quit_case PID MATCH: "Quit" from the tray menu, or a close request to the program MATCH when
+# the menu does not open (quit_how says which); a failure unless the program then ends with
+# exit code 0 within 8 s.
+quit_case() {
+    quit_how="the tray menu"
+    if ! quit_from_tray; then
+        quit_how="a close request (the tray menu did not open)"
+        probe close "$2" >/dev/null
+    fi
+    if case_wait "$1" 8000; then
+        [ "$CASE_CODE" = 0 ] || fail "quit through $quit_how: exit code $CASE_CODE"
+    else
+        fail "still running 8 s after the quit (hang)"
+        case_kill "$1"
+    fi
+}
+
+# ends_after_box DIR PID: answers the box of the program of DIR; sets why unless the program
+# then ends within 8 s with an exit code of its own that is not 0 (CASE_CODE).
+ends_after_box() {
+    probe answer "$(case_match "$1")" >/dev/null
+    if case_wait "$2" 8000; then
+        if [ "$CASE_CODE" = 0 ]; then
+            why="exit code 0 after the error box"
+        elif [ "$CASE_CODE" -ge 128 ]; then
+            why="ended by signal $((CASE_CODE - 128))"
+        fi
+    else
+        why="still running 8 s after the box was answered (hang)"
+    fi
+}
+
+# rel_finish SECONDS [SUMMARY]: the script's closing line (PASS with the summary, or FAIL)
+# and its exit status, from the failures listed.
+rel_finish() {
+    if [ ${#failures[@]} -eq 0 ]; then
+        echo "PASS $REL_NAME${2:+: $2} ($1 s)"
+    else
+        echo "FAIL $REL_NAME ($1 s)"
+    fi
+    [ ${#failures[@]} -eq 0 ]
 }

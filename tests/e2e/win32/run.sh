@@ -114,9 +114,6 @@ alpha_of() {
     if [ -z "$v" ]; then echo 255; else echo $(( v >> 24 )); fi
 }
 
-pixel() {  # pixel SHOT X Y -> "r,g,b"
-    /usr/bin/convert "$1" -format '%[fx:int(255*p{'"$2"','"$3"'}.r)],%[fx:int(255*p{'"$2"','"$3"'}.g)],%[fx:int(255*p{'"$2"','"$3"'}.b)]' info:
-}
 skin_pixel() { pixel "$skin/$1" "$2" "$3"; }
 
 tray_window() { find_window '^Wine System Tray$' "${1:-10}"; }
@@ -131,10 +128,6 @@ tray_icon_shot() {
 }
 
 # How many pixels two pictures of the same size differ in.
-pixels_differing() {
-    /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ print int($1) }'
-}
-
 # Presses a mouse button over the first tray icon.
 press_tray() {
     local tray
@@ -201,10 +194,6 @@ wait_display_hidden() {
 }
 
 # Samples louder than 1000 in a raw recording of the sink.
-loud_samples() {
-    od -An -v -t d2 -w2 "$1" | awk '{ if ($1 > 1000 || $1 < -1000) n++ } END { print n + 0 }'
-}
-
 winpath() { winepath -w "$1" 2>/dev/null; }
 
 # A stand-in for the system's volume control (SndVol.exe in the system folder): started
@@ -232,30 +221,12 @@ reset_wine() {
 
 # Chooses "Quit" in the tray menu (its first item) and expects the program to end with 0.
 quit_from_tray() {
-    local label=$1 before after menu
-    before=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
+    local label=$1 before menu
+    before=$(visible_windows)
     press_tray 3 || { fail "$label: no tray icon to press"; return; }
-    # The pointer's place: the menu opens there (another new window, such as one of a
-    # program the scenario started, must not be taken for it).
-    local px py w
-    eval "$(xdotool getmouselocation --shell 2>/dev/null | grep -E '^(X|Y)=' | sed 's/^/p/')"
-    px=${pX:-0}
-    py=${pY:-0}
-    menu=""
-    for i in $(seq 60); do
-        after=$(xdotool search --onlyvisible --name '' 2>/dev/null | sort)
-        for w in $(comm -13 <(echo "$before") <(echo "$after")); do
-            geometry "$w" || continue
-            if [ "$WX" -le "$px" ] && [ $((WX + WW)) -gt "$px" ] && [ "$WY" -le $((py + 2)) ] &&
-                [ $((WY + WH)) -gt "$py" ] && [ "$WW" -lt 300 ]; then
-                menu=$w
-                break
-            fi
-        done
-        [ -n "$menu" ] && break
-        sleep 0.05
-    done
-    if [ -z "$menu" ]; then fail "$label: no menu after a right press"; return; fi
+    # The menu opens where the pointer is: over the icon, 10 pixels into it.
+    menu=$(menu_at $((WX + 10)) $((WY + 10)) "$before") ||
+        { fail "$label: no menu after a right press"; return; }
     geometry "$menu"
     import -window root "$shots/$label-menu.png"
     xdotool mousemove $((WX + 25)) $((WY + 10)) sleep 0.2 click 1

@@ -38,12 +38,14 @@ class RecordingSink : public EventSink {
     }
     void onMenuCommand(int itemId) override { menuCommands.push_back(itemId); }
     void onTaskbarCreated() override {}
+    bool holdsEvents() const override { return holding; }
 
     std::vector<TimerId> timers;
     std::vector<MouseEvent> mouse;
     std::vector<RecordedMessage> messages;
     std::vector<int> menuCommands;
     std::intptr_t messageResult = 0;
+    bool holding = false;  // as the core while one of its boxes is open
     std::function<void(TimerId)> onTimerHook;
     std::function<void(const MouseEvent&)> onMouseHook;
 };

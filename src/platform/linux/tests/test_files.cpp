@@ -251,8 +251,8 @@ TEST(Images, EmptyCutOffAndOverLargeFilesAreRefusedBeforeDecoding) {
     // The decoder would fill the missing rows of a cut-off bitmap with black.
     const std::string back = ReadFile(skin + "/back.bmp");
     EXPECT_TRUE(refused("half.bmp", back.substr(0, back.size() / 2)));
-    EXPECT_EQ(error, "the file is cut off: it has " + std::to_string(back.size() / 2) + " of the " +
-                         std::to_string(back.size()) + " bytes its header announces");
+    EXPECT_EQ(error, "the file is cut off (" + std::to_string(back.size()) + " bytes needed, " +
+                         std::to_string(back.size() / 2) + " present)");
     // One byte short is as cut off as half; a complete copy loads.
     EXPECT_TRUE(refused("short.bmp", back.substr(0, back.size() - 1)));
     EXPECT_FALSE(refused("whole.bmp", back)) << error;
@@ -262,36 +262,11 @@ TEST(Images, EmptyCutOffAndOverLargeFilesAreRefusedBeforeDecoding) {
     EXPECT_TRUE(refused("half.ico", icon.substr(0, icon.size() / 2)));
     EXPECT_NE(error.find("cut off"), std::string::npos) << error;
 
+    // The header check's other rows are the core suite's; these show the loader applies it.
     EXPECT_TRUE(refused("huge.bmp", BitmapHeader(60000, 60000)));
-    EXPECT_EQ(error.find("the picture claims 60000 x 60000 pixels"), 0u) << error;
+    EXPECT_EQ(error.find("the picture is 60000 x 60000 pixels"), 0u) << error;
     EXPECT_TRUE(refused("tall.bmp", BitmapHeader(1, -20000)));  // top-down rows
-    EXPECT_EQ(error.find("the picture claims 1 x 20000 pixels"), 0u) << error;
-
-    // A GIF's logical screen, read by the decoder's own header parsing.
-    const std::string gif = std::string("GIF89a") + LittleEndian(60000, 2) +
-                            LittleEndian(60000, 2) +
-                            std::string("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9) + "," +
-                            LittleEndian(0, 4) + LittleEndian(60000, 2) + LittleEndian(60000, 2) +
-                            std::string("\x00\x02\x02\x44\x01\x00;", 8);
-    EXPECT_TRUE(refused("huge.gif", gif));
-    EXPECT_EQ(error.find("the picture claims 60000 x 60000 pixels"), 0u) << error;
-
-    // An icon whose one entry holds a bitmap that claims a huge size.
-    const std::string dib = std::string(BitmapHeader(60000, 120000)).substr(14);
-    const std::string ico = LittleEndian(0, 2) + LittleEndian(1, 2) + LittleEndian(1, 2) +
-                            std::string(4, '\0') + LittleEndian(1, 2) + LittleEndian(32, 2) +
-                            LittleEndian(dib.size(), 4) + LittleEndian(22, 4) + dib;
-    EXPECT_TRUE(refused("huge.ico", ico));
-    EXPECT_EQ(error.find("the picture claims 60000 x 60000 pixels"), 0u) << error;
-    // The same with a PNG entry, whose size is in its own header (big-endian).
-    const std::string png = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) +
-                            std::string("\0\0\xea\x60\0\0\x75\x30\x08\x06\0\0\0", 13) +
-                            std::string(4, '\0');
-    const std::string pngIco = LittleEndian(0, 2) + LittleEndian(1, 2) + LittleEndian(1, 2) +
-                               std::string(4, '\0') + LittleEndian(1, 2) + LittleEndian(32, 2) +
-                               LittleEndian(png.size(), 4) + LittleEndian(22, 4) + png;
-    EXPECT_TRUE(refused("huge-png.ico", pngIco));
-    EXPECT_EQ(error.find("the picture claims 60000 x 30000 pixels"), 0u) << error;
+    EXPECT_EQ(error.find("the picture is 1 x 20000 pixels"), 0u) << error;
 
     ASSERT_EQ(::mkdir(dir.file("folder.bmp").c_str(), 0755), 0);
     error.clear();
@@ -299,7 +274,7 @@ TEST(Images, EmptyCutOffAndOverLargeFilesAreRefusedBeforeDecoding) {
     EXPECT_EQ(error, "it is a folder, not a file");
 
     EXPECT_TRUE(refused("text.gif", "GIF? no, just text\n"));
-    EXPECT_EQ(error, "Unsupported image format");
+    EXPECT_EQ(error, "not a GIF picture");
 }
 
 // ---- Launcher ----------------------------------------------------------------------------

@@ -372,7 +372,7 @@ TEST(MessageBoxes, ShowCaptionTextAndIconAndHoldEventsBackWhileOpen) {
     port.setSink(&sink);
     QtTimerService service(port);
     auto timer = service.createTimer(5, true);
-    QtMessageBoxes boxes(port);
+    QtMessageBoxes boxes;
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     std::size_t ticksBefore = 0;
@@ -386,7 +386,9 @@ TEST(MessageBoxes, ShowCaptionTextAndIconAndHoldEventsBackWhileOpen) {
         box->accept();
     });
     sink.timers.clear();
+    sink.holding = true;  // as the core does while its box is open
     EXPECT_EQ(boxes.show("The skin file is missing.", "Vexlo", MB_OK | MB_ICONHAND), IDOK);
+    sink.holding = false;
     EXPECT_EQ(title, "Vexlo");
     EXPECT_EQ(text, "The skin file is missing.");
     EXPECT_EQ(icon, QMessageBox::Critical);
@@ -403,9 +405,11 @@ TEST(Termination, ASignalIsTheQuitCommandAndWaitsForAnOpenBoxWhichItCloses) {
     TerminationSignals termination(port, [](EventSink& s) { s.onMenuCommand(42); });
 
     // A box is open when the request comes: the box goes, then the quit follows.
-    QtMessageBoxes boxes(port);
+    QtMessageBoxes boxes;
     QTimer::singleShot(100, [] { std::raise(SIGTERM); });
+    sink.holding = true;
     EXPECT_EQ(boxes.show("A question nobody answers.", "Vexlo", MB_OK), IDOK);
+    sink.holding = false;
     EXPECT_TRUE(sink.menuCommands.empty());
     ASSERT_TRUE(WaitFor([&] { return !sink.menuCommands.empty(); }));
     EXPECT_EQ(sink.menuCommands, std::vector<int>{42});

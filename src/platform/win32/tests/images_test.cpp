@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <vector>
+
 #include "tests/test_support.h"
 
 namespace vexlo::win32 {
@@ -77,6 +80,36 @@ TEST(Images, MissingOrBrokenFilesGiveNoPictureAndAReason) {
     std::string error;
     Load("unknown.bin", error);
     EXPECT_EQ(error, "not a BMP, ICO or GIF picture");
+}
+
+TEST(Images, AnAbsurdBitmapIsRefusedWithoutBeingDecoded) {
+    // A 24-bit header claiming 60000 x 60000 pixels with the data of 16 MB present: a decoder
+    // would try to allocate gigabytes.
+    std::vector<unsigned char> header(54, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) header[at + i] = static_cast<unsigned char>(v >> (8 * i));
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 60000);
+    put32(22, 60000);
+    header[26] = 1;
+    header[28] = 24;
+    const std::string path = TestFile("absurd.bmp");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(header.data()),
+                  static_cast<std::streamsize>(header.size()));
+        const std::vector<char> filler(16 * 1024 * 1024, 0x40);
+        out.write(filler.data(), static_cast<std::streamsize>(filler.size()));
+    }
+    Win32ImageLoader loader;
+    std::string error;
+    EXPECT_FALSE(loader.load(path, error));
+    EXPECT_NE(error.find("60000 x 60000"), std::string::npos) << error;
+    DeleteFileA(path.c_str());
 }
 
 TEST(Images, GifKeepsItsTransparentPixels) {

@@ -24,8 +24,12 @@ struct RecordingSink : EventSink {
     std::vector<WindowMessage> windowMessages;
     std::intptr_t windowMessageResult = 0;
     std::function<void(const MouseEvent&)> onMouseHook;
+    std::function<void(TimerId)> onTimerHook;
 
-    void onTimer(TimerId timer) override { timers.push_back(timer); }
+    void onTimer(TimerId timer) override {
+        timers.push_back(timer);
+        if (onTimerHook) onTimerHook(timer);
+    }
     void onMouse(const MouseEvent& event) override {
         mice.push_back(event);
         if (onMouseHook) onMouseHook(event);
@@ -37,6 +41,8 @@ struct RecordingSink : EventSink {
     }
     void onMenuCommand(int itemId) override { menuCommands.push_back(itemId); }
     void onTaskbarCreated() override { ++taskbarCreated; }
+    bool holdsEvents() const override { return holding; }
+    bool holding = false;  // as the core while one of its boxes is open
 };
 
 // Dispatches the thread's messages for about ms milliseconds, or until done() is true.

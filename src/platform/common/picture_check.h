@@ -1,14 +1,15 @@
 // Checks a picture file's bytes before the system decodes them: the format the file name
 // promises, a header that holds together, a size the program can afford to draw, and data
 // that is all there. A damaged or hostile skin file is refused with a reason instead of being
-// handed to a decoder that might allocate gigabytes or read past the end.
+// handed to a decoder that might allocate gigabytes or read past the end. Both programs check
+// with these rules and limits, so a skin loads on one exactly when it loads on the other.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace vexlo::win32 {
+namespace vexlo {
 
 enum class PictureFormat { Unknown, Bmp, Ico, Gif };
 
@@ -36,4 +37,8 @@ struct PictureCheck {
 // Checks the whole file's bytes as the format `expected` (Unknown: whatever the content is).
 PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected);
 
-}  // namespace vexlo::win32
+// Why a picture of this size is refused (empty, or more than the limits allow); empty when
+// it is fine. For sizes a decoder reports of the pictures it finds inside a file.
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height);
+
+}  // namespace vexlo

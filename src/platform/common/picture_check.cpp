@@ -1,9 +1,9 @@
-#include "platform/win32/picture_check.h"
+#include "platform/common/picture_check.h"
 
 #include <cctype>
 #include <cstring>
 
-namespace vexlo::win32 {
+namespace vexlo {
 
 namespace {
 
@@ -276,6 +276,10 @@ PictureCheck CheckGif(const unsigned char* d, std::size_t size) {
 
 }  // namespace
 
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height) {
+    return SizeProblem(width, height, kMaxPictureSide);
+}
+
 PictureFormat FormatOfName(const std::string& path) {
     const auto dot = path.find_last_of('.');
     const auto slash = path.find_last_of("\\/");
@@ -342,4 +346,4 @@ PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFo
     return Refuse(content, "not a BMP, ICO or GIF picture");
 }
 
-}  // namespace vexlo::win32
+}  // namespace vexlo
