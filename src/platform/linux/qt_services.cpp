@@ -130,6 +130,30 @@ void QtTray::apply(QSystemTrayIcon& icon, const TrayIconRecord& record) {
     }
 }
 
+void QtTray::showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
+                         int triesLeft) {
+    // A notification where the desktop has a service for them, else Qt's own balloon, which
+    // points at the icon's place: an icon added a moment ago may not be docked yet (it is
+    // still at the screen's origin), so the balloon waits for it, two seconds at most. The
+    // wait ends with the icon.
+    const QRect place = icon.geometry();
+    if ((place.isEmpty() || place.topLeft().isNull()) && triesLeft > 0) {
+        QTimer::singleShot(100, &icon, [this, &icon, title, text, triesLeft] {
+            showBalloon(icon, title, text, triesLeft - 1);
+        });
+        return;
+    }
+    icon.showMessage(title, text, QSystemTrayIcon::Warning, 10000);
+}
+
+bool QtTray::balloon(const TrayIconRecord& record, const std::string& title,
+                     const std::string& text) {
+    QSystemTrayIcon* shown = icon(record.hWnd, record.uID);
+    if (shown == nullptr) return false;
+    showBalloon(*shown, QString::fromStdString(title), QString::fromStdString(text), 20);
+    return true;
+}
+
 bool QtTray::notify(std::uint32_t message, const TrayIconRecord& record) {
     const Key key{record.hWnd, record.uID};
     const auto it = icons_.find(key);

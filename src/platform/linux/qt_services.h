@@ -48,6 +48,8 @@ class QtTray : public TrayService {
     explicit QtTray(EventPort& port) : port_(port) {}
     ~QtTray() override;
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
+    bool balloon(const TrayIconRecord& record, const std::string& title,
+                 const std::string& text) override;
 
     // For tests: the live icon of a record, or null.
     QSystemTrayIcon* icon(NativeHandle window, std::uint32_t id) const;
@@ -56,6 +58,8 @@ class QtTray : public TrayService {
     using Key = std::pair<NativeHandle, std::uint32_t>;
     void apply(QSystemTrayIcon& icon, const TrayIconRecord& record);
     void activated(Key key, QSystemTrayIcon::ActivationReason reason);
+    void showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
+                     int triesLeft);
     // The icon for a picture's images: the same QIcon for the same images. The program loads
     // the level icon anew at every level change, and every new QIcon leaves its scaled
     // pixmaps in Qt's pixmap cache, which a resident program would fill to its limit.

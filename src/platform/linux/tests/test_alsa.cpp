@@ -230,20 +230,27 @@ TEST_F(Mixer, TheCoreVolumeClassWorksThroughTheAdapter) {
     EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST(MixerWithoutServer, OpenFailsAndTheVolumeClassReadsZero) {
+TEST(MixerWithoutServer, TheMasterLineIsThereAndReadsZeroUntilTheServerComes) {
     // libpulse reads the server address at connect time.
     ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
     AlsaMixer mixer;
-    MixerHandle handle = 99;
-    EXPECT_EQ(mixer.open(0, handle), MMSYSERR_BADDEVICEID);
-    EXPECT_EQ(handle, 0u);
+    MixerHandle handle = 0;
+    EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
+    EXPECT_NE(handle, 0u);
+    MixerHandle other = 99;
+    EXPECT_EQ(mixer.open(1, other), MMSYSERR_BADDEVICEID);
+    mixer.close(handle);
 
     MessageBoxesNever boxes;
     AlsaWaveIn waveIn;
     clsVolume vol(mixer, waveIn, boxes);
-    EXPECT_EQ(vol.VolumeMax(), 0);
+    EXPECT_EQ(vol.VolumeMax(), AlsaMixer::kAssumedMaximum);
+    EXPECT_EQ(vol.VolumeMuteRecord().lMaximum, 1);
+    EXPECT_EQ(vol.MicMax(), 0);  // only the master line is assumed
     EXPECT_EQ(vol.VolumeLevel(), 0);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NODRIVER);
     vol.VolumeLevel(1000);  // nothing to write to, nothing reported
+    EXPECT_EQ(vol.VolumeLevel(), 0);
     EXPECT_TRUE(boxes.shown.empty());
 
     WaveInHandle wave = 0;
@@ -359,6 +366,27 @@ TEST_F(MixerReopen, TheCoreVolumeClassSeesNoDropToZeroAndWritesAgainAfterTheRest
     EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
     EXPECT_EQ(SinkVolume(), 40000);
     EXPECT_EQ(vol.VolumeLevel(), 40000);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MixerReopen, AMixerOpenedBeforeTheServerFollowsItOnceItIsThere) {
+    StopServer();
+    AlsaMixer early{"default", [this] { return now; }};
+    MessageBoxesNever boxes;
+    AlsaWaveIn waveIn;
+    clsVolume vol(early, waveIn, boxes);
+    EXPECT_EQ(vol.VolumeMax(), AlsaMixer::kAssumedMaximum);
+    EXPECT_EQ(vol.VolumeLevel(), 0);
+
+    StartServer();
+    SetSinkVolume(20000);
+    now += AlsaMixer::kReopenIntervalMs - 1;
+    EXPECT_EQ(vol.VolumeLevel(), 0);  // not before the interval
+    now += 1;
+    EXPECT_EQ(vol.VolumeLevel(), 20000);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
+    vol.VolumeLevel(vol.VolumeLevel() + vol.VolumeMax() / 17);
+    EXPECT_EQ(SinkVolume(), 20000 + 65536 / 17);
     EXPECT_TRUE(boxes.shown.empty());
 }
 
