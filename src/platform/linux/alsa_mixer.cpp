@@ -94,20 +94,47 @@ AlsaMixer::AlsaMixer(std::string device, Clock clock)
 }
 
 AlsaMixer::~AlsaMixer() {
-    for (auto& [handle, open] : opens_) {
-        if (open.mixer != nullptr) snd_mixer_close(open.mixer);
-    }
+    for (auto& [handle, open] : opens_) closeDevice(open);
 }
 
-snd_mixer_t* AlsaMixer::openDevice() const {
+// ALSA reads its configuration once per process, and PulseAudio's part of it (which makes
+// "default" the sound server) is taken in only if the server runs at that moment. A program
+// started before its server would never see it: a device that cannot be opened through the
+// process's configuration is tried through one read anew, which the mixer then keeps.
+snd_mixer_t* AlsaMixer::openDevice(snd_config_t*& config) const {
+    config = nullptr;
     snd_mixer_t* mixer = nullptr;
     if (snd_mixer_open(&mixer, 0) < 0) return nullptr;
-    if (snd_mixer_attach(mixer, device_.c_str()) < 0 ||
-        snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 || snd_mixer_load(mixer) < 0) {
+    int rc = snd_mixer_attach(mixer, device_.c_str());
+    if (rc < 0) {
+        snd_config_update_t* update = nullptr;
+        snd_ctl_t* ctl = nullptr;
+        snd_hctl_t* hctl = nullptr;
+        if (snd_config_update_r(&config, &update, nullptr) >= 0 && config != nullptr &&
+            snd_ctl_open_lconf(&ctl, device_.c_str(), 0, config) >= 0) {
+            if (snd_hctl_open_ctl(&hctl, ctl) < 0) {
+                snd_ctl_close(ctl);
+            } else if ((rc = snd_mixer_attach_hctl(mixer, hctl)) < 0) {
+                snd_hctl_close(hctl);
+            }
+        }
+        if (update != nullptr) snd_config_update_free(update);
+    }
+    if (rc < 0 || snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 ||
+        snd_mixer_load(mixer) < 0) {
         snd_mixer_close(mixer);
+        if (config != nullptr) snd_config_delete(config);
+        config = nullptr;
         return nullptr;
     }
     return mixer;
+}
+
+void AlsaMixer::closeDevice(Open& open) {
+    if (open.mixer != nullptr) snd_mixer_close(open.mixer);
+    if (open.config != nullptr) snd_config_delete(open.config);
+    open.mixer = nullptr;
+    open.config = nullptr;
 }
 
 bool AlsaMixer::usable(Open& open) {
@@ -116,14 +143,13 @@ bool AlsaMixer::usable(Open& open) {
         // the connection is gone (the sound server ended): the element values are no longer
         // the device's.
         if (snd_mixer_handle_events(open.mixer) >= 0) return true;
-        snd_mixer_close(open.mixer);
-        open.mixer = nullptr;
+        closeDevice(open);
         open.nextAttempt = clock_();
     }
     const std::int64_t now = clock_();
     if (now < open.nextAttempt) return false;
     open.nextAttempt = now + kReopenIntervalMs;
-    open.mixer = openDevice();
+    open.mixer = openDevice(open.config);
     reachable(open.mixer != nullptr);
     return open.mixer != nullptr;
 }
@@ -168,17 +194,19 @@ MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
     if (deviceId != 0) return MMSYSERR_BADDEVICEID;
     // Without the device (no sound server yet) the session is made all the same and the device
     // opened when it comes.
-    snd_mixer_t* mixer = openDevice();
-    reachable(mixer != nullptr);
+    Open session;
+    session.mixer = openDevice(session.config);
+    session.nextAttempt = clock_() + kReopenIntervalMs;
+    reachable(session.mixer != nullptr);
     handle = nextHandle_++;
-    opens_[handle] = Open{mixer, clock_() + kReopenIntervalMs, {}, {}};
+    opens_[handle] = std::move(session);
     return MMSYSERR_NOERROR;
 }
 
 MMResult AlsaMixer::close(MixerHandle handle) {
     const auto it = opens_.find(handle);
     if (it == opens_.end()) return MMSYSERR_INVALHANDLE;
-    if (it->second.mixer != nullptr) snd_mixer_close(it->second.mixer);
+    closeDevice(it->second);
     opens_.erase(it);
     return MMSYSERR_NOERROR;
 }

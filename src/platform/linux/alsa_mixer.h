@@ -69,13 +69,16 @@ class AlsaMixer : public MixerDevice {
     };
     struct Open {
         snd_mixer_t* mixer = nullptr;                       // null while the device is away
+        snd_config_t* config = nullptr;                     // the mixer's own configuration
         std::int64_t nextAttempt = 0;                       // when the next re-open may be tried
         std::map<std::uint32_t, std::uint32_t> lastValues;  // by control id
         std::map<std::uint32_t, Range> described;           // volume ranges as told, by id
     };
     Open* find(MixerHandle handle);
     Element element(Open& open, std::uint32_t componentType);
-    snd_mixer_t* openDevice() const;
+    // Opens the device; config receives the configuration read for it, if it needed one.
+    snd_mixer_t* openDevice(snd_config_t*& config) const;
+    static void closeDevice(Open& open);
     // Takes in the device's pending changes; detects a lost connection and re-opens it when
     // it is time. True when the device can be used now.
     bool usable(Open& open);
