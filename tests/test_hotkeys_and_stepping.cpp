@@ -130,8 +130,7 @@ TEST_F(Stepping, ATakenCombinationLeavesTheOtherWorking) {
     const auto& balloon = h.fp.tray.balloons[0];
     EXPECT_EQ(balloon.hWnd, h.main().element("Tray")->handle());
     EXPECT_EQ(balloon.title, "Vexlo");
-    EXPECT_EQ(balloon.text,
-              "The hotkey Windows + plus cannot be used by Vexlo: another program holds it.");
+    EXPECT_EQ(balloon.text, "Vexlo cannot use Windows + plus: another program holds it.");
     h.app->HotKeys().Unavailable({"Windows + minus"}, "the desktop refused it");
     EXPECT_EQ(h.fp.tray.balloons.size(), 1u);
 }
@@ -147,8 +146,7 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     withIcon.start();
     ASSERT_EQ(withIcon.fp.tray.balloons.size(), 1u);
     EXPECT_EQ(withIcon.fp.tray.balloons[0].text,
-              "The hotkeys Windows + plus and Windows + minus cannot be used by Vexlo: another "
-              "program holds them.");
+              "Vexlo cannot use Windows + plus and Windows + minus: another program holds them.");
 }
 
 TEST_F(Stepping, NoHotkeysWhenSwitchedOff) {

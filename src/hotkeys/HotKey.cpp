@@ -23,8 +23,7 @@ void HotKey::Unavailable(const std::vector<std::string>& combinations, const std
         if (i > 0) keys += i + 1 == combinations.size() ? " and " : ", ";
         keys += combinations[i];
     }
-    const std::string text = "The hotkey" + std::string(combinations.size() > 1 ? "s " : " ") +
-                             keys + " cannot be used by Vexlo: " + reason + ".";
+    const std::string text = "Vexlo cannot use " + keys + ": " + reason + ".";
     if (actions_.unavailable) actions_.unavailable(text);
 }
 

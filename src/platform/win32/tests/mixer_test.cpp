@@ -401,7 +401,7 @@ TEST_F(MixerTest, WithoutAnyDeviceTheMasterWaitsAndTakesTheDeviceThatAppears) {
         g_endpoint = EndpointState{};
         g_endpoint.exists = false;
         g_winmmPresent = false;
-        Win32Mixer own(&FakeEndpoints, &FakeWatches, &FakeWinmm, 200);
+        Win32Mixer own(&FakeEndpoints, &FakeWatches, &FakeWinmm, reported ? 60000 : 200);
         MixerHandle h = 0;
         ASSERT_EQ(own.open(0, h), MMSYSERR_NOERROR);
         EXPECT_TRUE(own.waitingForDevice(h));

@@ -317,7 +317,7 @@ LRESULT CALLBACK TrayHost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     }
     // A balloon's text, found by its first words.
     std::string info = "-";
-    const wchar_t start[] = L"The hotkey";
+    const wchar_t start[] = L"Vexlo cannot use";
     for (DWORD i = 0; i + sizeof start <= copy->cbData && info == "-"; i += 2) {
         if (std::memcmp(bytes + i, start, sizeof start - sizeof(wchar_t)) != 0) continue;
         info.clear();
