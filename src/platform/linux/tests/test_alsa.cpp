@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <regex>
 #include <vector>
 
@@ -231,9 +232,12 @@ TEST_F(Mixer, TheCoreVolumeClassWorksThroughTheAdapter) {
 }
 
 TEST(MixerWithoutServer, TheMasterLineIsThereAndReadsZeroUntilTheServerComes) {
-    // libpulse reads the server address at connect time.
-    ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
-    AlsaMixer mixer;
+    // libpulse reads the server address at connect time. This process has not used ALSA yet:
+    // its configuration is read while no server can be reached, as in a program started
+    // before its server.
+    auto away = std::make_optional<ScopedEnv>("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
+    std::int64_t now = 1000;
+    AlsaMixer mixer{"default", [&now] { return now; }};
     MixerHandle handle = 0;
     EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
     EXPECT_NE(handle, 0u);
@@ -256,6 +260,14 @@ TEST(MixerWithoutServer, TheMasterLineIsThereAndReadsZeroUntilTheServerComes) {
     WaveInHandle wave = 0;
     WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
     EXPECT_EQ(waveIn.open(wave, 0, format), MMSYSERR_BADDEVICEID);
+
+    // The session's server becomes reachable: the next attempt finds it.
+    away.reset();
+    REQUIRE_SOUND_SERVER();
+    SetSinkVolume(25000);
+    now += AlsaMixer::kReopenIntervalMs;
+    EXPECT_EQ(vol.VolumeLevel(), 25000);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
 }
 
 // ---- A sound server that goes away and comes back ---------------------------------------
