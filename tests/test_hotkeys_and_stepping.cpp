@@ -124,6 +124,39 @@ TEST_F(Stepping, ATakenCombinationLeavesTheOtherWorking) {
     EXPECT_TRUE(down());
     EXPECT_EQ(h.fp.mixer.master(), 26145u);
     EXPECT_EQ(h.fp.hotkeys.procOf(h.main().handle), fake::FakeHotkeys::kCoreProc);
+    // Said once, at the icon, naming the combination; a later report (another cause) is not
+    // shown again in the same run.
+    ASSERT_EQ(h.fp.tray.balloons.size(), 1u);
+    const auto& balloon = h.fp.tray.balloons[0];
+    EXPECT_EQ(balloon.hWnd, h.main().element("Tray")->handle());
+    EXPECT_EQ(balloon.title, "Vexlo");
+    EXPECT_EQ(balloon.text, "Vexlo cannot use Windows + plus: another program holds it.");
+    h.app->onHotkeysUnavailable("the desktop refused them");
+    EXPECT_EQ(h.fp.tray.balloons.size(), 1u);
+}
+
+TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
+    h.fp.hotkeys.takenByOthers = {HOTKEY_UP, HOTKEY_DOWN};
+    h.fp.setIni("[general]\ntrayicon=0\n");
+    startWithMaximum(65535, 30000);
+    EXPECT_TRUE(h.fp.tray.balloons.empty());
+
+    Harness withIcon;
+    withIcon.fp.hotkeys.takenByOthers = {HOTKEY_UP, HOTKEY_DOWN};
+    withIcon.start();
+    ASSERT_EQ(withIcon.fp.tray.balloons.size(), 1u);
+    EXPECT_EQ(withIcon.fp.tray.balloons[0].text,
+              "Vexlo cannot use Windows + plus and Windows + minus: another program holds them.");
+    // A platform that finds out later (the desktop declined them) names both, through the
+    // event path; only once.
+    Harness later;
+    later.start();
+    later.app->onHotkeysUnavailable("the desktop's shortcut dialog was declined");
+    later.app->onHotkeysUnavailable("the desktop's shortcut dialog was declined");
+    ASSERT_EQ(later.fp.tray.balloons.size(), 1u);
+    EXPECT_EQ(later.fp.tray.balloons[0].text,
+              "Vexlo cannot use Windows + plus and Windows + minus: the desktop's shortcut dialog "
+              "was declined.");
 }
 
 TEST_F(Stepping, NoHotkeysWhenSwitchedOff) {

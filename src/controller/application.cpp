@@ -17,7 +17,12 @@ Application::Application(Platform& platform)
       skin_(platform.images, platform.program),
       systray_(platform.tray),
       hotKey_(platform.hotkeys,
-              HotKey::Actions{[this] { Main().upvol(); }, [this] { Main().downvol(); }}) {}
+              HotKey::Actions{[this] { Main().upvol(); }, [this] { Main().downvol(); },
+                              [this](const std::string& text) {
+                                  // At the tray icon; without one the platform's own
+                                  // diagnostics are all there is.
+                                  if (main_ && main_->TrayOn) systray_.ShowBalloon(kAppTitle, text);
+                              }}) {}
 
 Application::~Application() = default;
 
@@ -158,6 +163,12 @@ void Application::onMenuCommand(int itemId) {
 void Application::onTaskbarCreated() {
     Guarded([&] {
         if (main_) main_->TaskbarCreated();
+    });
+}
+
+void Application::onHotkeysUnavailable(const std::string& reason) {
+    Guarded([&] {
+        if (main_) hotKey_.Unavailable(reason);
     });
 }
 

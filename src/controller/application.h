@@ -41,6 +41,7 @@ class Application final : public EventSink {
                                   std::intptr_t lParam) override;
     void onMenuCommand(int itemId) override;
     void onTaskbarCreated() override;
+    void onHotkeysUnavailable(const std::string& reason) override;
     bool holdsEvents() const override { return Blocked(); }
 
     // Forms, created (and loaded) on first use.

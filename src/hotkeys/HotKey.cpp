@@ -5,9 +5,32 @@
 namespace vexlo {
 
 void HotKey::Register(NativeHandle mainWindow) {
-    hotkeys_.registerHotKey(mainWindow, HOTKEY_UP, MOD_WIN, VK_OEM_PLUS);
-    hotkeys_.registerHotKey(mainWindow, HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS);
+    std::vector<std::string> refused;
+    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_UP, MOD_WIN, VK_OEM_PLUS))
+        refused.push_back(hotkeys_.combinationName(MOD_WIN, VK_OEM_PLUS));
+    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS))
+        refused.push_back(hotkeys_.combinationName(MOD_WIN, VK_OEM_MINUS));
     prevWndProc_ = hotkeys_.setWindowProc(mainWindow, hotkeys_.coreProcedure());
+    Unavailable(refused,
+                refused.size() > 1 ? "another program holds them" : "another program holds it");
+}
+
+void HotKey::Unavailable(const std::vector<std::string>& combinations, const std::string& reason) {
+    if (combinations.empty() || toldUnavailable_) return;
+    toldUnavailable_ = true;
+    std::string keys;
+    for (std::size_t i = 0; i < combinations.size(); ++i) {
+        if (i > 0) keys += i + 1 == combinations.size() ? " and " : ", ";
+        keys += combinations[i];
+    }
+    const std::string text = "Vexlo cannot use " + keys + ": " + reason + ".";
+    if (actions_.unavailable) actions_.unavailable(text);
+}
+
+void HotKey::Unavailable(const std::string& reason) {
+    Unavailable({hotkeys_.combinationName(MOD_WIN, VK_OEM_PLUS),
+                 hotkeys_.combinationName(MOD_WIN, VK_OEM_MINUS)},
+                reason);
 }
 
 void HotKey::Release(NativeHandle mainWindow) {

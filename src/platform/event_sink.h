@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/timers.h"
 #include "platform/types.h"
@@ -33,6 +34,9 @@ class EventSink {
     virtual void onMenuCommand(int itemId) = 0;
     // The notification area was (re)created, for example after a shell restart.
     virtual void onTaskbarCreated() = 0;
+    // The hotkeys could not be had after all, for the reason given (a clause, "the desktop's
+    // shortcut dialog was declined"): a desktop that grants them later than registration.
+    virtual void onHotkeysUnavailable(const std::string& reason) = 0;
 
     // True while the core takes no events: one of its message boxes is open (the box's own
     // loop keeps dispatching, and an event handled there would re-enter the handler that

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/types.h"
 
@@ -25,6 +26,10 @@ class TrayService {
     virtual ~TrayService() = default;
     // Shell_NotifyIconA with NIM_ADD, NIM_MODIFY or NIM_DELETE.
     virtual bool notify(std::uint32_t message, const TrayIconRecord& record) = 0;
+    // A warning balloon at the icon named by the record's hWnd and uID (Shell_NotifyIconA
+    // NIM_MODIFY with NIF_INFO): a title and a text, gone after a few seconds or a click.
+    virtual bool balloon(const TrayIconRecord& record, const std::string& title,
+                         const std::string& text) = 0;
 };
 
 }  // namespace vexlo

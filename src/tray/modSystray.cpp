@@ -23,6 +23,10 @@ void modSystray::SetTrayIcon(bool modify, const Element& trayElement, const std:
     tray_.notify(modify ? NIM_MODIFY : NIM_ADD, record_);
 }
 
+void modSystray::ShowBalloon(const std::string& title, const std::string& text) {
+    tray_.balloon(record_, title, text);
+}
+
 void modSystray::RemoveTrayIcon() {
     tray_.notify(NIM_DELETE, record_);
 }

@@ -16,6 +16,8 @@ class modSystray {
     void SetTrayIcon(bool modify, const Element& trayElement, const std::string& caption);
     // Deletes the icon named by the record as last filled.
     void RemoveTrayIcon();
+    // A warning balloon at the icon, which must have been added.
+    void ShowBalloon(const std::string& title, const std::string& text);
     const TrayIconRecord& Record() const { return record_; }
 
   private:

@@ -10,13 +10,13 @@
 #           (the tray menu, the slider's double-click, else SIGTERM, which runs the same quit)
 #   fatal = a message box captioned "Vexlo" naming the error, Return, a non-zero exit
 # Never an exit by a signal, never a hang; in full mode core.ini stays byte for byte.
-# Three displays (:81-:83, or from VEXLO_FIRST_DISPLAY on) share the cases. Figures: build/reliability/10-linux-settings.md.
+# Three displays (:81-:83, or from VEXLO_REL_DISPLAY on) share the cases. Figures: build/reliability/10-linux-settings.md.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 e2e=$root/tests/e2e/linux
 name=$(basename "$0" .sh)
 shards=3
-first_display=${VEXLO_FIRST_DISPLAY:-81}
+first_display=81
 
 # ---- One shard: runs the jobs of one file inside its own session ------------------------------
 

@@ -5,8 +5,11 @@
 #    times: while it is away nothing is shown (no false drop to 0); once it is back the
 #    display follows the level again within a second with the matching bar, the hotkeys
 #    step it and the click sound reaches the new server;
-#  - the tray host (trayer) killed and started again: the icon comes back and its menu works.
-# Display :81 with openbox and trayer. Figures: build/reliability/13-linux-faults.md.
+#  - the tray host (trayer) killed and started again: the icon comes back and its menu works;
+#  - the program started 3 s before its sound server: once the server is up the display
+#    follows pactl changes within a second and the hotkeys step the real sink; a hotkey
+#    grabbed by another client first is told in a balloon at the tray icon.
+# Display :81 (or VEXLO_REL_DISPLAY) with openbox and trayer. Figures: build/reliability/13-linux-faults.md.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 e2e=$root/tests/e2e/linux
@@ -167,6 +170,71 @@ tray_host_restarts() {
     figures+=("- Tray host (trayer) ended and started again: Vexlo kept running, its icon was back ${t} ms after the new tray host started, and its menu's Quit ended the program with exit code 0.")
 }
 
+balloon_near_icon() {  # a visible tooltip-type window of the program in the screen's lower right
+    local w
+    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_TOOLTIP || continue
+        xwininfo -id "$w" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+            END { exit !(x > 512 && y > 384) }' && return 0
+    done
+    return 1
+}
+
+# ---- Started before the sound server, with a hotkey held by another client ---------------
+
+server_after_start() {
+    # No client may start a server of its own (libpulse does unless told not to).
+    printf 'autospawn = no\n' >"$work/client.conf"
+    export PULSE_CLIENTCONFIG=$work/client.conf
+    stop_sound_server || { fail "the server did not stop"; return 1; }
+    # Another program holds Super+= (a passive grab of the root window, as Vexlo's own).
+    python3 -c '
+import ctypes, sys, time
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+d = x.XOpenDisplay(None)
+root = x.XDefaultRootWindow(ctypes.c_void_p(d))
+code = x.XKeysymToKeycode(ctypes.c_void_p(d), 0x3d)
+for extra in (0, 2, 16, 18):  # CapsLock and NumLock variants
+    x.XGrabKey(ctypes.c_void_p(d), code, 64 | extra, ctypes.c_ulong(root), 1, 1, 1)
+x.XSync(ctypes.c_void_p(d), 0)
+print("grabbed", flush=True)
+time.sleep(float(sys.argv[1]))' 60 >"$work/grab.log" 2>&1 &
+    local grabber=$! started up t level first
+    pids+=("$grabber")
+    wait_until 3000 grep -q grabbed "$work/grab.log" || { fail "the other client did not grab"; return 1; }
+    start_vexlo
+    started=$(now_ms)
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    # Qt's own balloon (no notification service here), pointing at the icon (bottom right).
+    wait_until 4000 balloon_near_icon "$vpid" || { fail "no balloon at the tray icon"; return 1; }
+    shot late-server-balloon
+    sleep $(awk -v s="$started" -v n="$(now_ms)" 'BEGIN { d = (3000 - (n - s)) / 1000; print (d > 0 ? d : 0) }')
+    alive "$vpid" || { fail "vexlo ended without a sound server"; return 1; }
+    osd_hidden "$vpid" || { fail "a change shown without a sound server"; return 1; }
+    grep -q "sound server cannot be reached" "$work/vexlo.log" || { fail "no word on stderr that the server is missing"; return 1; }
+    start_sound_server || { fail "the server did not start"; return 1; }
+    pids+=("$sound_server_pid")
+    up=$(now_ms)
+    # The level goes from unknown (0) to the new sink's (full): shown once.
+    wait_until 3000 osd_shown "$vpid" || { fail "the server's level was not shown within 3 s"; return 1; }
+    first=$(($(now_ms) - up))
+    wait_until 5000 osd_hidden "$vpid" || { fail "display still up"; return 1; }
+    level=20000
+    pactl set-sink-volume "$sink" "$level"
+    t=$(time_until 1000 osd_shown "$vpid") || { fail "pactl to $level not shown within 1 s"; return 1; }
+    check_display "$vpid" "$level" late-server || return 1
+    wait_until 5000 osd_hidden "$vpid" || { fail "display still up"; return 1; }
+    xdotool key super+minus
+    wait_until 2000 level_is "$(step_down "$level")" || { fail "Super+- gave $(level), expected $(step_down "$level")"; return 1; }
+    grep -q "sound server is back" "$work/vexlo.log" || { fail "no word on stderr that the server is back"; return 1; }
+    [ "$(grep -c "sound server cannot be reached" "$work/vexlo.log")" = 1 ] || { fail "the missing server was told more than once"; return 1; }
+    grep -q "hotkeys are held by another program" "$work/vexlo.log" || { fail "no word on stderr about the held hotkey"; return 1; }
+    unset PULSE_CLIENTCONFIG
+    kill "$grabber"
+    figures+=("- Started 3 s before its sound server (no autospawn): one stderr line that the server cannot be reached, nothing shown meanwhile; the server's first level (full) shown ${first} ms after the server accepted clients; a pactl change to $level shown ${t} ms later with the matching bar; Super+- stepped the real sink; one stderr line that the server is back. Super+= held by another client at the start: a balloon at the tray icon named it (screenshot late-server-balloon.png).")
+}
+
 run() {
     local start
     : >"$work/vexlo.log"
@@ -187,6 +255,7 @@ begin=$(now_ms)
 run sound_server_restarts
 run sound_server_frozen
 run tray_host_restarts
+run server_after_start
 took=$((($(now_ms) - begin) / 1000))
 {
     echo "## Linux: faults around the running program ($name)"

@@ -9,8 +9,11 @@
 #     Windows shell does; Wine's explorer cannot be restarted on a running desktop and does not
 #     broadcast it), the icon must come back with the level's picture, follow the level, and
 #     go at the quit. The stand-in host is vexlo_probe's "tray-host", which records every
-#     icon notification it gets.
-# Display :88. Figures: build/reliability/22-win32-faults.md.
+#     icon notification it gets;
+#  3. no output device at the start (the adapter's tests with an injected enumerator and a
+#     winmm that has no device yet: the master line waits and takes the device that comes);
+#  4. Windows + plus registered by another program first: one balloon at the icon says so.
+# Display :88 (or VEXLO_REL_DISPLAY). Figures: build/reliability/22-win32-faults.md.
 set -uo pipefail
 name=$(basename "$0" .sh)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,6 +47,7 @@ step "the adapter's endpoint switching (its tests, under Wine)"
 tests_exe=$REL_BUILD/win32-tests/vexlo_win32_tests.exe
 filter='MixerTest.ANewDefault*:MixerTest.WithoutASettable*:MixerTest.ASessionThatStarted*'
 filter+=':MixerTest.DeviceReports*:MixerTest.AReportAfter*:MixerOnThisSystem.*'
+filter+=':MixerTest.WithoutAnyDevice*:MixerTest.WithoutAnEndpointTheWaiting*'
 (cd "$(dirname "$tests_exe")" && wine "$(basename "$tests_exe")" --gtest_filter="$filter" \
     </dev/null >"$REL_WORK/tests.log" 2>&1)
 tests_status=$?
@@ -52,7 +56,7 @@ tr -d '\r' <"$REL_WORK/tests.log" | grep -E '^\[ +(OK|FAILED|SKIPPED) +\] [A-Za-
 tests_ok=$(grep -c '^\[ *OK' "$REL_WORK/tests.txt")
 tests_total=$(wc -l <"$REL_WORK/tests.txt")
 cat "$REL_WORK/tests.txt"
-[ "$tests_status" = 0 ] && [ "$tests_ok" -ge 6 ] ||
+[ "$tests_status" = 0 ] && [ "$tests_ok" -ge 8 ] ||
     fail "the endpoint tests: $tests_ok of $tests_total passed (exit $tests_status)"
 
 # ---- 2. the tray host ----
@@ -153,15 +157,53 @@ sleep 0.3
 tr -d '\r' <"$host_log" | grep -q ' NIM_DELETE .*accepted' || fail "the quit did not remove the icon"
 crashed "$dir" && fail "crashed: $(grep -m1 -E 'Unhandled|debugger' "$dir.log")"
 wait "$host" 2>/dev/null
+
+# ---- 4. a hotkey another program holds ----
+
+step "Windows + plus registered by another program first"
+host_log=$REL_WORK/host3.log
+wine "$REL_PROBE" tray-host 12 </dev/null >"$host_log" 2>/dev/null &
+host=$!
+wine "$REL_PROBE" hold-hotkey 12 </dev/null >"$REL_WORK/hold.log" 2>/dev/null &
+holder=$!
+REL_PIDS+=("$host" "$holder")
+wait_until 5000 grep -q 'registered=1' "$REL_WORK/hold.log" ||
+    fail "the other program could not register Windows + plus ($(tr -d '\r' <"$REL_WORK/hold.log"))"
+wait_until 3000 grep -q 'TaskbarCreated sent' "$host_log"
+dir=$(case_folder held)
+case_start "$dir"
+pid=$CASE_PID
+balloon_count() { tr -d '\r' <"$host_log" | grep -c ' NIM_MODIFY .*flags=16 .*accepted info=Vexlo cannot use'; }
+wait_until 10000 eval '[ "$(balloon_count)" -ge 1 ]' || fail "no balloon at the icon"
+balloon_text=$(tr -d '\r' <"$host_log" | sed -n 's/.* NIM_MODIFY .*flags=16 .* info=//p' | head -1)
+[ "$balloon_text" = "Vexlo cannot use Windows + plus: another program holds it." ] ||
+    fail "the balloon says: ${balloon_text:-nothing}"
+sleep 1
+[ "$(balloon_count)" = 1 ] || fail "$(balloon_count) balloons, not one"
+# The other combination works: Windows + minus steps the level (16 chunks -> 15).
+host_window=$(xdotool search --onlyvisible --name '^Stand-in tray$' 2>/dev/null | head -1)
+[ -n "$host_window" ] && xdotool windowactivate --sync "$host_window" >/dev/null 2>&1
+xdotool key super+minus
+wait_until 3000 width_is "$pid" $((35 + 9 * 15)) || fail "Windows + minus did not step the level"
+probe close "$(case_match "$dir")" >/dev/null
+if case_wait "$pid" 8000; then
+    [ "$CASE_CODE" = 0 ] || fail "the quit ended with exit code $CASE_CODE"
+else
+    fail "still running 8 s after the close request (hang)"
+    case_kill "$pid"
+fi
+kill "$holder" "$host" 2>/dev/null
+wait "$holder" "$host" 2>/dev/null
 seconds=$((($(now_ms) - started) / 1000))
 
 for f in "${failures[@]}"; do echo "FAIL $f"; done
 {
     echo "## Windows under Wine: output device and tray host faults ($name)"
     echo
-    echo "- Default output device changing: the mixer adapter registers an IMMNotificationClient with the device enumerator; its OnDefaultDeviceChanged (render, console role) only posts a message to the program's thread, which opens the new default endpoint and takes it for the master if a write goes through, else falls back to winmm (keeping the control ids and the range the core was given). Under Wine: RegisterEndpointNotificationCallback answers ${registered:-?} (accepted), SetMasterVolumeLevelScalar answers ${set_scalar:-?} (E_NOTIMPL: the master stays on winmm), and a second PulseAudio sink added and made the default gave **${reports} reports** to a registered client$([ "$reports" = 0 ] && echo ": Wine did not call it"). The switching is therefore proven by the adapter's tests with an injected enumerator and endpoints, run under Wine here: ${tests_ok} of ${tests_total} passed (a new default takes over; no settable default falls back to winmm and back; a session that started on winmm moves to a settable endpoint; reports from other threads are handled once on the program's thread; a report after the mixer is gone is harmless; the real enumerator accepts the client)."
+    echo "- Default output device changing: the mixer adapter registers an IMMNotificationClient with the device enumerator; its OnDefaultDeviceChanged (render, console role) only posts a message to the program's thread, which opens the new default endpoint and takes it for the master if a write goes through, else falls back to winmm (keeping the control ids and the range the core was given). Under Wine: RegisterEndpointNotificationCallback answers ${registered:-?} (accepted), SetMasterVolumeLevelScalar answers ${set_scalar:-?} (E_NOTIMPL: the master stays on winmm), and a second PulseAudio sink added and made the default gave **${reports} reports** to a registered client$([ "$reports" = 0 ] && echo ": Wine did not call it"). The switching is therefore proven by the adapter's tests with an injected enumerator and endpoints, run under Wine here: ${tests_ok} of ${tests_total} passed (a new default takes over; no settable default falls back to winmm and back; a session that started on winmm moves to a settable endpoint; reports from other threads are handled once on the program's thread; a report after the mixer is gone is harmless; the real enumerator accepts the client; with no device at all at the start the master line is there, reads 0 and takes the device that appears, when it is reported or at the retry, and a winmm device that appears later carries it with the range the core was told). Wine itself always has winmm device 0 and a default endpoint, so a machine without any output device cannot be made here; only the injected enumerator shows it."
     echo "- Tray host killed: Wine's tray lives in explorer.exe; killing it left the program running (no crash, hotkeys and display still working). \`wine explorer.exe /desktop\` does not bring a tray back on a desktop that is still in use ($(if [ "$wine_tray_back" = yes ]; then echo "a tray came back"; elif [ "$explorer_back" = 0 ]; then echo "it ends at once, as it does when another process already manages the desktop"; else echo "it runs, but no tray appears"; fi)), and Wine's tray does not broadcast \"TaskbarCreated\" when it starts ($wine_broadcasts broadcasts seen by a listener while it started)."
     echo "- Tray host back: a stand-in host (a Shell_TrayWnd window that broadcasts \"TaskbarCreated\" as the Windows shell does, and records each notification) got the program's icon back ${added_ms:+$((added_ms - announce_ms)) ms after its broadcast} (NIM_ADD with the tip \"Vexlo\" and the picture for 15 chunks), ${modifies} NIM_MODIFY as the level moved (another picture at 11 chunks, the same again at 15), the icon again from a second host after the first was killed, and NIM_DELETE at the quit (exit code ${CASE_CODE:-?})."
+    echo "- A hotkey held by another program: a second program registered Windows + plus first (RegisterHotKey in Wine refuses it to Vexlo then); Vexlo told it once with a balloon at its icon (NIM_MODIFY with NIF_INFO, seen by the stand-in host: \"${balloon_text:-nothing}\") and Windows + minus still stepped the level."
     echo "- Faults: $([ ${#failures[@]} -eq 0 ] && echo none || printf '%s; ' "${failures[@]}")."
     echo "- Run time: ${seconds} s."
 } >"$REL_ROOT/build/reliability/$name.md"

@@ -499,6 +499,12 @@ bool FakeTray::notify(std::uint32_t message, const TrayIconRecord& record) {
     }
 }
 
+bool FakeTray::balloon(const TrayIconRecord& record, const std::string& title,
+                       const std::string& text) {
+    balloons.push_back({record.hWnd, record.uID, title, text});
+    return available && shown && shown->hWnd == record.hWnd && shown->uID == record.uID;
+}
+
 bool FakeHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                  std::uint32_t virtualKey) {
     log.push_back("register " + std::to_string(id));

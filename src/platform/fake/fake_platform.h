@@ -317,7 +317,16 @@ class FakeScreen : public Screen {
 class FakeTray : public TrayService {
   public:
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
+    bool balloon(const TrayIconRecord& record, const std::string& title,
+                 const std::string& text) override;
     bool available = true;
+    struct Balloon {
+        NativeHandle hWnd;
+        std::uint32_t uID;
+        std::string title;
+        std::string text;
+    };
+    std::vector<Balloon> balloons;
     std::vector<std::pair<std::uint32_t, TrayIconRecord>> calls;
     // The icon the notification area shows now, if any.
     std::optional<TrayIconRecord> shown;

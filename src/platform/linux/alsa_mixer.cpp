@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -49,6 +51,26 @@ void CopyName(char* to, std::size_t size, const std::string& from) {
     std::memcpy(to, from.data(), std::min(size - 1, from.size()));
 }
 
+void DescribeMaster(ControlRecord& record, std::uint32_t controlType, long maximum) {
+    const bool volume = controlType == MIXERCONTROL_CONTROLTYPE_VOLUME;
+    record.dwControlID = ControlId(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS,
+                                   volume ? AlsaMixer::kVolumeKind : AlsaMixer::kMuteKind);
+    record.lMinimum = 0;
+    record.lMaximum = volume ? static_cast<std::int32_t>(maximum) : 1;
+    CopyName(record.szShortName, sizeof record.szShortName, "Master");
+    CopyName(record.szName, sizeof record.szName, volume ? "Master Volume" : "Master Mute");
+}
+
+// A level of one range as the same fraction of another, limited to it.
+long Rescale(long value, long fromMin, long fromMax, long toMin, long toMax) {
+    if (fromMin == toMin && fromMax == toMax) return std::clamp(value, toMin, toMax);
+    if (fromMax <= fromMin) return toMin;
+    const double fraction =
+        static_cast<double>(std::clamp(value, fromMin, fromMax) - fromMin) / (fromMax - fromMin);
+    return std::clamp(std::lround(static_cast<double>(toMin) + fraction * (toMax - toMin)), toMin,
+                      toMax);
+}
+
 }  // namespace
 
 void SilenceAlsa() {
@@ -72,20 +94,47 @@ AlsaMixer::AlsaMixer(std::string device, Clock clock)
 }
 
 AlsaMixer::~AlsaMixer() {
-    for (auto& [handle, open] : opens_) {
-        if (open.mixer != nullptr) snd_mixer_close(open.mixer);
-    }
+    for (auto& [handle, open] : opens_) closeDevice(open);
 }
 
-snd_mixer_t* AlsaMixer::openDevice() const {
+// ALSA reads its configuration once per process, and PulseAudio's part of it (which makes
+// "default" the sound server) is taken in only if the server runs at that moment. A program
+// started before its server would never see it: a device that cannot be opened through the
+// process's configuration is tried through one read anew, which the mixer then keeps.
+snd_mixer_t* AlsaMixer::openDevice(snd_config_t*& config) const {
+    config = nullptr;
     snd_mixer_t* mixer = nullptr;
     if (snd_mixer_open(&mixer, 0) < 0) return nullptr;
-    if (snd_mixer_attach(mixer, device_.c_str()) < 0 ||
-        snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 || snd_mixer_load(mixer) < 0) {
+    int rc = snd_mixer_attach(mixer, device_.c_str());
+    if (rc < 0) {
+        snd_config_update_t* update = nullptr;
+        snd_ctl_t* ctl = nullptr;
+        snd_hctl_t* hctl = nullptr;
+        if (snd_config_update_r(&config, &update, nullptr) >= 0 && config != nullptr &&
+            snd_ctl_open_lconf(&ctl, device_.c_str(), 0, config) >= 0) {
+            if (snd_hctl_open_ctl(&hctl, ctl) < 0) {
+                snd_ctl_close(ctl);
+            } else if ((rc = snd_mixer_attach_hctl(mixer, hctl)) < 0) {
+                snd_hctl_close(hctl);
+            }
+        }
+        if (update != nullptr) snd_config_update_free(update);
+    }
+    if (rc < 0 || snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 ||
+        snd_mixer_load(mixer) < 0) {
         snd_mixer_close(mixer);
+        if (config != nullptr) snd_config_delete(config);
+        config = nullptr;
         return nullptr;
     }
     return mixer;
+}
+
+void AlsaMixer::closeDevice(Open& open) {
+    if (open.mixer != nullptr) snd_mixer_close(open.mixer);
+    if (open.config != nullptr) snd_config_delete(open.config);
+    open.mixer = nullptr;
+    open.config = nullptr;
 }
 
 bool AlsaMixer::usable(Open& open) {
@@ -94,15 +143,45 @@ bool AlsaMixer::usable(Open& open) {
         // the connection is gone (the sound server ended): the element values are no longer
         // the device's.
         if (snd_mixer_handle_events(open.mixer) >= 0) return true;
-        snd_mixer_close(open.mixer);
-        open.mixer = nullptr;
+        closeDevice(open);
         open.nextAttempt = clock_();
     }
     const std::int64_t now = clock_();
     if (now < open.nextAttempt) return false;
     open.nextAttempt = now + kReopenIntervalMs;
-    open.mixer = openDevice();
+    open.mixer = openDevice(open.config);
+    reachable(open.mixer != nullptr);
     return open.mixer != nullptr;
+}
+
+void AlsaMixer::reachable(bool yes) {
+    if (yes == reachable_) return;
+    reachable_ = yes;
+    std::fputs(yes ? "vexlo: the sound server is back; the volume is followed again.\n"
+                   : "vexlo: the sound server cannot be reached; the volume is followed once it "
+                     "is there.\n",
+               stderr);
+}
+
+long AlsaMixer::toDescribed(const Open& open, std::uint32_t id, const Element& e,
+                            long value) const {
+    const auto told = open.described.find(id);
+    if (told == open.described.end()) return value;
+    long min = 0, max = 0;
+    if (e.capture) {
+        snd_mixer_selem_get_capture_volume_range(e.elem, &min, &max);
+    } else {
+        snd_mixer_selem_get_playback_volume_range(e.elem, &min, &max);
+    }
+    if (min == told->second.minimum && max == told->second.maximum) return value;
+    return Rescale(value, min, max, told->second.minimum, told->second.maximum);
+}
+
+long AlsaMixer::fromDescribed(const Open& open, std::uint32_t id, long level, long min,
+                              long max) const {
+    const auto told = open.described.find(id);
+    if (told == open.described.end()) return std::clamp(level, min, max);
+    return Rescale(level, told->second.minimum, told->second.maximum, min, max);
 }
 
 AlsaMixer::Open* AlsaMixer::find(MixerHandle handle) {
@@ -113,17 +192,21 @@ AlsaMixer::Open* AlsaMixer::find(MixerHandle handle) {
 MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
     handle = 0;
     if (deviceId != 0) return MMSYSERR_BADDEVICEID;
-    snd_mixer_t* mixer = openDevice();
-    if (mixer == nullptr) return MMSYSERR_BADDEVICEID;
+    // Without the device (no sound server yet) the session is made all the same and the device
+    // opened when it comes.
+    Open session;
+    session.mixer = openDevice(session.config);
+    session.nextAttempt = clock_() + kReopenIntervalMs;
+    reachable(session.mixer != nullptr);
     handle = nextHandle_++;
-    opens_[handle] = Open{mixer, 0, {}};
+    opens_[handle] = std::move(session);
     return MMSYSERR_NOERROR;
 }
 
 MMResult AlsaMixer::close(MixerHandle handle) {
     const auto it = opens_.find(handle);
     if (it == opens_.end()) return MMSYSERR_INVALHANDLE;
-    if (it->second.mixer != nullptr) snd_mixer_close(it->second.mixer);
+    closeDevice(it->second);
     opens_.erase(it);
     return MMSYSERR_NOERROR;
 }
@@ -153,7 +236,10 @@ MMResult AlsaMixer::lineByComponentType(MixerHandle handle, std::uint32_t compon
                                         std::uint32_t& lineId) {
     Open* open = find(handle);
     if (open == nullptr) return MMSYSERR_INVALHANDLE;
-    if (element(*open, componentType).elem == nullptr) return MIXERR_INVALLINE;
+    // While the device is away only the master line is known: every device has one.
+    const bool assumed =
+        open->mixer == nullptr && componentType == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+    if (!assumed && element(*open, componentType).elem == nullptr) return MIXERR_INVALLINE;
     lineId = componentType;
     return MMSYSERR_NOERROR;
 }
@@ -165,10 +251,24 @@ MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     if (block == nullptr || cbControl < kPublishedControlSize) {
         return MMSYSERR_INVALPARAM;
     }
+    ControlRecord record{};
+    record.cbStruct = cbControl;
+    record.dwControlType = controlType;
+    if (open->mixer == nullptr && lineId == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS) {
+        if (controlType != MIXERCONTROL_CONTROLTYPE_VOLUME &&
+            controlType != MIXERCONTROL_CONTROLTYPE_MUTE) {
+            return MIXERR_INVALCONTROL;
+        }
+        DescribeMaster(record, controlType, kAssumedMaximum);
+        if (controlType == MIXERCONTROL_CONTROLTYPE_VOLUME) {
+            open->described[record.dwControlID] = {0, kAssumedMaximum};
+        }
+        std::memcpy(block, &record, std::min<std::size_t>(cbControl, sizeof record));
+        return MMSYSERR_NOERROR;
+    }
     const Element e = element(*open, lineId);
     if (e.elem == nullptr) return MIXERR_INVALLINE;
 
-    ControlRecord record{};
     const std::string name = snd_mixer_selem_get_name(e.elem);
     if (controlType == MIXERCONTROL_CONTROLTYPE_VOLUME) {
         const bool has = e.capture ? snd_mixer_selem_has_capture_volume(e.elem)
@@ -183,6 +283,7 @@ MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
         record.dwControlID = ControlId(lineId, kVolumeKind);
         record.lMinimum = static_cast<std::int32_t>(min);
         record.lMaximum = static_cast<std::int32_t>(max);
+        open->described[record.dwControlID] = {min, max};
         CopyName(record.szShortName, sizeof record.szShortName, name);
         CopyName(record.szName, sizeof record.szName, name + " Volume");
     } else if (controlType == MIXERCONTROL_CONTROLTYPE_MUTE) {
@@ -198,8 +299,6 @@ MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
         // No simple-mixer element carries a peak meter.
         return MIXERR_INVALCONTROL;
     }
-    record.cbStruct = cbControl;
-    record.dwControlType = controlType;
     std::memcpy(block, &record, std::min<std::size_t>(cbControl, sizeof record));
     return MMSYSERR_NOERROR;
 }
@@ -219,7 +318,7 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
     };
     if (!usable(*open)) {
         const auto last = open->lastValues.find(details.dwControlID);
-        if (last != open->lastValues.end()) fill(last->second);
+        fill(last != open->lastValues.end() ? last->second : 0);
         return MMSYSERR_NODRIVER;
     }
     const Element e = element(*open, details.dwControlID >> kKindBits);
@@ -249,6 +348,7 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
         if (rc >= 0) any = true;
     }
     if (!any) return MMSYSERR_ERROR;
+    if (kind == kVolumeKind) value = toDescribed(*open, details.dwControlID, e, value);
     const auto out = static_cast<std::uint32_t>(value);
     open->lastValues[details.dwControlID] = out;
     fill(out);
@@ -281,7 +381,7 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
         }
         // Read as the signed level the program computed: above the range is the top, below
         // it (a negative level) the bottom, never a wrap to the other end.
-        const long level = std::clamp<long>(raw, min, max);
+        const long level = fromDescribed(*open, details.dwControlID, raw, min, max);
         written = static_cast<std::uint32_t>(level);
         rc = e.capture ? snd_mixer_selem_set_capture_volume_all(e.elem, level)
                        : snd_mixer_selem_set_playback_volume_all(e.elem, level);

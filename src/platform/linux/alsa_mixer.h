@@ -10,6 +10,14 @@
 // in the block, so a caller that takes the block whatever the result (the core's volume class
 // does) sees the level stand still instead of a sudden drop to 0; a write fails and changes
 // nothing.
+//
+// The server may also be missing when the program starts (a session's autostart that runs
+// before the sound server). Opening device 0 then still succeeds: the master line is
+// described with the range the PulseAudio plugin gives it (0..65536, mute 0..1), reads give
+// 0 and fail, and the device is opened on the same schedule as after a loss. Values are
+// converted between the range a control was described with and the element's own, should the
+// device that appears differ. The adapter says on stderr when the server cannot be reached
+// and when it is back, once each time.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -47,28 +55,45 @@ class AlsaMixer : public MixerDevice {
     // Control ids: the line's component type in the upper bits, the control kind below.
     static constexpr std::uint32_t kVolumeKind = 1;
     static constexpr std::uint32_t kMuteKind = 2;
+    // The master volume's range while no device is there to tell it.
+    static constexpr long kAssumedMaximum = 65536;
 
   private:
     struct Element {
         snd_mixer_elem_t* elem = nullptr;
         bool capture = false;  // an element with capture controls only
     };
+    struct Range {
+        long minimum = 0;
+        long maximum = 0;
+    };
     struct Open {
         snd_mixer_t* mixer = nullptr;                       // null while the device is away
+        snd_config_t* config = nullptr;                     // the mixer's own configuration
         std::int64_t nextAttempt = 0;                       // when the next re-open may be tried
         std::map<std::uint32_t, std::uint32_t> lastValues;  // by control id
+        std::map<std::uint32_t, Range> described;           // volume ranges as told, by id
     };
     Open* find(MixerHandle handle);
     Element element(Open& open, std::uint32_t componentType);
-    snd_mixer_t* openDevice() const;
+    // Opens the device; config receives the configuration read for it, if it needed one.
+    snd_mixer_t* openDevice(snd_config_t*& config) const;
+    static void closeDevice(Open& open);
     // Takes in the device's pending changes; detects a lost connection and re-opens it when
     // it is time. True when the device can be used now.
     bool usable(Open& open);
+    // A volume of the element as a level of the range the control was described with, and
+    // back (limited to the element's range).
+    long toDescribed(const Open& open, std::uint32_t id, const Element& e, long value) const;
+    long fromDescribed(const Open& open, std::uint32_t id, long level, long min, long max) const;
+    // Reports a change between "the device can be opened" and "it cannot" on stderr.
+    void reachable(bool yes);
 
     std::string device_;
     Clock clock_;
     std::map<MixerHandle, Open> opens_;
     MixerHandle nextHandle_ = 1;
+    bool reachable_ = true;
 };
 
 }  // namespace vexlo::linux_platform

@@ -87,7 +87,7 @@ bool PortalShortcuts::WaylandSession() {
 }
 
 void PortalShortcuts::ReportOnStderr(const std::string& text) {
-    std::fprintf(stderr, "vexlo: %s\n", text.c_str());
+    std::fprintf(stderr, "vexlo: volume hotkeys: %s.\n", text.c_str());
 }
 
 std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey) {
@@ -160,8 +160,8 @@ bool PortalShortcuts::available() {
     }
     if (checked_ < 0) {
         fail(
-            "this Wayland session offers no global shortcuts portal; the volume hotkeys work "
-            "only while an X11 window has the focus.");
+            "this Wayland session offers no global shortcuts portal, so they work only while "
+            "an X11 window has the focus");
     }
     return checked_ > 0;
 }
@@ -225,8 +225,7 @@ void PortalShortcuts::request(const QString& interfaceName, const QString& metho
                 bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
                                 slot);
                 fail("the desktop's global shortcuts portal refused " + method.toStdString() +
-                     " (" + reply.error().message().toStdString() +
-                     "); Vexlo carries on without hotkeys.");
+                     " (" + reply.error().message().toStdString() + ")");
                 return;
             }
             // Older portals choose their own request path.
@@ -256,9 +255,7 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
     session_ = PathText(results.value(QStringLiteral("session_handle")));
     if (response != 0 || session_.isEmpty()) {
         session_.clear();
-        fail(
-            "the desktop did not open a global shortcuts session; Vexlo carries on without "
-            "hotkeys.");
+        fail("the desktop did not open a global shortcuts session");
         return;
     }
     bus_.connect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
@@ -296,10 +293,8 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     std::set<int> asked;
     asked.swap(asked_);
     if (response != 0) {
-        fail(response == 1 ? "the volume hotkeys were not bound: the desktop's shortcut dialog "
-                             "was declined. Vexlo carries on without hotkeys."
-                           : "the desktop could not bind the volume hotkeys; Vexlo carries on "
-                             "without hotkeys.");
+        fail(response == 1 ? "the desktop's shortcut dialog was declined"
+                           : "the desktop could not bind them");
         return;
     }
     // The answer lists what the session has bound; without a list, take what was asked.

@@ -29,13 +29,14 @@ class PortalShortcuts : public QObject {
 
     // True in a Wayland session: WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland.
     static bool WaylandSession();
-    // The default report: the text on stderr.
+    // The default report: the reason on stderr.
     static void ReportOnStderr(const std::string& text);
     // The portal's trigger for MOD_* modifiers and a virtual-key code ("LOGO+equal"); empty
     // when the key has no name there.
     static std::string TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey);
 
-    // busAddress empty: the session bus. report says, once, why the hotkeys are not bound.
+    // busAddress empty: the session bus. report says, once, why the hotkeys are not bound
+    // (a clause: "the desktop's shortcut dialog was declined").
     explicit PortalShortcuts(QString busAddress = QString(), Report report = ReportOnStderr);
     ~PortalShortcuts() override;
     PortalShortcuts(const PortalShortcuts&) = delete;

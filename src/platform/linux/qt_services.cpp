@@ -232,6 +232,10 @@ void QtTray::makeIcon(Key key, Entry& entry) {
     }
     entry.icon = icon;
     icon->show();
+    if (entry.balloon) {
+        showBalloon(*icon, entry.balloon->first, entry.balloon->second, 20);
+        entry.balloon.reset();
+    }
 }
 
 void QtTray::dropIcon(Entry& entry) {
@@ -328,6 +332,35 @@ void QtTray::probe() {
 void QtTray::watcherChanged() {
     for (auto& [key, entry] : entries_) dropIcon(entry);
     probe();
+}
+
+void QtTray::showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
+                         int triesLeft) {
+    // A notification where the desktop has a service for them, else Qt's own balloon, which
+    // points at the icon's place: an icon added a moment ago may not be docked yet (it is
+    // still at the screen's origin), so the balloon waits for it, two seconds at most. The
+    // wait ends with the icon.
+    const QRect place = icon.geometry();
+    if ((place.isEmpty() || place.topLeft().isNull()) && triesLeft > 0) {
+        QTimer::singleShot(100, &icon, [this, &icon, title, text, triesLeft] {
+            showBalloon(icon, title, text, triesLeft - 1);
+        });
+        return;
+    }
+    icon.showMessage(title, text, QSystemTrayIcon::Warning, 10000);
+}
+
+bool QtTray::balloon(const TrayIconRecord& record, const std::string& title,
+                     const std::string& text) {
+    const auto it = entries_.find({record.hWnd, record.uID});
+    if (it == entries_.end()) return false;
+    const QString qtitle = QString::fromStdString(title), qtext = QString::fromStdString(text);
+    if (it->second.icon == nullptr) {
+        it->second.balloon.emplace(qtitle, qtext);  // no tray host yet
+        return true;
+    }
+    showBalloon(*it->second.icon, qtitle, qtext, 20);
+    return true;
 }
 
 bool QtTray::notify(std::uint32_t message, const TrayIconRecord& record) {

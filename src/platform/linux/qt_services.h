@@ -9,6 +9,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,8 @@ class QtTray : public TrayService {
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
     // The window system whose popup menus the exported menu is taken from.
     void setMenuSource(QtWindowSystem* windows) { windows_ = windows; }
+    bool balloon(const TrayIconRecord& record, const std::string& title,
+                 const std::string& text) override;
 
     // For tests: the live icon of a record (null while it waits for a host) and its
     // exported menu (null on an XEmbed tray).
@@ -79,6 +82,8 @@ class QtTray : public TrayService {
         QMenu* menu = nullptr;  // the exported menu on a StatusNotifier host
         std::vector<MenuItem> items;
         qint64 menuShownAt = -1;  // when the host last opened the exported menu
+        // A balloon asked for while the icon waits for a host: shown with the icon.
+        std::optional<std::pair<QString, QString>> balloon;
     };
     void apply(QSystemTrayIcon& icon, const TrayIconRecord& record);
     void activated(Key key, QSystemTrayIcon::ActivationReason reason);
@@ -88,6 +93,8 @@ class QtTray : public TrayService {
     void fillMenu(Key key);
     void probe();
     void watcherChanged();
+    void showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
+                     int triesLeft);
     // The icon for a picture's images: the same QIcon for the same images. The program loads
     // the level icon anew at every level change, and every new QIcon leaves its scaled
     // pixmaps in Qt's pixmap cache, which a resident program would fill to its limit.

@@ -50,6 +50,17 @@ std::uint32_t XcbHotkeys::KeysymFor(std::uint32_t virtualKey) {
     return 0;
 }
 
+std::string XcbHotkeys::combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const {
+    std::string name;
+    if (modifiers & kModControl) name += "Ctrl + ";
+    if (modifiers & kModAlt) name += "Alt + ";
+    if (modifiers & kModShift) name += "Shift + ";
+    if (modifiers & MOD_WIN) name += "Super + ";
+    const std::uint32_t keysym = KeysymFor(virtualKey);
+    if (keysym >= 0x20 && keysym < 0x7f) return name + static_cast<char>(keysym);
+    return HotkeyService::combinationName(modifiers & ~0xFu, virtualKey).insert(0, name);
+}
+
 std::uint16_t XcbHotkeys::ModifierMask(std::uint32_t modifiers) {
     std::uint16_t mask = 0;
     if (modifiers & kModAlt) mask |= XCB_MOD_MASK_1;

@@ -28,6 +28,8 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
     WindowProc setWindowProc(NativeHandle window, WindowProc procedure) override;
     std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window, std::uint32_t message,
                                  std::uintptr_t wParam, std::intptr_t lParam) override;
+    // In the keys' X names: "Super + =".
+    std::string combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 

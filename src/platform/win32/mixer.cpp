@@ -10,6 +10,7 @@ namespace vexlo::win32 {
 namespace {
 
 constexpr UINT kDefaultEndpointChanged = WM_APP + 20;
+constexpr UINT_PTR kDeviceRetryTimer = 1;
 
 // Fader controls (volume and the like) carry a level within bounds.
 bool IsFader(std::uint32_t controlType) {
@@ -61,10 +62,20 @@ std::int32_t Rescale(std::int64_t value, const Range& from, const Range& to) {
 
 }  // namespace
 
-Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches) : endpoints_(endpoints) {
-    if (!endpoints_) return;
+MMRESULT OpenWinmmMixer(HMIXER* mixer, UINT deviceId) {
+    return mixerOpen(mixer, deviceId, 0, 0, MIXER_OBJECTF_MIXER);
+}
+
+Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches, WinmmOpener winmm,
+                       UINT retryMs)
+    : endpoints_(endpoints), winmm_(winmm ? winmm : &OpenWinmmMixer), retryMs_(retryMs) {
     window_ = std::make_unique<HiddenWindow>(
-        "Vexlo mixer", true, [this](UINT message, WPARAM, LPARAM, LRESULT& result) {
+        "Vexlo mixer", true, [this](UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+            if (message == WM_TIMER && wParam == kDeviceRetryTimer) {
+                findDevice();
+                result = 0;
+                return true;
+            }
             if (message != kDefaultEndpointChanged) return false;
             // Reports that piled up while this one waited are answered by this one.
             MSG more;
@@ -75,11 +86,13 @@ Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches) : endpoi
             result = 0;
             return true;
         });
+    if (!endpoints_) return;
     listener_ = std::make_unique<DefaultEndpointListener>(window_->hwnd(), kDefaultEndpointChanged);
     if (watches) watch_ = watches(listener_->client());
 }
 
 Win32Mixer::~Win32Mixer() {
+    if (retrying_) KillTimer(window_->hwnd(), kDeviceRetryTimer);
     watch_.reset();  // no more reports from the system
     if (listener_) listener_->disconnect();
     for (auto& [handle, session] : sessions_) {
@@ -115,25 +128,62 @@ std::unique_ptr<MasterEndpoint> Win32Mixer::settableEndpoint() {
     return nullptr;
 }
 
+bool Win32Mixer::waitingForDevice(MixerHandle handle) const {
+    const Session* s = find(handle);
+    return s && waiting(*s);
+}
+
+void Win32Mixer::openWinmmIfNeeded(Session& s) {
+    if (s.mixer || s.endpoint) return;
+    HMIXER mixer = nullptr;
+    if (winmm_(&mixer, 0) == MMSYSERR_NOERROR) s.mixer = mixer;
+}
+
 void Win32Mixer::defaultEndpointChanged() {
     for (auto& [handle, session] : sessions_) {
-        if (session.deviceZero) session.endpoint = settableEndpoint();
+        if (!session.deviceZero) continue;
+        session.endpoint = settableEndpoint();
+        openWinmmIfNeeded(session);
+    }
+    retryWhileWaiting();
+}
+
+void Win32Mixer::findDevice() {
+    for (auto& [handle, session] : sessions_) {
+        if (!waiting(session)) continue;
+        session.endpoint = settableEndpoint();
+        openWinmmIfNeeded(session);
+    }
+    retryWhileWaiting();
+}
+
+void Win32Mixer::retryWhileWaiting() {
+    bool any = false;
+    for (const auto& [handle, session] : sessions_) any = any || waiting(session);
+    if (any == retrying_) return;
+    if (any) {
+        retrying_ = SetTimer(window_->hwnd(), kDeviceRetryTimer, retryMs_, nullptr) != 0;
+    } else {
+        KillTimer(window_->hwnd(), kDeviceRetryTimer);
+        retrying_ = false;
     }
 }
 
 MMResult Win32Mixer::open(std::uint32_t deviceId, MixerHandle& handle) {
     Session session;
     HMIXER mixer = nullptr;
-    const MMRESULT opened = mixerOpen(&mixer, deviceId, 0, 0, MIXER_OBJECTF_MIXER);
+    const MMRESULT opened = winmm_(&mixer, deviceId);
     if (opened == MMSYSERR_NOERROR) session.mixer = mixer;
     session.deviceZero = deviceId == 0;
     if (session.deviceZero) session.endpoint = settableEndpoint();
-    if (!session.mixer && !session.endpoint) {
+    // Device 0 is the system's output, which may come later; any other is there or not.
+    if (!session.mixer && !session.endpoint && !session.deviceZero) {
         handle = 0;
         return opened;
     }
     handle = nextHandle_++;
     sessions_.emplace(handle, std::move(session));
+    retryWhileWaiting();
     return MMSYSERR_NOERROR;
 }
 
@@ -143,6 +193,7 @@ MMResult Win32Mixer::close(MixerHandle handle) {
     MMResult result = MMSYSERR_NOERROR;
     if (it->second.mixer) result = mixerClose(it->second.mixer);
     sessions_.erase(it);
+    retryWhileWaiting();
     return result;
 }
 
@@ -160,7 +211,7 @@ MMResult Win32Mixer::lineByComponentType(MixerHandle handle, std::uint32_t compo
         if (result == MMSYSERR_NOERROR) lineId = line.dwLineID;
     }
     if (componentType == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS && s->deviceZero &&
-        (s->endpoint || result == MMSYSERR_NOERROR)) {
+        (s->endpoint || result == MMSYSERR_NOERROR || waiting(*s))) {
         if (result != MMSYSERR_NOERROR) {
             lineId = kEndpointLineId;
             result = MMSYSERR_NOERROR;
@@ -182,7 +233,8 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     const bool master = s->haveSpeakersLine && lineId == s->speakersLineId &&
                         (masterVolume || controlType == MIXERCONTROL_CONTROLTYPE_MUTE);
     MasterControl* described = master ? (masterVolume ? &s->volume : &s->mute) : nullptr;
-    if (master && s->endpoint) {
+    // Without either side yet the master is described as the endpoint's, the likelier to come.
+    if (master && (s->endpoint || !s->mixer)) {
         if (cbControl < kControlRecordSize) return MMSYSERR_INVALPARAM;
         auto& record = *static_cast<ControlRecord*>(block);
         DescribeEndpointControl(record, controlType);
@@ -323,12 +375,19 @@ MMResult Win32Mixer::getControlDetails(MixerHandle handle, ControlDetails& detai
     Session* s = find(handle);
     if (!s) return MMSYSERR_INVALHANDLE;
     for (const bool volume : {true, false}) {
-        const MasterControl& told = volume ? s->volume : s->mute;
+        MasterControl& told = volume ? s->volume : s->mute;
         if (!told.described || details.dwControlID != told.id) continue;
         if (!details.paDetails || details.cbDetails < 4) return MMSYSERR_INVALPARAM;
+        if (waiting(*s)) {
+            std::memcpy(details.paDetails, &told.last, sizeof told.last);
+            return MMSYSERR_NODRIVER;
+        }
         std::uint32_t value = 0;
         const MMResult result = readMaster(*s, volume, value);
-        if (result == MMSYSERR_NOERROR) std::memcpy(details.paDetails, &value, sizeof value);
+        if (result == MMSYSERR_NOERROR) {
+            std::memcpy(details.paDetails, &value, sizeof value);
+            told.last = value;
+        }
         return result;
     }
     if (!s->mixer) return MMSYSERR_INVALHANDLE;
@@ -344,6 +403,7 @@ MMResult Win32Mixer::setControlDetails(MixerHandle handle, const ControlDetails&
     for (const bool volume : {true, false}) {
         const MasterControl& told = volume ? s->volume : s->mute;
         if (!told.described || details.dwControlID != told.id) continue;
+        if (waiting(*s)) return MMSYSERR_NODRIVER;
         std::int32_t value = 0;
         std::memcpy(&value, details.paDetails, sizeof value);
         return writeMaster(*s, volume, value);

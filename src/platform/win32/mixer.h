@@ -9,6 +9,11 @@
 // thread that made the mixer and handled there). The core keeps the control ids and the range
 // it was given at discovery, whichever side carries the master at the moment: values are
 // converted between that range and the side's own.
+//
+// Device 0 opens also when there is no output device at all (a headset plugged in after the
+// start): the master line is then described as the endpoint's, reads give the last level
+// known (0 before any) and fail, and the session takes whichever side appears first, at the
+// next default-device report or at a slow retry for systems that send none.
 #pragma once
 
 #include <atomic>
@@ -67,6 +72,10 @@ std::unique_ptr<EndpointWatch> WatchDefaultEndpoint(IMMNotificationClient* clien
 
 using WatchFactory = std::unique_ptr<EndpointWatch> (*)(IMMNotificationClient* client);
 
+// mixerOpen of a device by number, flags MIXER_OBJECTF_MIXER.
+MMRESULT OpenWinmmMixer(HMIXER* mixer, UINT deviceId);
+using WinmmOpener = MMRESULT (*)(HMIXER* mixer, UINT deviceId);
+
 // The master control as the core sees it when the endpoint carried it at discovery.
 inline constexpr std::int32_t kEndpointMaximum = 65535;
 inline constexpr std::uint32_t kEndpointVolumeId = 0xFFFF0E01;
@@ -75,8 +84,12 @@ inline constexpr std::uint32_t kEndpointLineId = 0xFFFF0E00;
 
 class Win32Mixer : public MixerDevice {
   public:
+    // Milliseconds between two attempts to find a device while device 0 has none.
+    static constexpr UINT kDeviceRetryMs = 2000;
+
     explicit Win32Mixer(EndpointFactory endpoints = &OpenDefaultEndpoint,
-                        WatchFactory watches = &WatchDefaultEndpoint);
+                        WatchFactory watches = &WatchDefaultEndpoint,
+                        WinmmOpener winmm = &OpenWinmmMixer, UINT retryMs = kDeviceRetryMs);
     ~Win32Mixer() override;
     Win32Mixer(const Win32Mixer&) = delete;
     Win32Mixer& operator=(const Win32Mixer&) = delete;
@@ -92,6 +105,8 @@ class Win32Mixer : public MixerDevice {
 
     // Whether the open session carries its master line on the endpoint now (false: winmm).
     bool usesEndpoint(MixerHandle handle) const;
+    // Whether the open session has neither side yet and waits for a device.
+    bool waitingForDevice(MixerHandle handle) const;
     // The default render device changed: every session of device 0 takes the new endpoint if
     // it can be set, else goes back to winmm. Runs on the mixer's own thread.
     void defaultEndpointChanged();
@@ -110,6 +125,7 @@ class Win32Mixer : public MixerDevice {
         bool described = false;
         std::uint32_t id = 0;
         Range range;
+        std::uint32_t last = 0;  // the value last read or written, given while no side is there
     };
     // Winmm's own master control, found when a session first needs it.
     struct WinmmControl {
@@ -134,11 +150,21 @@ class Win32Mixer : public MixerDevice {
     const Session* find(MixerHandle handle) const;
     // A fresh endpoint if one exists and a write of its current value goes through.
     std::unique_ptr<MasterEndpoint> settableEndpoint();
+    static bool waiting(const Session& s) { return s.deviceZero && !s.mixer && !s.endpoint; }
+    // Runs the retry timer exactly while some session waits for a device.
+    void retryWhileWaiting();
+    // A session without either side opens winmm device 0 if it is there now.
+    void openWinmmIfNeeded(Session& s);
+    // The retry: sessions that wait take whichever side is there now.
+    void findDevice();
     const WinmmControl& winmmMaster(Session& s, std::uint32_t controlType);
     MMResult readMaster(Session& s, bool volume, std::uint32_t& value);
     MMResult writeMaster(Session& s, bool volume, std::int32_t value);
 
     EndpointFactory endpoints_;
+    WinmmOpener winmm_;
+    UINT retryMs_;
+    bool retrying_ = false;
     std::map<MixerHandle, Session> sessions_;
     MixerHandle nextHandle_ = 1;
     std::unique_ptr<HiddenWindow> window_;  // receives the device change reports

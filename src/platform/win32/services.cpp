@@ -52,6 +52,21 @@ bool Win32Tray::notify(std::uint32_t message, const TrayIconRecord& record) {
     return ok;
 }
 
+bool Win32Tray::balloon(const TrayIconRecord& record, const std::string& title,
+                        const std::string& text) {
+    NOTIFYICONDATAA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    data.hWnd = reinterpret_cast<HWND>(record.hWnd);
+    data.uID = record.uID;
+    data.uFlags = NIF_INFO;
+    std::strncpy(data.szInfo, text.c_str(), sizeof data.szInfo - 1);
+    std::strncpy(data.szInfoTitle, title.c_str(), sizeof data.szInfoTitle - 1);
+    data.uTimeout = 10000;
+    data.dwInfoFlags = NIIF_WARNING;
+    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
 void Win32Tray::removeAll() {
     for (const auto& [hwnd, id] : added_) {
         NOTIFYICONDATAA data;

@@ -33,6 +33,10 @@ NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record);
 class Win32Tray : public TrayService {
   public:
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
+    // Sent in the record's larger form (with the balloon fields), which every shell since
+    // Windows 2000 takes.
+    bool balloon(const TrayIconRecord& record, const std::string& title,
+                 const std::string& text) override;
     // Removes the icons this process added and has not removed (used when the process ends
     // without the quit sequence, so that no dead icon stays behind).
     void removeAll();

@@ -38,6 +38,7 @@ class RecordingSink : public EventSink {
     }
     void onMenuCommand(int itemId) override { menuCommands.push_back(itemId); }
     void onTaskbarCreated() override {}
+    void onHotkeysUnavailable(const std::string&) override {}
     bool holdsEvents() const override { return holding; }
 
     std::vector<TimerId> timers;

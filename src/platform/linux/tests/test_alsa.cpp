@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <regex>
 #include <vector>
 
@@ -230,25 +231,43 @@ TEST_F(Mixer, TheCoreVolumeClassWorksThroughTheAdapter) {
     EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST(MixerWithoutServer, OpenFailsAndTheVolumeClassReadsZero) {
-    // libpulse reads the server address at connect time.
-    ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
-    AlsaMixer mixer;
-    MixerHandle handle = 99;
-    EXPECT_EQ(mixer.open(0, handle), MMSYSERR_BADDEVICEID);
-    EXPECT_EQ(handle, 0u);
+TEST(MixerWithoutServer, TheMasterLineIsThereAndReadsZeroUntilTheServerComes) {
+    // libpulse reads the server address at connect time. This process has not used ALSA yet:
+    // its configuration is read while no server can be reached, as in a program started
+    // before its server.
+    auto away = std::make_optional<ScopedEnv>("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
+    std::int64_t now = 1000;
+    AlsaMixer mixer{"default", [&now] { return now; }};
+    MixerHandle handle = 0;
+    EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
+    EXPECT_NE(handle, 0u);
+    MixerHandle other = 99;
+    EXPECT_EQ(mixer.open(1, other), MMSYSERR_BADDEVICEID);
+    mixer.close(handle);
 
     MessageBoxesNever boxes;
     AlsaWaveIn waveIn;
     clsVolume vol(mixer, waveIn, boxes);
-    EXPECT_EQ(vol.VolumeMax(), 0);
+    EXPECT_EQ(vol.VolumeMax(), AlsaMixer::kAssumedMaximum);
+    EXPECT_EQ(vol.VolumeMuteRecord().lMaximum, 1);
+    EXPECT_EQ(vol.MicMax(), 0);  // only the master line is assumed
     EXPECT_EQ(vol.VolumeLevel(), 0);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NODRIVER);
     vol.VolumeLevel(1000);  // nothing to write to, nothing reported
+    EXPECT_EQ(vol.VolumeLevel(), 0);
     EXPECT_TRUE(boxes.shown.empty());
 
     WaveInHandle wave = 0;
     WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
     EXPECT_EQ(waveIn.open(wave, 0, format), MMSYSERR_BADDEVICEID);
+
+    // The session's server becomes reachable: the next attempt finds it.
+    away.reset();
+    REQUIRE_SOUND_SERVER();
+    SetSinkVolume(25000);
+    now += AlsaMixer::kReopenIntervalMs;
+    EXPECT_EQ(vol.VolumeLevel(), 25000);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
 }
 
 // ---- A sound server that goes away and comes back ---------------------------------------
@@ -359,6 +378,27 @@ TEST_F(MixerReopen, TheCoreVolumeClassSeesNoDropToZeroAndWritesAgainAfterTheRest
     EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
     EXPECT_EQ(SinkVolume(), 40000);
     EXPECT_EQ(vol.VolumeLevel(), 40000);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MixerReopen, AMixerOpenedBeforeTheServerFollowsItOnceItIsThere) {
+    StopServer();
+    AlsaMixer early{"default", [this] { return now; }};
+    MessageBoxesNever boxes;
+    AlsaWaveIn waveIn;
+    clsVolume vol(early, waveIn, boxes);
+    EXPECT_EQ(vol.VolumeMax(), AlsaMixer::kAssumedMaximum);
+    EXPECT_EQ(vol.VolumeLevel(), 0);
+
+    StartServer();
+    SetSinkVolume(20000);
+    now += AlsaMixer::kReopenIntervalMs - 1;
+    EXPECT_EQ(vol.VolumeLevel(), 0);  // not before the interval
+    now += 1;
+    EXPECT_EQ(vol.VolumeLevel(), 20000);
+    EXPECT_EQ(vol.LastResult(), MMSYSERR_NOERROR);
+    vol.VolumeLevel(vol.VolumeLevel() + vol.VolumeMax() / 17);
+    EXPECT_EQ(SinkVolume(), 20000 + 65536 / 17);
     EXPECT_TRUE(boxes.shown.empty());
 }
 

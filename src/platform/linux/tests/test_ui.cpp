@@ -469,10 +469,12 @@ TEST(Tray, AddModifyAndDeleteTheIconAndReportPressesAsMouseMessages) {
     auto other = Solid(16, 16, kMagenta);
     ASSERT_TRUE(tray.notify(NIM_MODIFY, Record(element, other->handle(), "Other")));
     EXPECT_EQ(icon->toolTip(), "Other");
+    EXPECT_TRUE(tray.balloon(Record(element, 0, ""), "Vexlo", "A warning"));
 
     ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
     EXPECT_EQ(tray.icon(element, 1), nullptr);
     EXPECT_FALSE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+    EXPECT_FALSE(tray.balloon(Record(element, 0, ""), "Vexlo", "A warning"));
 }
 
 TEST(Tray, AnIconLoadedAgainWithTheSameImagesIsTheSameIcon) {
@@ -645,6 +647,9 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
     EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
     EXPECT_TRUE(hotkeys->conflict());
+    // Named in the messages as the keys are labelled here.
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + -");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + =");
 
     xcb_disconnect(other);
     testing::Pump(50ms);

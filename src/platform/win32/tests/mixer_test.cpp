@@ -78,6 +78,13 @@ std::unique_ptr<EndpointWatch> FakeWatches(IMMNotificationClient* client) {
     return std::make_unique<FakeWatch>();
 }
 
+// Winmm's device 0, which a machine without an output device does not have.
+bool g_winmmPresent = true;
+MMRESULT FakeWinmm(HMIXER* mixer, UINT deviceId) {
+    if (!g_winmmPresent) return MMSYSERR_BADDEVICEID;
+    return OpenWinmmMixer(mixer, deviceId);
+}
+
 class MixerTest : public ::testing::Test {
   protected:
     // Every test starts with fresh devices, before the fixture's mixer registers.
@@ -87,6 +94,7 @@ class MixerTest : public ::testing::Test {
             g_otherDevice = EndpointState{};
             g_default = &g_endpoint;
             g_watch = WatchState{};
+            g_winmmPresent = true;
         }
     };
 
@@ -383,6 +391,91 @@ TEST_F(MixerTest, AReportAfterTheMixerIsGoneIsHarmless) {
     testing::Pump(100);
     EXPECT_EQ(g_endpoint.opened, opened);
     client->Release();
+}
+
+// No output device at the start: the master line is there all the same, reads 0, and the
+// device is taken when the system reports it (or, where no report comes, at the next retry).
+TEST_F(MixerTest, WithoutAnyDeviceTheMasterWaitsAndTakesTheDeviceThatAppears) {
+    for (const bool reported : {true, false}) {
+        SCOPED_TRACE(reported ? "reported" : "found by the retry");
+        g_endpoint = EndpointState{};
+        g_endpoint.exists = false;
+        g_winmmPresent = false;
+        Win32Mixer own(&FakeEndpoints, &FakeWatches, &FakeWinmm, reported ? 60000 : 200);
+        MixerHandle h = 0;
+        ASSERT_EQ(own.open(0, h), MMSYSERR_NOERROR);
+        EXPECT_TRUE(own.waitingForDevice(h));
+        std::uint32_t line = 0;
+        ASSERT_EQ(own.lineByComponentType(h, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line),
+                  MMSYSERR_NOERROR);
+        EXPECT_EQ(own.lineByComponentType(h, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, line),
+                  MMSYSERR_NODRIVER);
+        line = kEndpointLineId;
+        ControlRecord volume{};
+        ASSERT_EQ(own.controlByType(h, line, MIXERCONTROL_CONTROLTYPE_VOLUME, kControlRecordSize,
+                                    &volume),
+                  MMSYSERR_NOERROR);
+        EXPECT_EQ(volume.dwControlID, kEndpointVolumeId);
+        EXPECT_EQ(volume.lMaximum, kEndpointMaximum);
+        std::uint32_t value = 0xDEADBEEF;
+        ControlDetails d;
+        d.dwControlID = volume.dwControlID;
+        d.paDetails = &value;
+        EXPECT_EQ(own.getControlDetails(h, d), MMSYSERR_NODRIVER);
+        EXPECT_EQ(value, 0u);
+        EXPECT_EQ(own.setControlDetails(h, d), MMSYSERR_NODRIVER);
+        EXPECT_EQ(g_endpoint.writes, 0);
+
+        // A headset is plugged in.
+        g_endpoint.exists = true;
+        g_endpoint.scalar = 0.25f;
+        if (reported) {
+            std::thread([client = own.listener()->client()] {
+                client->OnDefaultDeviceChanged(eRender, eConsole, L"{headset}");
+            }).join();
+        }
+        testing::Pump(3000, [&] { return !own.waitingForDevice(h); });
+        ASSERT_TRUE(own.usesEndpoint(h));
+        value = 0;
+        EXPECT_EQ(own.getControlDetails(h, d), MMSYSERR_NOERROR);
+        EXPECT_EQ(value, 16384u);
+        const int opened = g_endpoint.opened;
+        testing::Pump(500);
+        EXPECT_EQ(g_endpoint.opened, opened) << "no more retries once a device is there";
+        own.close(h);
+    }
+}
+
+TEST_F(MixerTest, WithoutAnEndpointTheWaitingMasterGoesToTheWinmmDeviceThatAppears) {
+    g_endpoint.setResult = E_NOTIMPL;  // as under Wine: the endpoint cannot carry it
+    g_winmmPresent = false;
+    std::uint32_t level = 0;
+    std::int32_t maximum = 0;
+    if (!WinmmMaster(level, maximum)) GTEST_SKIP() << "no winmm master here";
+    Win32Mixer own(&FakeEndpoints, &FakeWatches, &FakeWinmm, 200);
+    MixerHandle h = 0;
+    ASSERT_EQ(own.open(0, h), MMSYSERR_NOERROR);
+    std::uint32_t line = 0;
+    own.lineByComponentType(h, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line);
+    ControlRecord volume{};
+    ASSERT_EQ(
+        own.controlByType(h, line, MIXERCONTROL_CONTROLTYPE_VOLUME, kControlRecordSize, &volume),
+        MMSYSERR_NOERROR);
+    g_winmmPresent = true;
+    testing::Pump(3000, [&] { return !own.waitingForDevice(h); });
+    ASSERT_FALSE(own.waitingForDevice(h));
+    EXPECT_FALSE(own.usesEndpoint(h));
+    // Winmm's range is carried as the endpoint's, which the core was told.
+    ControlDetails d;
+    std::int32_t written = kEndpointMaximum / 2;
+    d.dwControlID = volume.dwControlID;
+    d.paDetails = &written;
+    ASSERT_EQ(own.setControlDetails(h, d), MMSYSERR_NOERROR);
+    std::uint32_t read = 0;
+    d.paDetails = &read;
+    ASSERT_EQ(own.getControlDetails(h, d), MMSYSERR_NOERROR);
+    EXPECT_NEAR(static_cast<double>(read), kEndpointMaximum / 2.0, 2.0);
+    own.close(h);
 }
 
 TEST(MixerOnThisSystem, DeviceChangesAreWatchedWhereTheSystemHasADeviceEnumerator) {

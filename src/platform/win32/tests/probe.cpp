@@ -20,7 +20,10 @@
 //                               with S, prints the device reports of S seconds
 //   vexlo_probe tray-host S     a stand-in for the shell's tray for S seconds: a visible window
 //                               of class Shell_TrayWnd that broadcasts "TaskbarCreated" after
-//                               0.5 s and prints every icon notification it gets
+//                               0.5 s and prints every icon notification it gets (with the
+//                               text of a balloon that warns about hotkeys)
+//   vexlo_probe hold-hotkey S   registers Windows + plus for S seconds, as another program
+//                               that took it first (prints registered=1 or 0)
 // Exit code 0 on success, 1 when no such process runs, 2 on a usage error.
 // clang-format off
 #include <windows.h>
@@ -312,6 +315,16 @@ LRESULT CALLBACK TrayHost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     for (DWORD i = 0; i + sizeof tip <= copy->cbData && !hasTip; i += 2) {
         hasTip = std::memcmp(bytes + i, tip, sizeof tip) == 0;
     }
+    // A balloon's text, found by its first words.
+    std::string info = "-";
+    const wchar_t start[] = L"Vexlo cannot use";
+    for (DWORD i = 0; i + sizeof start <= copy->cbData && info == "-"; i += 2) {
+        if (std::memcmp(bytes + i, start, sizeof start - sizeof(wchar_t)) != 0) continue;
+        info.clear();
+        for (DWORD j = i; j + 1 < copy->cbData && (bytes[j] || bytes[j + 1]); j += 2) {
+            info += bytes[j + 1] ? '?' : static_cast<char>(bytes[j]);
+        }
+    }
     const auto key = std::make_pair(owner, id);
     const bool known = g_hostedIcons.count(key) != 0;
     BOOL ok = FALSE;
@@ -332,11 +345,12 @@ LRESULT CALLBACK TrayHost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             g_hostedIcons.erase(key);
             break;
     }
-    std::printf("%lu %s owner=%08lx id=%u flags=%u callback=0x%x tip=%s bytes=%lu hash=%08lx %s\n",
-                static_cast<unsigned long>(GetTickCount() - g_hostStart), name,
-                static_cast<unsigned long>(owner), id, flags, callback, hasTip ? "Vexlo" : "-",
-                static_cast<unsigned long>(copy->cbData), static_cast<unsigned long>(hash),
-                ok ? "accepted" : "refused");
+    std::printf(
+        "%lu %s owner=%08lx id=%u flags=%u callback=0x%x tip=%s bytes=%lu hash=%08lx %s info=%s\n",
+        static_cast<unsigned long>(GetTickCount() - g_hostStart), name,
+        static_cast<unsigned long>(owner), id, flags, callback, hasTip ? "Vexlo" : "-",
+        static_cast<unsigned long>(copy->cbData), static_cast<unsigned long>(hash),
+        ok ? "accepted" : "refused", info.c_str());
     std::fflush(stdout);
     return ok;
 }
@@ -459,6 +473,16 @@ int Audio(DWORD watchMs) {
     return 0;
 }
 
+// Dispatches this thread's messages for ms milliseconds.
+void Pump(DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -477,6 +501,13 @@ int main(int argc, char** argv) {
     }
     if (command == "watch-taskbar" && argc > 2) return WatchTaskbar(std::atoi(argv[2]));
     if (command == "tray-host" && argc > 2) return HostTray(std::atoi(argv[2]));
+    if (command == "hold-hotkey" && argc > 2) {
+        const BOOL registered = RegisterHotKey(nullptr, 1, MOD_WIN, VK_OEM_PLUS);
+        std::printf("registered=%d\n", registered ? 1 : 0);
+        std::fflush(stdout);
+        Pump(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
+        return registered ? 0 : 1;
+    }
     if (command == "broadcast-taskbar") {
         // What the Windows shell does when its taskbar (re)starts.
         return SendNotifyMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0)
@@ -486,7 +517,8 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
-                     "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S]\n");
+                     "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S] | "
+                     "hold-hotkey S\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);

@@ -41,6 +41,7 @@ struct RecordingSink : EventSink {
     }
     void onMenuCommand(int itemId) override { menuCommands.push_back(itemId); }
     void onTaskbarCreated() override { ++taskbarCreated; }
+    void onHotkeysUnavailable(const std::string&) override {}
     bool holdsEvents() const override { return holding; }
     bool holding = false;  // as the core while one of its boxes is open
 };
