@@ -74,6 +74,10 @@ sys.exit(0 if all(new[l] >= n for l, n in old.items()) else 1)
 PY
 }
 
+# The slider window of a process is on the screen (a busy machine may take a while to show it).
+# (--all: xdotool's default takes windows that meet any one of the conditions.)
+slider_shown() { xdotool search --all --pid "$1" --onlyvisible --name '^Control$' >/dev/null 2>&1; }
+
 run_case() {
     local mode=$1 case=$2 expect=$3 source=$4 kind=$5
     local label=$mode-$case${kind:+-$kind}
@@ -103,9 +107,8 @@ run_case() {
                 why="ended by itself (exit $CASE_CODE)"
             elif text=$(box_text "$dir") && [ -n "$text" ]; then
                 why="a box: $text"
-            elif [ "$mode" = control ] &&
-                ! xdotool search --pid "$pid" --onlyvisible --name '^Control$' >/dev/null 2>&1; then
-                why="no slider window"
+            elif [ "$mode" = control ] && ! wait_until 8000 slider_shown "$pid"; then
+                why="no slider window within 10 s"
             else
                 how="quit by a close request"
                 probe close "$(case_match "$dir")" >/dev/null

@@ -46,7 +46,8 @@ for extra in tests/reliability/[0-9]*.sh; do
     fi
     case "$extra" in *-soak.sh) soaks+=("$extra"); continue ;; esac
     "$extra"
-    result "$(basename "$extra")" $?
+    status=$?  # taken at once: the expansion of the name below would reset it
+    result "$(basename "$extra")" $status
 done
 pids=()
 for soak in "${soaks[@]}"; do

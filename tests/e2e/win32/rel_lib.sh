@@ -35,7 +35,6 @@ rel_cleanup() {
     local p
     for p in "${REL_PIDS[@]}"; do kill -9 "$p" 2>/dev/null; done
     REL_PIDS=()
-failures=()
     if [ -n "${REL_ENV_STARTED:-}" ]; then
         env_stop
         REL_ENV_STARTED=""
@@ -124,14 +123,14 @@ focus_wine() {
 # prints its width when it is shown, nothing otherwise.
 shown_overlay_widths() {
     local w g
-    for w in $(xdotool search --pid "$1" --name '^Hidden$' 2>/dev/null); do
+    for w in $(xdotool search --all --pid "$1" --name '^Hidden$' 2>/dev/null); do
         g=($(geometry_of "$w"))
         [ "${g[4]:-0}" = 1 ] && echo "${g[2]}"
     done
 }
 display_shown() {
     local w g
-    for w in $(xdotool search --pid "$1" --name '^(Vexlo|Hidden)$' 2>/dev/null); do
+    for w in $(xdotool search --all --pid "$1" --name '^(Vexlo|Hidden)$' 2>/dev/null); do
         g=($(geometry_of "$w"))
         [ "${g[4]:-0}" = 1 ] && [ "${g[2]}" != 1 ] && return 0
     done
@@ -170,7 +169,7 @@ level_after() {  # level_after K PRESSES...  (u / d)
 # 1 x 1, so a hidden overlay's width cannot be read).
 overlay2_width() {
     local w g
-    for w in $(xdotool search --pid "$1" --name '^Hidden$' 2>/dev/null); do
+    for w in $(xdotool search --all --pid "$1" --name '^Hidden$' 2>/dev/null); do
         g=($(geometry_of "$w"))
         [ "${g[4]:-0}" = 1 ] && [ "${g[2]:-1}" -gt 1 ] && [ "${g[2]}" != 212 ] &&
             { echo "${g[2]}"; return 0; }
