@@ -146,13 +146,7 @@ wait_until 5000 bash -c "[ \$(tr -d '\r' <'$host_log' | grep -c ' NIM_ADD .*tip=
 [ "$(hash_of 1)" = "$hash_added" ] || fail "the second stand-in host got another picture for 15 chunks"
 
 step "quit"
-probe close "$(case_match "$dir")" >/dev/null
-if case_wait "$pid" 8000; then
-    [ "$CASE_CODE" = 0 ] || fail "the quit ended with exit code $CASE_CODE"
-else
-    fail "still running 8 s after the close request (hang)"
-    case_kill "$pid"
-fi
+quit_case "$pid" "$(case_match "$dir")" close
 sleep 0.3
 tr -d '\r' <"$host_log" | grep -q ' NIM_DELETE .*accepted' || fail "the quit did not remove the icon"
 crashed "$dir" && fail "crashed: $(grep -m1 -E 'Unhandled|debugger' "$dir.log")"
@@ -185,13 +179,7 @@ host_window=$(xdotool search --onlyvisible --name '^Stand-in tray$' 2>/dev/null 
 [ -n "$host_window" ] && xdotool windowactivate --sync "$host_window" >/dev/null 2>&1
 xdotool key super+minus
 wait_until 3000 width_is "$pid" $((35 + 9 * 15)) || fail "Windows + minus did not step the level"
-probe close "$(case_match "$dir")" >/dev/null
-if case_wait "$pid" 8000; then
-    [ "$CASE_CODE" = 0 ] || fail "the quit ended with exit code $CASE_CODE"
-else
-    fail "still running 8 s after the close request (hang)"
-    case_kill "$pid"
-fi
+quit_case "$pid" "$(case_match "$dir")" close
 kill "$holder" "$host" 2>/dev/null
 wait "$holder" "$host" 2>/dev/null
 seconds=$((($(now_ms) - started) / 1000))

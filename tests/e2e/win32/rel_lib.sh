@@ -241,12 +241,15 @@ quit_from_tray() {
     xdotool mousemove $((g[0] + 25)) $((g[1] + 10)) sleep 0.2 click 1
 }
 
-# quit_case PID MATCH: "Quit" from the tray menu, or a close request to the program MATCH when
-# the menu does not open (quit_how says which); a failure unless the program then ends with
-# exit code 0 within 8 s.
+# quit_case PID MATCH [close]: "Quit" from the tray menu, or a close request to the program
+# MATCH when the menu does not open or "close" is asked for (quit_how says which); a failure
+# unless the program then ends with exit code 0 within 8 s.
 quit_case() {
     quit_how="the tray menu"
-    if ! quit_from_tray; then
+    if [ "${3:-}" = close ]; then
+        quit_how="a close request"
+        probe close "$2" >/dev/null
+    elif ! quit_from_tray; then
         quit_how="a close request (the tray menu did not open)"
         probe close "$2" >/dev/null
     fi
