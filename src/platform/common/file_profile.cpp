@@ -131,6 +131,11 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // The file a path finally names: symbolic links followed, also to a file that does not exist
 // yet. False for a loop of links.
 bool FinalTarget(const std::string& path, std::string& target) {
@@ -195,11 +200,11 @@ bool ReadRegularFile(const std::string& path, std::string& text) {
 
 // Temporary files are named ".<file>.vexlo-XXXXXX" beside the file, so that what a write
 // killed half-way left behind can be told from the user's own files and removed later.
+std::string TempName(const std::string& path) {
+    return "." + NameOf(path) + ".vexlo-";
+}
 std::string TempPrefix(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return folder + "." + name + ".vexlo-";
+    return path.substr(0, path.size() - NameOf(path).size()) + TempName(path);
 }
 
 // The old text of a file being rewritten in place.
@@ -210,11 +215,9 @@ std::string SavedCopy(const std::string& path) {
 // Removes temporary files of earlier writes that did not finish (older than a minute, so a
 // write in progress in another process is left alone).
 void RemoveStaleTemps(const std::string& path) {
-    const std::string prefix = TempPrefix(path);
-    const std::size_t slash = prefix.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : prefix.substr(0, slash);
-    const std::string start = prefix.substr(slash == std::string::npos ? 0 : slash + 1);
-    DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
+    const std::string folder = FolderOf(path);
+    const std::string start = TempName(path);
+    DIR* dir = ::opendir(folder.c_str());
     if (!dir) return;
     const std::time_t now = std::time(nullptr);
     while (const dirent* entry = ::readdir(dir)) {
@@ -278,6 +281,12 @@ mode_t NewFileMode() {
 
 using Change = std::function<std::string(const std::string&)>;
 
+// Makes the open file hold text and nothing else, on disk.
+bool Replace(int fd, const std::string& text) {
+    return WriteAll(fd, text, 0) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+           ::fsync(fd) == 0;
+}
+
 // Rewrites the file in place under a lock, with the old text kept beside it while the
 // rewrite is under way when keepCopy.
 bool RewriteInPlace(const std::string& path, const Change& change, bool keepCopy) {
@@ -300,8 +309,7 @@ bool RewriteInPlace(const std::string& path, const Change& change, bool keepCopy
             SyncFolder(path);
         }
     }
-    ok = ok && WriteAll(fd, after, 0) && ::ftruncate(fd, static_cast<off_t>(after.size())) == 0 &&
-         ::fsync(fd) == 0;
+    ok = ok && Replace(fd, after);
     if (ok && keepCopy) {
         ::unlink(copy.c_str());
         SyncFolder(path);
@@ -318,8 +326,7 @@ void RestoreCutOffRewrite(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return;
     std::string old;
-    if (::flock(fd, LOCK_EX) == 0 && ReadRegularFile(copy, old) && WriteAll(fd, old, 0) &&
-        ::ftruncate(fd, static_cast<off_t>(old.size())) == 0 && ::fsync(fd) == 0) {
+    if (::flock(fd, LOCK_EX) == 0 && ReadRegularFile(copy, old) && Replace(fd, old)) {
         ::unlink(copy.c_str());
         SyncFolder(path);
     }

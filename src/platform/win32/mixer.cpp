@@ -139,22 +139,21 @@ void Win32Mixer::openWinmmIfNeeded(Session& s) {
     if (winmm_(&mixer, 0) == MMSYSERR_NOERROR) s.mixer = mixer;
 }
 
-void Win32Mixer::defaultEndpointChanged() {
+void Win32Mixer::retake(bool onlyWaiting) {
     for (auto& [handle, session] : sessions_) {
-        if (!session.deviceZero) continue;
+        if (!session.deviceZero || (onlyWaiting && !waiting(session))) continue;
         session.endpoint = settableEndpoint();
         openWinmmIfNeeded(session);
     }
     retryWhileWaiting();
 }
 
+void Win32Mixer::defaultEndpointChanged() {
+    retake(false);
+}
+
 void Win32Mixer::findDevice() {
-    for (auto& [handle, session] : sessions_) {
-        if (!waiting(session)) continue;
-        session.endpoint = settableEndpoint();
-        openWinmmIfNeeded(session);
-    }
-    retryWhileWaiting();
+    retake(true);
 }
 
 void Win32Mixer::retryWhileWaiting() {

@@ -155,7 +155,9 @@ class Win32Mixer : public MixerDevice {
     void retryWhileWaiting();
     // A session without either side opens winmm device 0 if it is there now.
     void openWinmmIfNeeded(Session& s);
-    // The retry: sessions that wait take whichever side is there now.
+    // Device-0 sessions (all of them, or only those that wait) take whichever side is there
+    // now; the retry is findDevice.
+    void retake(bool onlyWaiting);
     void findDevice();
     const WinmmControl& winmmMaster(Session& s, std::uint32_t controlType);
     MMResult readMaster(Session& s, bool volume, std::uint32_t& value);

@@ -339,6 +339,19 @@ scenario_tray_left_press_starts_the_mixer() {
     quit_from_tray mixer
 }
 
+# press_starts_sndvol DIR WHAT NO_BOX: a left press on the tray icon starts the stand-in
+# SndVol.exe (check WHAT) and no box comes (check NO_BOX).
+press_starts_sndvol() {
+    local i text
+    rm -f "$SNDVOL.txt"
+    press_tray 1 || fail "cannot press the tray icon"
+    for i in $(seq 100); do [ -s "$SNDVOL.txt" ] && break; sleep 0.05; done
+    check "$2" test -s "$SNDVOL.txt"
+    sleep 0.5
+    text=$(box_text "$1")
+    check "$3 ($text)" test -z "$text"
+}
+
 # Without core.ini a left press starts the system's volume control; a configured program that
 # cannot start gives way to it; when neither starts, a box says which setting to change and
 # the program keeps running.
@@ -349,21 +362,12 @@ scenario_tray_left_press_starts_the_system_mixer() {
     start_program "$dir"
     tray_window 15 >/dev/null || { fail "no tray icon"; sndvol_remove; return; }
     sleep 0.5
-    press_tray 1 || fail "cannot press the tray icon"
-    for i in $(seq 100); do [ -s "$SNDVOL.txt" ] && break; sleep 0.05; done
-    check "left press without core.ini started SndVol.exe" test -s "$SNDVOL.txt"
-    sleep 0.5
-    text=$(box_text "$dir")
-    check "no box after starting it ($text)" test -z "$text"
+    press_starts_sndvol "$dir" "left press without core.ini started SndVol.exe" \
+        "no box after starting it"
 
     printf '[mixer]\r\npathtomixer=no_such_mixer.exe\r\n' >"$dir/core.ini"
-    rm -f "$SNDVOL.txt"
-    press_tray 1 || fail "cannot press the tray icon"
-    for i in $(seq 100); do [ -s "$SNDVOL.txt" ] && break; sleep 0.05; done
-    check "a configured program that is missing gives way to SndVol.exe" test -s "$SNDVOL.txt"
-    sleep 0.5
-    text=$(box_text "$dir")
-    check "no box when SndVol.exe started ($text)" test -z "$text"
+    press_starts_sndvol "$dir" "a configured program that is missing gives way to SndVol.exe" \
+        "no box when SndVol.exe started"
 
     sndvol_remove
     press_tray 1 || fail "cannot press the tray icon"
