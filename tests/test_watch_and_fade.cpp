@@ -167,6 +167,32 @@ TEST_F(Watch, AChangeDuringAnInvisibleFadeShowsTheWindowsAtTheFadesAlpha) {
     EXPECT_TRUE(h.displayHidden());
 }
 
+// A device that cannot be read (a sound server not yet up, restarting, an output that went
+// away) shows nothing, and the level it has when it is back is not a change: only a change
+// after that is shown.
+TEST(WatchGap, TheFirstReadingAfterAGapIsTakenAsItStands) {
+    for (const bool atStart : {true, false}) {
+        SCOPED_TRACE(atStart ? "no device at the start" : "a gap while running");
+        Harness h;
+        h.fp.mixer.setMaster(20000);
+        if (atStart) h.fp.mixer.readResult = MMSYSERR_NODRIVER;
+        h.start();
+        h.fp.advance(100);
+        h.fp.mixer.readResult = MMSYSERR_NODRIVER;
+        h.levelFromElsewhere(45000);
+        h.fp.advance(300);
+        h.fp.mixer.readResult = MMSYSERR_NOERROR;
+        h.fp.advance(300);
+        EXPECT_TRUE(h.displayHidden());
+        EXPECT_TRUE(h.fp.sound.played.empty());
+        EXPECT_EQ(h.form().LastLevel, 45000);
+        h.levelFromElsewhere(46000);
+        h.fp.advance(5);
+        EXPECT_TRUE(h.displayShown());
+        EXPECT_EQ(h.barWidth(), 11 * 9);
+    }
+}
+
 TEST_F(Watch, SoundFollowsTheSettingAtEachChunkChange) {
     h.fp.setIni("[general]\nsoundon=0\n");
     h.levelFromElsewhere(8000);  // 2 chunks

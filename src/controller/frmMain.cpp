@@ -70,6 +70,7 @@ void frmMain::Form_Load() {
     bar_->setBounds(kBarLeft, kBarTop, chunks->width(), chunks->height());
     trans.SetAlpha(handle(), kMainAlpha);
     LastLevel = Vol().VolumeLevel();
+    LevelUnknown = Vol().LastResult() != MMSYSERR_NOERROR;
     if (settings.IsOn(settings::kTrayIcon)) {
         TrayOn = true;
         app_.Systray().SetTrayIcon(false, *tray_, kCaption);
@@ -92,7 +93,21 @@ std::int16_t frmMain::ChunkCount() {
 
 void frmMain::Timer1_Timer() {
     NewLevel = Vol().VolumeLevel();
-    if (NewLevel == LastLevel) return;
+    if (Vol().LastResult() != MMSYSERR_NOERROR) {
+        LevelUnknown = true;
+        return;
+    }
+    if (NewLevel == LastLevel) {
+        LevelUnknown = false;
+        return;
+    }
+    if (LevelUnknown) {
+        // Back after a gap (or connected for the first time since the start): what the device
+        // has now was nobody's change.
+        LevelUnknown = false;
+        LastLevel = NewLevel;
+        return;
+    }
 
     timer2_->setEnabled(false);
     LastLevel = NewLevel;

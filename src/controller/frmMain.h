@@ -52,6 +52,9 @@ class frmMain {
     std::int32_t NewLevel = 0;
     std::int32_t ChunkStep = 0;
     std::int16_t LastChunks = 0;
+    // The device could not be read (no sound server yet, a restart, a device that went away).
+    // The first reading after such a gap is the level as it stands, not a change to show.
+    bool LevelUnknown = false;
 
   private:
     Application& app_;
