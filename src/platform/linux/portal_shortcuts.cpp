@@ -1,6 +1,7 @@
 #include "platform/linux/portal_shortcuts.h"
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -49,6 +50,9 @@ const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 // The desktop file id, which names the program to the portal and in its dialogs.
 const QString kAppId = QStringLiteral("vexlo");
+// The session's token, the same in every run: desktops that name the program's group of
+// shortcuts after it keep the keys the user assigned there.
+const QString kSessionToken = QStringLiteral("vexlo");
 // The portal may be started on demand by the first call.
 constexpr int kCheckTimeoutMs = 10000;
 
@@ -73,6 +77,19 @@ QString PathText(const QVariant& value) {
 int Counter() {
     static int next = 0;
     return ++next;
+}
+
+QList<Shortcut> ShortcutList(const std::map<int, std::string>& triggers) {
+    QList<Shortcut> shortcuts;
+    for (const auto& [id, trigger] : triggers) {
+        QVariantMap properties;
+        properties.insert(QStringLiteral("description"), Description(id));
+        if (!trigger.empty()) {
+            properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
+        }
+        shortcuts.push_back({ShortcutName(id), properties});
+    }
+    return shortcuts;
 }
 
 }  // namespace
@@ -121,10 +138,22 @@ PortalShortcuts::PortalShortcuts(QString busAddress, Report report)
       report_(std::move(report)) {
     qDBusRegisterMetaType<Shortcut>();
     qDBusRegisterMetaType<QList<Shortcut>>();
+    connect(&portalWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &PortalShortcuts::onPortalOwner);
 }
 
 PortalShortcuts::~PortalShortcuts() {
     if (checked_ != 0) QDBusConnection::disconnectFromBus(connectionName_);
+}
+
+std::string PortalShortcuts::SettingsPlace(const std::string& desktop) {
+    // A list such as "KDE" or "ubuntu:GNOME".
+    std::string names = ":" + desktop + ":";
+    if (names.find(":KDE:") != std::string::npos) return "System Settings, Shortcuts";
+    if (names.find(":GNOME:") != std::string::npos) {
+        return "Settings, Keyboard, Keyboard Shortcuts";
+    }
+    return "the desktop's keyboard shortcut settings";
 }
 
 void PortalShortcuts::fail(const std::string& text) {
@@ -156,6 +185,11 @@ bool PortalShortcuts::available() {
         if (bus_.call(version, QDBus::Block, kCheckTimeoutMs).type() ==
             QDBusMessage::ReplyMessage) {
             checked_ = 1;
+            // A portal that restarts forgets the session; the new one is asked again.
+            portalOwner_ = bus_.interface()->serviceOwner(kService).value();
+            portalWatcher_.setConnection(bus_);
+            portalWatcher_.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
+            portalWatcher_.addWatchedService(kService);
         }
     }
     if (checked_ < 0) {
@@ -168,7 +202,7 @@ bool PortalShortcuts::available() {
 
 void PortalShortcuts::bind(int id, const std::string& trigger) {
     if (!available()) return;
-    wanted_.insert(id);
+    wanted_[id] = trigger;
     if (bound_.count(id) != 0) return;
     pending_[id] = trigger;
     if (starting_) return;
@@ -191,10 +225,39 @@ void PortalShortcuts::release(int id) {
     if (!wanted_.empty() || session_.isEmpty()) return;
     bus_.asyncCall(
         QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")));
-    bus_.disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
-                    SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    dropSession();
+}
+
+void PortalShortcuts::dropSession() {
+    ++generation_;
+    if (!watchedRequest_.isEmpty()) {
+        for (const char* slot : {SLOT(onSessionResponse(uint, QVariantMap)),
+                                 SLOT(onBindResponse(uint, QVariantMap))}) {
+            bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
+                            slot);
+        }
+        watchedRequest_.clear();
+    }
+    if (!session_.isEmpty()) {
+        bus_.disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
+                        SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    }
     session_.clear();
+    creating_ = false;
+    asked_.clear();
+    pending_.clear();
     bound_.clear();
+}
+
+void PortalShortcuts::onPortalOwner(const QString&, const QString&, const QString& newOwner) {
+    if (newOwner == portalOwner_) return;
+    portalOwner_ = newOwner;
+    dropSession();
+    if (newOwner.isEmpty() || wanted_.empty()) return;
+    // The new portal knows nothing of the program: everything wanted is asked for again.
+    pending_ = wanted_;
+    creating_ = true;
+    createSession();
 }
 
 QString PortalShortcuts::nextToken() {
@@ -217,33 +280,39 @@ void PortalShortcuts::request(const QString& interfaceName, const QString& metho
     call.setArguments(args);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     const QString expected = watchedRequest_;
-    connect(
-        watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, expected, slot, method] {
-            watcher->deleteLater();
-            QDBusPendingReply<QDBusObjectPath> reply = *watcher;
-            if (reply.isError()) {
-                bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
-                                slot);
-                fail("the desktop's global shortcuts portal refused " + method.toStdString() +
-                     " (" + reply.error().message().toStdString() + ")");
-                return;
-            }
-            // Older portals choose their own request path.
-            const QString handle = reply.value().path();
-            if (handle != expected && watchedRequest_ == expected) {
-                bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
-                                slot);
-                watchedRequest_ = handle;
-                bus_.connect(kService, handle, kRequest, QStringLiteral("Response"), this, slot);
-            }
-        });
+    const int generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, expected, slot, method, generation] {
+                watcher->deleteLater();
+                // The answer of a portal that has gone since.
+                if (generation != generation_) return;
+                QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+                if (reply.isError()) {
+                    bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
+                                    slot);
+                    fail("the desktop's global shortcuts portal refused " + method.toStdString() +
+                         " (" + reply.error().message().toStdString() + ")");
+                    return;
+                }
+                // Older portals choose their own request path.
+                const QString handle = reply.value().path();
+                if (handle != expected && watchedRequest_ == expected) {
+                    bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
+                                    slot);
+                    watchedRequest_ = handle;
+                    bus_.connect(kService, handle, kRequest, QStringLiteral("Response"), this,
+                                 slot);
+                }
+            });
 }
 
 void PortalShortcuts::createSession() {
     const QString token = nextToken();
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
-    options.insert(QStringLiteral("session_handle_token"), nextToken());
+    options.insert(QStringLiteral("session_handle_token"), kSessionToken);
+    // The early form of the interface registers only what is listed here.
+    options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(ShortcutList(pending_)));
     request(kShortcuts, QStringLiteral("CreateSession"), {options}, token,
             SLOT(onSessionResponse(uint, QVariantMap)));
 }
@@ -266,16 +335,8 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
 void PortalShortcuts::bindPending() {
     // One request at a time: what is asked for meanwhile goes with the next.
     if (pending_.empty() || !asked_.empty()) return;
-    QList<Shortcut> shortcuts;
-    for (const auto& [id, trigger] : pending_) {
-        QVariantMap properties;
-        properties.insert(QStringLiteral("description"), Description(id));
-        if (!trigger.empty()) {
-            properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
-        }
-        shortcuts.push_back({ShortcutName(id), properties});
-        asked_.insert(id);
-    }
+    const QList<Shortcut> shortcuts = ShortcutList(pending_);
+    for (const auto& [id, trigger] : pending_) asked_.insert(id);
     pending_.clear();
     const QString token = nextToken();
     QVariantMap options;
@@ -308,19 +369,40 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     if (listed.canConvert<QDBusArgument>()) {
         listed.value<QDBusArgument>() >> shortcuts;
     }
+    // Bound is what the list names with a key; the rest waits for the user to assign one.
+    std::set<int> withoutKey = asked;
     for (const Shortcut& s : shortcuts) {
         for (int id : asked) {
-            if (ShortcutName(id) == s.id) bound_.insert(id);
+            if (ShortcutName(id) == s.id &&
+                !s.properties.value(QStringLiteral("trigger_description")).toString().isEmpty()) {
+                bound_.insert(id);
+                withoutKey.erase(id);
+            }
         }
     }
+    reportWithoutKey(withoutKey);
     bindPending();
+}
+
+void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
+    std::string names;
+    for (int id : ids) {
+        if (wanted_.count(id) == 0) continue;
+        if (!names.empty()) names += " and ";
+        names += "\"" + Description(id).toStdString() + "\"";
+    }
+    if (names.empty()) return;
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    fail("the desktop has no key for " + names + " yet; assign one in " +
+         SettingsPlace(desktop != nullptr ? desktop : ""));
 }
 
 void PortalShortcuts::onActivated(const QDBusObjectPath& session, const QString& shortcut,
                                   qulonglong, const QVariantMap&) {
     if (session.path() != session_) return;
-    for (int id : wanted_) {
-        if (ShortcutName(id) == shortcut && bound_.count(id) != 0) {
+    // Also a shortcut the desktop had no key for: the user may have assigned one since.
+    for (const auto& [id, trigger] : wanted_) {
+        if (ShortcutName(id) == shortcut) {
             if (activated_) activated_(id);
             return;
         }

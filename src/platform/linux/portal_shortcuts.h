@@ -4,9 +4,18 @@
 //
 // One session per program: the shortcuts asked for in one turn of the event loop are bound
 // together. Everything after the first availability check is asynchronous.
+//
+// Desktops speak two forms of the interface. The current one binds what BindShortcuts lists;
+// the early one (KDE Plasma 5.27) registers only the shortcuts given in CreateSession's options
+// and names its shortcut group after the session token. Both get the list, and the token is
+// the same in every run, so that a key the user assigned stays with the program. When the
+// desktop's answer lists a shortcut without a key, or not at all, the user is told where to
+// assign one; an activation of it still counts, since the desktop may send one once the user
+// has assigned a key. A restarted portal gets a new session with what is wanted.
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -36,7 +45,7 @@ class PortalShortcuts : public QObject {
     static std::string TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey);
 
     // busAddress empty: the session bus. report says, once, why the hotkeys are not bound
-    // (a clause: "the desktop's shortcut dialog was declined").
+    // (a clause: "the desktop's shortcut dialog was declined"), or which have no key yet.
     explicit PortalShortcuts(QString busAddress = QString(), Report report = ReportOnStderr);
     ~PortalShortcuts() override;
     PortalShortcuts(const PortalShortcuts&) = delete;
@@ -55,19 +64,28 @@ class PortalShortcuts : public QObject {
     // Activations of the id are ignored from now on; with none left the session is closed.
     void release(int id);
 
-    // What the desktop has answered, for the program's own checks and the tests.
+    // What the desktop has answered, for the program's own checks and the tests: bound with a
+    // key, and whether something was reported.
     bool bound(int id) const { return bound_.count(id) != 0; }
     bool failed() const { return reported_; }
+    // Where the user assigns keys to global shortcuts, for the report; desktop is
+    // XDG_CURRENT_DESKTOP ("KDE", "ubuntu:GNOME").
+    static std::string SettingsPlace(const std::string& desktop);
 
   private slots:
     void onSessionResponse(uint response, const QVariantMap& results);
     void onBindResponse(uint response, const QVariantMap& results);
     void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
                      const QVariantMap& options);
+    void onPortalOwner(const QString& service, const QString& oldOwner, const QString& newOwner);
 
   private:
     void createSession();
     void bindPending();
+    // Tells, once, which of ids the desktop gave no key.
+    void reportWithoutKey(const std::set<int>& ids);
+    // Forgets the session and any unanswered request of a portal that is gone.
+    void dropSession();
     void fail(const std::string& text);
     QString requestPath(const QString& token) const;
     QString nextToken();
@@ -80,7 +98,9 @@ class PortalShortcuts : public QObject {
     QDBusConnection bus_;
     Report report_;
     Activated activated_;
-    int checked_ = 0;  // 0 not yet asked, 1 available, -1 not
+    QDBusServiceWatcher portalWatcher_;
+    QString portalOwner_;  // the unique name the session belongs to
+    int checked_ = 0;      // 0 not yet asked, 1 available, -1 not
     bool reported_ = false;
     bool starting_ = false;
     bool creating_ = false;
@@ -88,9 +108,10 @@ class PortalShortcuts : public QObject {
     QString watchedRequest_;
     std::map<int, std::string> pending_;  // id -> trigger, not yet sent
     std::set<int> asked_;                 // sent, not yet answered
-    std::set<int> wanted_;                // ids asked for and not released
+    std::map<int, std::string> wanted_;   // ids asked for and not released, with their triggers
     std::set<int> bound_;                 // ids the desktop bound
     int serial_ = 0;
+    int generation_ = 0;  // counts sessions dropped; late answers of older ones are ignored
 };
 
 }  // namespace vexlo::linux_platform

@@ -215,3 +215,14 @@ start_sound_server() {  # the new server's PID is in $sound_server_pid
     wait_until 10000 eval 'pactl info >/dev/null 2>&1' || return 1
     pactl set-default-sink "$sink" >/dev/null 2>&1
 }
+
+# Private session buses. test_bus_conf is the configuration of a bus that starts nothing on
+# demand; test_bus_config FILE [FOLDER...] writes one to FILE whose services come only from
+# the given folders (never the system's, so an installed desktop portal stays out of a test).
+test_bus_conf=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/test-bus.conf
+test_bus_config() {
+    local file=$1 dirs="" d
+    shift
+    for d in "$@"; do dirs+="  <servicedir>$d</servicedir>\n"; done
+    sed "s|^  <!-- service folders -->\$|$dirs|" "$test_bus_conf" >"$file"
+}

@@ -9,9 +9,15 @@ interface org.vexlo.Test on the same object:
     Activate(s shortcut_id)   emits Activated for the last session with that shortcut bound
     Calls() -> as             what the clients asked, one line per call
 
-  portal_standin.py [--bind accept|decline] [--no-shortcuts] [--ready FILE]
+  portal_standin.py [--bind accept|decline] [--no-shortcuts] [--early] [--keyless ID]
+                    [--unlisted ID] [--ready FILE]
     --bind decline   BindShortcuts answers 1 (the user cancelled)
     --no-shortcuts   the portal offers no GlobalShortcuts interface
+    --early          the interface's early form, as with KDE Plasma 5.27: no host app registry;
+                     the session binds only the shortcuts of CreateSession's "shortcuts" option
+                     and BindShortcuts answers with those, whatever it was given
+    --keyless ID     the answer lists that shortcut without a key (trigger_description "")
+    --unlisted ID    the answer leaves that shortcut out
     --ready FILE     written once the name is owned
 """
 import argparse
@@ -32,6 +38,10 @@ CONTROL = "org.vexlo.Test"
 
 def sender_element(sender):
     return sender[1:].replace(".", "_")
+
+
+def listed(shortcuts):
+    return " ".join("%s=%s" % (sid, props.get("preferred_trigger", "")) for sid, props in shortcuts)
 
 
 class Request(dbus.service.Object):
@@ -89,6 +99,9 @@ class Portal(dbus.service.Object):
     @dbus.service.method(REGISTRY, in_signature="sa{sv}", sender_keyword="sender")
     def Register(self, app_id, options, sender=None):
         self.calls.append("Register %s" % app_id)
+        if self.options.early:
+            raise dbus.exceptions.DBusException(
+                "no such interface", name="org.freedesktop.DBus.Error.UnknownMethod")
         if sender in self.registered or sender in self.used:
             raise dbus.exceptions.DBusException(
                 "registered too late or twice", name="org.freedesktop.portal.Error.Failed")
@@ -101,10 +114,17 @@ class Portal(dbus.service.Object):
     def CreateSession(self, options, sender=None):
         self._require_shortcuts()
         self.used.add(sender)
-        self.calls.append("CreateSession")
         token = str(options.get("session_handle_token", "s%d" % len(self.sessions)))
+        early = options.get("shortcuts", [])
+        self.calls.append(("CreateSession %s %s" % (token, listed(early))).strip())
         session = "%s/session/%s/%s" % (PATH, sender_element(sender), token)
+        if session in self.sessions:
+            raise dbus.exceptions.DBusException(
+                "session exists", name="org.freedesktop.portal.Error.Failed")
         self.sessions[session] = {}
+        if self.options.early:
+            self.sessions[session] = {str(sid): str(props.get("preferred_trigger", ""))
+                                      for sid, props in early}
         Session(self.bus, session, self)
         return self._respond(sender, str(options.get("handle_token", "")), 0,
                              {"session_handle": dbus.String(session)})
@@ -114,19 +134,20 @@ class Portal(dbus.service.Object):
     def BindShortcuts(self, session, shortcuts, parent_window, options, sender=None):
         self._require_shortcuts()
         self.used.add(sender)
-        listed = " ".join("%s=%s" % (sid, props.get("preferred_trigger", ""))
-                          for sid, props in shortcuts)
-        self.calls.append("BindShortcuts %s" % listed)
+        self.calls.append("BindShortcuts %s" % listed(shortcuts))
         token = str(options.get("handle_token", ""))
         if self.options.bind == "decline" or str(session) not in self.sessions:
             return self._respond(sender, token, 1, {})
-        bound = {str(sid): str(props.get("preferred_trigger", "")) for sid, props in shortcuts}
-        self.sessions[str(session)] = bound
+        bound = self.sessions[str(session)]
+        if not self.options.early:
+            bound.update({str(sid): str(props.get("preferred_trigger", ""))
+                          for sid, props in shortcuts})
         results = dbus.Array([
-            dbus.Struct((sid, dbus.Dictionary({"description": props.get("description", ""),
-                                               "trigger_description": bound[str(sid)]},
-                                              signature="sv")))
-            for sid, props in shortcuts], signature="(sa{sv})")
+            dbus.Struct((sid, dbus.Dictionary(
+                {"trigger_description": "" if sid in self.options.keyless else trigger},
+                signature="sv")))
+            for sid, trigger in bound.items() if sid not in self.options.unlisted],
+            signature="(sa{sv})")
         return self._respond(sender, token, 0, {"shortcuts": results})
 
     @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
@@ -170,6 +191,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bind", choices=["accept", "decline"], default="accept")
     parser.add_argument("--no-shortcuts", action="store_true")
+    parser.add_argument("--early", action="store_true")
+    parser.add_argument("--keyless", action="append", default=[])
+    parser.add_argument("--unlisted", action="append", default=[])
     parser.add_argument("--ready")
     options = parser.parse_args()
 

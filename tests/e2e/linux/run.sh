@@ -178,7 +178,7 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     # A Wayland session whose desktop offers global shortcuts: the stand-in portal on a bus
     # of the scenario's own.
     local out bus_address up
-    out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) ||
+    out=$(dbus-daemon --config-file="$test_bus_conf" --fork --print-address=1 --print-pid=1) ||
         { fail "no session bus"; return 1; }
     bus_address=$(sed -n 1p <<<"$out")
     pids+=("$(sed -n 2p <<<"$out")")
@@ -195,6 +195,9 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     wait_until 5000 eval 'portal Calls | grep -q "BindShortcuts volume-up=LOGO+equal volume-down=LOGO+minus"' ||
         { fail "shortcuts not bound: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
     portal Calls | grep -q '"Register vexlo"' || { fail "not registered as vexlo"; return 1; }
+    # Also in the session's options, for desktops with the interface's early form (KDE 5.27).
+    portal Calls | grep -q '"CreateSession vexlo volume-up=LOGO+equal volume-down=LOGO+minus"' ||
+        { fail "the session was opened without the shortcuts: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
     # The keys belong to the desktop now: no X grab beside the portal's shortcuts.
     xdotool key super+equal
     sleep 0.3
@@ -480,7 +483,7 @@ status_notifier_tray() {
     printf '#!/bin/sh\necho started >> "%s"\n' "$marker" >"$sdir/mixer.sh"
     chmod +x "$sdir/mixer.sh"
     config "[mixer]\npathtomixer=$sdir/mixer.sh\n"
-    dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
     pids+=($!)
     wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
     local -x DBUS_SESSION_BUS_ADDRESS

@@ -658,7 +658,8 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
 
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
 
-// A private session bus, and on it the stand-in portal of the tests when it is asked for.
+// A private session bus, and on it the stand-in portal of the tests when it is asked for. The
+// bus starts nothing on demand: a portal installed on the machine stays out.
 class Portal : public Hotkeys {
   protected:
     void TearDown() override {
@@ -672,25 +673,30 @@ class Portal : public Hotkeys {
     }
     // args: the stand-in's options; without args the bus has no portal.
     void Start(const char* args = nullptr) {
+        const std::string folder = VEXLO_PORTAL_STANDIN;
         const std::string out =
-            testing::Shell("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+            testing::Shell("dbus-daemon --config-file=" + folder.substr(0, folder.rfind('/')) +
+                           "/test-bus.conf --fork --print-address=1 --print-pid=1");
         const auto newline = out.find('\n');
         ASSERT_NE(newline, std::string::npos) << out;
         address = out.substr(0, newline);
         bus = out.substr(newline + 1, out.find('\n', newline + 1) - newline - 1);
         if (args != nullptr) {
-            const std::string ready = dir.file("ready");
-            standIn =
-                testing::Shell("DBUS_SESSION_BUS_ADDRESS='" + address + "' /usr/bin/python3 " +
-                               VEXLO_PORTAL_STANDIN + " " + args + " --ready " + ready + " >" +
-                               dir.file("standin.log") + " 2>&1 & echo $!");
-            ASSERT_TRUE(WaitFor([&] { return ::access(ready.c_str(), F_OK) == 0; }, 10s));
-            standIn.erase(standIn.find_last_not_of('\n') + 1);
+            ASSERT_NO_FATAL_FAILURE(StartStandIn(args));
         }
         portal = std::make_unique<PortalShortcuts>(
             QString::fromStdString(address),
             [this](const std::string& text) { reports.push_back(text); });
         hotkeys->usePortal(*portal);
+    }
+    void StartStandIn(const std::string& args) {
+        const std::string ready = dir.file("ready");
+        ::unlink(ready.c_str());
+        standIn = testing::Shell("DBUS_SESSION_BUS_ADDRESS='" + address + "' /usr/bin/python3 " +
+                                 VEXLO_PORTAL_STANDIN + " " + args + " --ready " + ready + " >>" +
+                                 dir.file("standin.log") + " 2>&1 & echo $!");
+        ASSERT_TRUE(WaitFor([&] { return ::access(ready.c_str(), F_OK) == 0; }, 10s));
+        standIn.erase(standIn.find_last_not_of('\n') + 1);
     }
     void RegisterBoth() {
         EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
@@ -717,14 +723,17 @@ TEST_F(Portal, TheDesktopBindsTheShortcutsAndEachActivationIsTheHotkeyMessage) {
     ASSERT_NO_FATAL_FAILURE(Start(""));
     RegisterBoth();
     ASSERT_TRUE(WaitFor([&] { return portal->bound(HOTKEY_UP) && portal->bound(HOTKEY_DOWN); }));
-    // Named before the first portal call; both shortcuts in one request.
-    const std::string calls = Control("Calls");
+    // Named before the first portal call; both shortcuts in one request, and already in the
+    // session's options for the early form of the interface, under the token of every run.
+    const char* const session =
+        "\"CreateSession vexlo volume-up=LOGO+equal volume-down=LOGO+minus\"";
+    const char* const bind = "\"BindShortcuts volume-up=LOGO+equal volume-down=LOGO+minus\"";
+    std::string calls = Control("Calls");
     const auto registered = calls.find("\"Register vexlo\"");
     ASSERT_NE(registered, std::string::npos) << calls;
-    EXPECT_LT(registered, calls.find("\"CreateSession\"")) << calls;
-    EXPECT_NE(calls.find("\"BindShortcuts volume-up=LOGO+equal volume-down=LOGO+minus\""),
-              std::string::npos)
-        << calls;
+    EXPECT_LT(registered, calls.find(session)) << calls;
+    EXPECT_LT(calls.find(session), calls.find(bind)) << calls;
+    ASSERT_NE(calls.find(bind), std::string::npos) << calls;
 
     // No X grab beside the portal's shortcut.
     PressKeys("super+equal");
@@ -737,13 +746,81 @@ TEST_F(Portal, TheDesktopBindsTheShortcutsAndEachActivationIsTheHotkeyMessage) {
     EXPECT_EQ(sink.messages[0].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
     EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
 
+    // The portal restarts: the new one is asked for both again, on the same token, and its
+    // activations count.
+    ::kill(std::stoi(standIn), SIGTERM);
+    ASSERT_TRUE(WaitFor([&] { return !portal->bound(HOTKEY_UP); }));
+    ASSERT_NO_FATAL_FAILURE(StartStandIn(""));
+    ASSERT_TRUE(WaitFor([&] { return portal->bound(HOTKEY_UP) && portal->bound(HOTKEY_DOWN); }));
+    calls = Control("Calls");
+    EXPECT_NE(calls.find(session), std::string::npos) << calls;
+    EXPECT_NE(calls.find(bind), std::string::npos) << calls;
+    Control("Activate string:volume-up");
+    ASSERT_TRUE(WaitFor([&] { return sink.messages.size() == 3; }));
+    EXPECT_EQ(sink.messages[2].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+
     // Released: activations are ignored, and with none left the session is closed.
     EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_UP));
     Control("Activate string:volume-up");
-    EXPECT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages.size(), 3u);
     EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_DOWN));
     EXPECT_TRUE(WaitFor([&] { return Control("Calls").find("\"Close\"") != std::string::npos; }));
     EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToAssignIt) {
+    struct Case {
+        const char* args;
+        const char* desktop;  // XDG_CURRENT_DESKTOP
+        bool up, down;        // bound
+        const char* told;     // in the one report; nullptr: none
+    } const cases[] = {
+        // KDE Plasma 5.27's form: no registry, only what CreateSession listed is bound.
+        {"--early", "KDE", true, true, nullptr},
+        {"--early --keyless volume-down", "KDE", true, false,
+         "no key for \"Volume down\" yet; assign one in System Settings, Shortcuts"},
+        {"--unlisted volume-up --keyless volume-down", "ubuntu:GNOME", false, false,
+         "\"Volume up\" and \"Volume down\" yet; assign one in Settings, Keyboard"},
+        {"--unlisted volume-down", nullptr, true, false,
+         "\"Volume down\" yet; assign one in the desktop's keyboard shortcut settings"},
+    };
+    const char* const before = std::getenv("XDG_CURRENT_DESKTOP");
+    const std::string saved = before != nullptr ? before : "";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        TearDown();
+        hotkeys = std::make_unique<XcbHotkeys>(port, system);
+        sink.messages.clear();
+        reports.clear();
+        if (c.desktop != nullptr) {
+            ::setenv("XDG_CURRENT_DESKTOP", c.desktop, 1);
+        } else {
+            ::unsetenv("XDG_CURRENT_DESKTOP");
+        }
+        ASSERT_NO_FATAL_FAILURE(Start(c.args));
+        RegisterBoth();
+        ASSERT_TRUE(
+            WaitFor([&] { return Control("Calls").find("BindShortcuts") != std::string::npos; }));
+        testing::Pump(300ms);
+        EXPECT_EQ(portal->bound(HOTKEY_UP), c.up);
+        EXPECT_EQ(portal->bound(HOTKEY_DOWN), c.down);
+        if (c.told == nullptr) {
+            EXPECT_TRUE(reports.empty()) << reports.front();
+        } else {
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_NE(reports[0].find(c.told), std::string::npos) << reports[0];
+        }
+        // The desktop may activate a shortcut once the user has assigned a key to it.
+        Control("Activate string:volume-down");
+        ASSERT_TRUE(WaitFor([&] { return sink.messages.size() == 1; }));
+        EXPECT_EQ(sink.messages[0].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
+        EXPECT_LE(reports.size(), 1u);
+    }
+    if (before != nullptr) {
+        ::setenv("XDG_CURRENT_DESKTOP", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CURRENT_DESKTOP");
+    }
 }
 
 TEST_F(Portal, ADeclinedBindIsReportedOnceAndLeavesNoHotkeys) {
