@@ -55,6 +55,8 @@ const QString kAppId = QStringLiteral("vexlo");
 const QString kSessionToken = QStringLiteral("vexlo");
 // The portal may be started on demand by the first call.
 constexpr int kCheckTimeoutMs = 10000;
+// Before a second try at a session the desktop refused.
+constexpr int kRetryDelayMs = 200;
 
 QString ShortcutName(int id) {
     if (id == vexlo::HOTKEY_UP) return QStringLiteral("volume-up");
@@ -244,6 +246,7 @@ void PortalShortcuts::dropSession() {
     }
     session_.clear();
     creating_ = false;
+    retried_ = false;
     asked_.clear();
     pending_.clear();
     bound_.clear();
@@ -320,13 +323,31 @@ void PortalShortcuts::createSession() {
 void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& results) {
     bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
                     SLOT(onSessionResponse(uint, QVariantMap)));
-    creating_ = false;
+    watchedRequest_.clear();
     session_ = PathText(results.value(QStringLiteral("session_handle")));
+    if (response == 2 && !retried_) {
+        // A desktop backend that outlived its portal still holds the session of the same
+        // token; the portal closes it when it refuses the new one, and a second try succeeds.
+        retried_ = true;
+        session_.clear();
+        const int generation = generation_;
+        QTimer::singleShot(kRetryDelayMs, this, [this, generation] {
+            if (generation != generation_) return;
+            if (pending_.empty()) {
+                creating_ = false;
+                return;
+            }
+            createSession();
+        });
+        return;
+    }
+    creating_ = false;
     if (response != 0 || session_.isEmpty()) {
         session_.clear();
         fail("the desktop did not open a global shortcuts session");
         return;
     }
+    retried_ = false;
     bus_.connect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
     bindPending();
@@ -351,6 +372,7 @@ void PortalShortcuts::bindPending() {
 void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) {
     bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
                     SLOT(onBindResponse(uint, QVariantMap)));
+    watchedRequest_.clear();
     std::set<int> asked;
     asked.swap(asked_);
     if (response != 0) {

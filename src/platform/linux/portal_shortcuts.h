@@ -104,6 +104,7 @@ class PortalShortcuts : public QObject {
     bool reported_ = false;
     bool starting_ = false;
     bool creating_ = false;
+    bool retried_ = false;  // the session was refused once
     QString session_;
     QString watchedRequest_;
     std::map<int, std::string> pending_;  // id -> trigger, not yet sent

@@ -10,7 +10,7 @@ interface org.vexlo.Test on the same object:
     Calls() -> as             what the clients asked, one line per call
 
   portal_standin.py [--bind accept|decline] [--no-shortcuts] [--early] [--keyless ID]
-                    [--unlisted ID] [--ready FILE]
+                    [--unlisted ID] [--stale-session] [--ready FILE]
     --bind decline   BindShortcuts answers 1 (the user cancelled)
     --no-shortcuts   the portal offers no GlobalShortcuts interface
     --early          the interface's early form, as with KDE Plasma 5.27: no host app registry;
@@ -18,6 +18,8 @@ interface org.vexlo.Test on the same object:
                      and BindShortcuts answers with those, whatever it was given
     --keyless ID     the answer lists that shortcut without a key (trigger_description "")
     --unlisted ID    the answer leaves that shortcut out
+    --stale-session  the first CreateSession answers 2, as KDE's backend does while it still
+                     holds the session of the same token for a portal that has restarted
     --ready FILE     written once the name is owned
 """
 import argparse
@@ -121,6 +123,9 @@ class Portal(dbus.service.Object):
         if session in self.sessions:
             raise dbus.exceptions.DBusException(
                 "session exists", name="org.freedesktop.portal.Error.Failed")
+        if self.options.stale_session:
+            self.options.stale_session = False
+            return self._respond(sender, str(options.get("handle_token", "")), 2, {})
         self.sessions[session] = {}
         if self.options.early:
             self.sessions[session] = {str(sid): str(props.get("preferred_trigger", ""))
@@ -194,6 +199,7 @@ def main():
     parser.add_argument("--early", action="store_true")
     parser.add_argument("--keyless", action="append", default=[])
     parser.add_argument("--unlisted", action="append", default=[])
+    parser.add_argument("--stale-session", action="store_true")
     parser.add_argument("--ready")
     options = parser.parse_args()
 
