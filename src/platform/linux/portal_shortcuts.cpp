@@ -152,9 +152,6 @@ std::string PortalShortcuts::SettingsPlace(const std::string& desktop) {
     // A list such as "KDE" or "ubuntu:GNOME".
     std::string names = ":" + desktop + ":";
     if (names.find(":KDE:") != std::string::npos) return "System Settings, Shortcuts";
-    if (names.find(":GNOME:") != std::string::npos) {
-        return "Settings, Keyboard, Keyboard Shortcuts";
-    }
     return "the desktop's keyboard shortcut settings";
 }
 

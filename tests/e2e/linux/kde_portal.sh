@@ -231,7 +231,9 @@ shortcuts_work_again_after_the_portal_restarts() {
         awk '/uint32/ {print $2}')
     [ -n "$portal" ] || { fail "no portal running"; return 1; }
     kill "$portal"
-    wait_until 3000 ended "$portal" || { fail "the portal did not end"; return 1; }
+    wait_until 3000 eval '[ "$(gdbus call --session --dest org.freedesktop.DBus --object-path / \
+        --method org.freedesktop.DBus.NameHasOwner org.freedesktop.portal.Desktop)" = "(false,)" ]' ||
+        { fail "the portal did not end"; return 1; }
     # Started again on demand, as a desktop's next portal user does.
     dbus-send --print-reply --dest=org.freedesktop.portal.Desktop /org/freedesktop/portal/desktop \
         org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1

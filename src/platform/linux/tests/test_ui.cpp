@@ -781,7 +781,7 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         {"--early --keyless volume-down", "KDE", true, false,
          "no key for \"Volume down\" yet; assign one in System Settings, Shortcuts"},
         {"--unlisted volume-up --keyless volume-down", "ubuntu:GNOME", false, false,
-         "\"Volume up\" and \"Volume down\" yet; assign one in Settings, Keyboard"},
+         "\"Volume up\" and \"Volume down\" yet; assign one in the desktop's keyboard"},
         {"--unlisted volume-down", nullptr, true, false,
          "\"Volume down\" yet; assign one in the desktop's keyboard shortcut settings"},
     };
