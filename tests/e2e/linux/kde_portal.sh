@@ -101,7 +101,7 @@ test_bus_config "$work/bus.conf" "$work/services"
 
 # What the bus starts inherits the bus's environment.
 export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=wayland-vexlo-kde
-export DISPLAY=:$xd KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1
+export DISPLAY=:$xd
 unset QT_QPA_PLATFORM
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile --print-address=3 \
     3>"$work/bus" >/dev/null 2>&1 &
@@ -122,14 +122,14 @@ os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
 path = "/tmp/.X11-unix/X" + display
 with open("/tmp/.X%s-lock" % display, "w") as lock:
     lock.write("%10d\n" % os.getpid())
-listeners = []
+sockets, listeners = [], []
 for address in (path, "\0" + path):
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     s.bind(address)
     s.listen(16)
     s.set_inheritable(True)
+    sockets.append(s)
     listeners += ["--xwayland-fd", str(s.fileno())]
-    globals()["keep_" + str(s.fileno())] = s
 os.execv(command[0], command + listeners + ["--xwayland-display", ":" + display])
 EOF
 pids+=($!)
@@ -157,12 +157,15 @@ stop_vexlo() {
     wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
     wait "$vpid" 2>/dev/null
 }
-# The display: the window named Vexlo, centred on KWin's 1024 x 768 output.
+# The display: the window named Vexlo, centred on KWin's 1024 x 768 output and translucent.
+# (Xwayland here is rootless: a screenshot of its root window shows nothing.)
 osd_centred() {
-    local g
+    local g main
     wait_until 2000 osd_shown "$vpid" || { fail "no display"; return 1; }
-    g=($(geometry "$(named "$vpid" Vexlo)"))
+    main=$(named "$vpid" Vexlo)
+    g=($(geometry "$main"))
     [ "${g[*]}" = "406 284 212 200" ] || { fail "display at ${g[*]}, not centred"; return 1; }
+    [ "$(opacity "$main")" = 125 ] || { fail "display opacity $(opacity "$main"), not 125"; return 1; }
 }
 told() { grep -c "volume hotkeys:" "$work/vexlo.log"; }
 
