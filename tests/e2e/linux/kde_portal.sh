@@ -158,7 +158,7 @@ stop_vexlo() {
     wait "$vpid" 2>/dev/null
 }
 # The display: the window named Vexlo, centred on KWin's 1024 x 768 output and translucent.
-# (Xwayland here is rootless: a screenshot of its root window shows nothing.)
+# (Xwayland here is rootless: "import -window root" cannot read the root window.)
 osd_centred() {
     local g main
     wait_until 2000 osd_shown "$vpid" || { fail "no display"; return 1; }
