@@ -137,19 +137,33 @@ void AlsaMixer::closeDevice(Open& open) {
     open.config = nullptr;
 }
 
+void AlsaMixer::openSession(Open& open) {
+    // Noted before the open: a change while it runs brings another one.
+    const std::uint64_t changes = defaultChanges();
+    open.mixer = openDevice(open.config);
+    if (open.mixer != nullptr) open.defaultSeen = changes;
+}
+
 bool AlsaMixer::usable(Open& open) {
     if (open.mixer != nullptr) {
-        // Takes in changes other programs made since the last transfer. An error here means
-        // the connection is gone (the sound server ended): the element values are no longer
-        // the device's.
-        if (snd_mixer_handle_events(open.mixer) >= 0) return true;
-        closeDevice(open);
-        open.nextAttempt = clock_();
+        if (open.defaultSeen != defaultChanges()) {
+            // Another output became the default: the device is opened again at once.
+            closeDevice(open);
+            open.nextAttempt = clock_();
+        } else if (snd_mixer_handle_events(open.mixer) >= 0) {
+            // Took in changes other programs made since the last transfer. An error there
+            // means the connection is gone (the sound server ended): the element values are
+            // no longer the device's.
+            return true;
+        } else {
+            closeDevice(open);
+            open.nextAttempt = clock_();
+        }
     }
     const std::int64_t now = clock_();
     if (now < open.nextAttempt) return false;
     open.nextAttempt = now + kReopenIntervalMs;
-    open.mixer = openDevice(open.config);
+    openSession(open);
     reachable(open.mixer != nullptr);
     return open.mixer != nullptr;
 }
@@ -195,7 +209,7 @@ MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
     // Without the device (no sound server yet) the session is made all the same and the device
     // opened when it comes.
     Open session;
-    session.mixer = openDevice(session.config);
+    openSession(session);
     session.nextAttempt = clock_() + kReopenIntervalMs;
     reachable(session.mixer != nullptr);
     handle = nextHandle_++;

@@ -18,10 +18,16 @@
 // converted between the range a control was described with and the element's own, should the
 // device that appears differ. The adapter says on stderr when the server cannot be reached
 // and when it is back, once each time.
+//
+// ALSA's pulse plugin binds the output that is the server's default when the device is opened
+// and stays with it. Given a counter of the server's default changes, the adapter opens the
+// device again at the first transfer after a change, so that reads and writes follow the new
+// default (pipewire-alsa follows by itself; opening it again does no harm there).
 #pragma once
 
 #include <alsa/asoundlib.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -42,6 +48,10 @@ class AlsaMixer : public MixerDevice {
 
     explicit AlsaMixer(std::string device = "default", Clock clock = nullptr);
     ~AlsaMixer() override;
+
+    // Follows the default output: changes counts each change of it (it must outlive the
+    // mixer); null stops following.
+    void followDefault(const std::atomic<std::uint64_t>* changes) { defaultChanges_ = changes; }
 
     MMResult open(std::uint32_t deviceId, MixerHandle& handle) override;
     MMResult close(MixerHandle handle) override;
@@ -68,9 +78,10 @@ class AlsaMixer : public MixerDevice {
         long maximum = 0;
     };
     struct Open {
-        snd_mixer_t* mixer = nullptr;                       // null while the device is away
-        snd_config_t* config = nullptr;                     // the mixer's own configuration
-        std::int64_t nextAttempt = 0;                       // when the next re-open may be tried
+        snd_mixer_t* mixer = nullptr;    // null while the device is away
+        snd_config_t* config = nullptr;  // the mixer's own configuration
+        std::int64_t nextAttempt = 0;    // when the next re-open may be tried
+        std::uint64_t defaultSeen = 0;   // the default changes counted when it was opened
         std::map<std::uint32_t, std::uint32_t> lastValues;  // by control id
         std::map<std::uint32_t, Range> described;           // volume ranges as told, by id
     };
@@ -78,6 +89,11 @@ class AlsaMixer : public MixerDevice {
     Element element(Open& open, std::uint32_t componentType);
     // Opens the device; config receives the configuration read for it, if it needed one.
     snd_mixer_t* openDevice(snd_config_t*& config) const;
+    // Opens the device of a session and notes which default output it bound.
+    void openSession(Open& open);
+    std::uint64_t defaultChanges() const {
+        return defaultChanges_ != nullptr ? defaultChanges_->load(std::memory_order_acquire) : 0;
+    }
     static void closeDevice(Open& open);
     // Takes in the device's pending changes; detects a lost connection and re-opens it when
     // it is time. True when the device can be used now.
@@ -94,6 +110,7 @@ class AlsaMixer : public MixerDevice {
     std::map<MixerHandle, Open> opens_;
     MixerHandle nextHandle_ = 1;
     bool reachable_ = true;
+    const std::atomic<std::uint64_t>* defaultChanges_ = nullptr;
 };
 
 }  // namespace vexlo::linux_platform

@@ -13,6 +13,7 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
                 hotkeys, profile, sound,   launcher, messageBox, program, process} {
     tray.setMenuSource(&windows);
+    mixer.followDefault(&outputs.counter());
     // X key grabs see keys under Wayland only while an X window has the focus.
     if (PortalShortcuts::WaylandSession()) hotkeys.usePortal(shortcuts);
     // Said on stderr at once, and to the core (a balloon at the icon) from the event loop:

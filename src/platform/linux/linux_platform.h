@@ -8,6 +8,7 @@
 #include "platform/linux/alsa_wave_in.h"
 #include "platform/linux/event_port.h"
 #include "platform/linux/portal_shortcuts.h"
+#include "platform/linux/pulse_default.h"
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_services.h"
 #include "platform/linux/qt_windows.h"
@@ -24,6 +25,7 @@ class LinuxPlatform {
     void setSink(EventSink* sink) { port.setSink(sink); }
 
     EventPort port;
+    PulseDefaultWatch outputs;  // the sound server's default output, followed by the mixer
     AlsaMixer mixer;
     AlsaWaveIn waveIn;
     QtWindowSystem windows;

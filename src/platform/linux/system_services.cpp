@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -28,37 +29,53 @@ constexpr std::uint32_t kSoundId = 1;
 
 CanberraSound::~CanberraSound() {
     if (context_ != nullptr) ca_context_destroy(context_);
+    if (alsa_ != nullptr) ca_context_destroy(alsa_);
 }
 
 bool CanberraSound::play(const std::string& path, std::uint32_t) {
-    int rc = playOnce(path);
+    int rc = playOnce(context_, nullptr, path);
     // A context whose connection to the sound server broke (the server was restarted) stays
     // broken: start over with a new one.
     if (rc == CA_ERROR_STATE || rc == CA_ERROR_DISCONNECTED || rc == CA_ERROR_NOTAVAILABLE) {
         ca_context_destroy(context_);
         context_ = nullptr;
-        rc = playOnce(path);
+        rc = playOnce(context_, nullptr, path);
     }
-    return rc == CA_SUCCESS;
+    if (rc == CA_SUCCESS) return true;
+    // libcanberra's default driver knows only the PulseAudio server.
+    const int alsa = playOnce(alsa_, "alsa", path);
+    if (alsa == CA_SUCCESS) return true;
+    if (alsa_ != nullptr) {
+        // A device that went away leaves the context unusable too.
+        ca_context_destroy(alsa_);
+        alsa_ = nullptr;
+    }
+    if (!reported_) {
+        reported_ = true;
+        std::fprintf(stderr, "vexlo: the click cannot be played: %s (through ALSA: %s).\n",
+                     ca_strerror(rc), ca_strerror(alsa));
+    }
+    return false;
 }
 
-int CanberraSound::playOnce(const std::string& path) {
-    if (context_ == nullptr) {
-        if (ca_context_create(&context_) != CA_SUCCESS) {
-            context_ = nullptr;
+int CanberraSound::playOnce(ca_context*& context, const char* driver, const std::string& path) {
+    if (context == nullptr) {
+        if (ca_context_create(&context) != CA_SUCCESS) {
+            context = nullptr;
             return CA_ERROR_OOM;
         }
-        ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Vexlo", CA_PROP_APPLICATION_ID,
+        if (driver != nullptr) ca_context_set_driver(context, driver);
+        ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Vexlo", CA_PROP_APPLICATION_ID,
                                 "vexlo", nullptr);
     }
     // Every play returns at once; the one before is cut off.
-    ca_context_cancel(context_, kSoundId);
+    ca_context_cancel(context, kSoundId);
     ca_proplist* props = nullptr;
     if (ca_proplist_create(&props) != CA_SUCCESS) return CA_ERROR_OOM;
     ca_proplist_sets(props, CA_PROP_MEDIA_FILENAME, LinuxProgramInfo::NativePath(path).c_str());
     ca_proplist_sets(props, CA_PROP_MEDIA_ROLE, "event");
     ca_proplist_sets(props, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
-    const int rc = ca_context_play_full(context_, kSoundId, props, nullptr, nullptr);
+    const int rc = ca_context_play_full(context, kSoundId, props, nullptr, nullptr);
     ca_proplist_destroy(props);
     return rc;
 }

@@ -20,12 +20,17 @@ class CanberraSound : public Sound {
   public:
     ~CanberraSound() override;
     // Plays the file through the sound server; a new sound cancels the one still playing.
-    // After the server was restarted the next play connects anew.
+    // After the server was restarted the next play connects anew. Where no PulseAudio server
+    // answers (pipewire-alsa, plain ALSA) the sound goes to ALSA's default device. When it
+    // cannot play at all, that is said once on stderr.
     bool play(const std::string& path, std::uint32_t flags) override;
 
   private:
-    int playOnce(const std::string& path);  // a libcanberra result code
-    ca_context* context_ = nullptr;
+    // A libcanberra result code; driver null for libcanberra's default (the sound server).
+    int playOnce(ca_context*& context, const char* driver, const std::string& path);
+    ca_context* context_ = nullptr;  // the default driver
+    ca_context* alsa_ = nullptr;     // ALSA, for when the default cannot play
+    bool reported_ = false;
 };
 
 class ProcessLauncher : public Launcher {

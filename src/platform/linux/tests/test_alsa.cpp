@@ -11,6 +11,7 @@
 #include "mixer/clsVolume.h"
 #include "platform/linux/alsa_mixer.h"
 #include "platform/linux/alsa_wave_in.h"
+#include "platform/linux/pulse_default.h"
 #include "platform/linux/qt_services.h"
 #include "platform/linux/system_services.h"
 #include "platform/types.h"
@@ -164,6 +165,37 @@ TEST_F(Mixer, ReadsAndWritesTheSinkVolumeAndSeesOutsideChangesAtTheNextRead) {
     ASSERT_EQ(other.getControlDetails(second, details), MMSYSERR_NOERROR);
     EXPECT_EQ(value, 12345u);
     other.close(second);
+}
+
+// ALSA's pulse plugin stays with the output that was the default when it was opened; the
+// adapter opens the device again when the server names another one, and reads and writes
+// then go to the new default.
+TEST_F(Mixer, FollowsANewDefaultOutput) {
+    PulseDefaultWatch watch;
+    mixer.followDefault(&watch.counter());
+    const std::string module = Shell("pactl load-module module-null-sink sink_name=vexlo_other");
+    Shell("pactl set-sink-volume vexlo_other 20000");
+    const ControlRecord volume =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    EXPECT_EQ(Read(volume), 40000u);
+    ::usleep(300000);  // the watch has its first answer
+    EXPECT_EQ(watch.changes(), 0u);
+
+    Shell("pactl set-default-sink vexlo_other");
+    std::uint32_t value = Read(volume);
+    for (int i = 0; i < 200 && value != 20000; ++i) {
+        ::usleep(5000);
+        value = Read(volume);
+    }
+    EXPECT_EQ(value, 20000u);
+    EXPECT_EQ(watch.changes(), 1u);
+    EXPECT_EQ(Write(volume, 25000), MMSYSERR_NOERROR);
+    EXPECT_NE(Shell("pactl get-sink-volume vexlo_other").find("25000"), std::string::npos);
+    EXPECT_EQ(SinkVolume(), 40000);
+
+    Shell("pactl set-default-sink " + SinkName());
+    Shell("pactl unload-module " + module);
+    EXPECT_EQ(ReadSoon(volume, 40000), 40000u);
 }
 
 TEST_F(Mixer, LimitsLevelsOutsideTheRangeInsteadOfWrapping) {
