@@ -57,6 +57,10 @@ const QString kSessionToken = QStringLiteral("vexlo");
 constexpr int kCheckTimeoutMs = 10000;
 // Before a second try at a session the desktop refused.
 constexpr int kRetryDelayMs = 200;
+// KDE's global shortcuts service, which names the program's component after the session token.
+const QString kKdeService = QStringLiteral("org.kde.kglobalaccel");
+const QString kKdeComponent = QStringLiteral("org.kde.kglobalaccel.Component");
+constexpr int kKdeTimeoutMs = 5000;
 
 QString ShortcutName(int id) {
     if (id == vexlo::HOTKEY_UP) return QStringLiteral("volume-up");
@@ -92,6 +96,45 @@ QList<Shortcut> ShortcutList(const std::map<int, std::string>& triggers) {
         shortcuts.push_back({ShortcutName(id), properties});
     }
     return shortcuts;
+}
+
+bool IsKde(const std::string& desktop) {
+    // A list such as "KDE" or "ubuntu:GNOME".
+    return (":" + desktop + ":").find(":KDE:") != std::string::npos;
+}
+
+std::string CurrentDesktop() {
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    return desktop != nullptr ? desktop : "";
+}
+
+// The shortcuts of kglobalaccel's answer to allShortcutInfos, a(ssssssaiai) (name, its
+// friendly name, the component's and the context's names, active keys, default keys), that
+// have no active key. KDE keeps a shortcut whose preferred key another one holds with that
+// key as its default only, while the portal's first answer still names it.
+std::set<QString> WithoutActiveKey(const QDBusMessage& reply) {
+    std::set<QString> names;
+    if (reply.type() != QDBusMessage::ReplyMessage ||
+        reply.signature() != QLatin1String("a(ssssssaiai)")) {
+        return names;
+    }
+    const QDBusArgument infos = reply.arguments().value(0).value<QDBusArgument>();
+    infos.beginArray();
+    while (!infos.atEnd()) {
+        QString name, unused;
+        QList<int> active, defaults;
+        infos.beginStructure();
+        infos >> name;
+        for (int i = 0; i < 5; ++i) infos >> unused;
+        infos >> active >> defaults;
+        infos.endStructure();
+        // No key is an empty list or [0].
+        bool none = true;
+        for (int key : active) none = none && key == 0;
+        if (none) names.insert(name);
+    }
+    infos.endArray();
+    return names;
 }
 
 }  // namespace
@@ -149,9 +192,7 @@ PortalShortcuts::~PortalShortcuts() {
 }
 
 std::string PortalShortcuts::SettingsPlace(const std::string& desktop) {
-    // A list such as "KDE" or "ubuntu:GNOME".
-    std::string names = ":" + desktop + ":";
-    if (names.find(":KDE:") != std::string::npos) return "System Settings, Shortcuts";
+    if (IsKde(desktop)) return "System Settings, Shortcuts";
     return "the desktop's keyboard shortcut settings";
 }
 
@@ -378,29 +419,60 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
         return;
     }
     // The answer lists what the session has bound; without a list, take what was asked.
+    std::set<int> withKey;
+    std::set<int> withoutKey;
     const QVariant listed = results.value(QStringLiteral("shortcuts"));
     if (!listed.isValid()) {
-        bound_.insert(asked.begin(), asked.end());
-        bindPending();
-        return;
-    }
-    QList<Shortcut> shortcuts;
-    if (listed.canConvert<QDBusArgument>()) {
-        listed.value<QDBusArgument>() >> shortcuts;
-    }
-    // Bound is what the list names with a key; the rest waits for the user to assign one.
-    std::set<int> withoutKey = asked;
-    for (const Shortcut& s : shortcuts) {
-        for (int id : asked) {
-            if (ShortcutName(id) == s.id &&
-                !s.properties.value(QStringLiteral("trigger_description")).toString().isEmpty()) {
-                bound_.insert(id);
-                withoutKey.erase(id);
+        withKey = asked;
+    } else {
+        QList<Shortcut> shortcuts;
+        if (listed.canConvert<QDBusArgument>()) {
+            listed.value<QDBusArgument>() >> shortcuts;
+        }
+        // Bound is what the list names with a key; the rest waits for the user to assign one.
+        withoutKey = asked;
+        for (const Shortcut& s : shortcuts) {
+            for (int id : asked) {
+                if (ShortcutName(id) == s.id &&
+                    !s.properties.value(QStringLiteral("trigger_description"))
+                         .toString()
+                         .isEmpty()) {
+                    withKey.insert(id);
+                    withoutKey.erase(id);
+                }
             }
         }
     }
-    reportWithoutKey(withoutKey);
+    bound_.insert(withKey.begin(), withKey.end());
+    checkActiveKeys(withKey, withoutKey);
     bindPending();
+}
+
+void PortalShortcuts::checkActiveKeys(const std::set<int>& withKey, std::set<int> withoutKey) {
+    // Only KDE's own service knows whether the keys its portal named are active; elsewhere,
+    // or without it on the bus, the portal's answer stands.
+    if (withKey.empty() || !IsKde(CurrentDesktop())) {
+        reportWithoutKey(withoutKey);
+        return;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kKdeService, QStringLiteral("/component/") + kSessionToken,
+                                       kKdeComponent, QStringLiteral("allShortcutInfos"));
+    call.setAutoStartService(false);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kKdeTimeoutMs), this);
+    const int generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, withKey, withoutKey, generation]() mutable {
+                watcher->deleteLater();
+                if (generation != generation_) return;
+                const std::set<QString> inactive = WithoutActiveKey(watcher->reply());
+                for (int id : withKey) {
+                    if (inactive.count(ShortcutName(id)) == 0) continue;
+                    bound_.erase(id);
+                    withoutKey.insert(id);
+                }
+                reportWithoutKey(withoutKey);
+            });
 }
 
 void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
@@ -411,9 +483,8 @@ void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
         names += "\"" + Description(id).toStdString() + "\"";
     }
     if (names.empty()) return;
-    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
     fail("the desktop has no key for " + names + " yet; assign one in " +
-         SettingsPlace(desktop != nullptr ? desktop : ""));
+         SettingsPlace(CurrentDesktop()));
 }
 
 void PortalShortcuts::onActivated(const QDBusObjectPath& session, const QString& shortcut,

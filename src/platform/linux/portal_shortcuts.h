@@ -10,8 +10,10 @@
 // and names its shortcut group after the session token. Both get the list, and the token is
 // the same in every run, so that a key the user assigned stays with the program. When the
 // desktop's answer lists a shortcut without a key, or not at all, the user is told where to
-// assign one; an activation of it still counts, since the desktop may send one once the user
-// has assigned a key. A restarted portal gets a new session with what is wanted.
+// assign one; on KDE, so is a shortcut that its global shortcuts service holds without an
+// active key, whatever the answer said. An activation of one still counts, since the desktop
+// may send one once the user has assigned a key. A restarted portal gets a new session with
+// what is wanted.
 #pragma once
 
 #include <QDBusConnection>
@@ -82,6 +84,9 @@ class PortalShortcuts : public QObject {
   private:
     void createSession();
     void bindPending();
+    // On KDE, asks its global shortcuts service which of withKey have no active key after all,
+    // then tells those and withoutKey.
+    void checkActiveKeys(const std::set<int>& withKey, std::set<int> withoutKey);
     // Tells, once, which of ids the desktop gave no key.
     void reportWithoutKey(const std::set<int>& ids);
     // Forgets the session and any unanswered request of a portal that is gone.

@@ -10,7 +10,8 @@ interface org.vexlo.Test on the same object:
     Calls() -> as             what the clients asked, one line per call
 
   portal_standin.py [--bind accept|decline] [--no-shortcuts] [--early] [--keyless ID]
-                    [--unlisted ID] [--stale-session] [--ready FILE]
+                    [--unlisted ID] [--stale-session] [--kglobalaccel] [--no-active-key ID]
+                    [--ready FILE]
     --bind decline   BindShortcuts answers 1 (the user cancelled)
     --no-shortcuts   the portal offers no GlobalShortcuts interface
     --early          the interface's early form, as with KDE Plasma 5.27: no host app registry;
@@ -20,6 +21,10 @@ interface org.vexlo.Test on the same object:
     --unlisted ID    the answer leaves that shortcut out
     --stale-session  the first CreateSession answers 2, as KDE's backend does while it still
                      holds the session of the same token for a portal that has restarted
+    --kglobalaccel   also owns org.kde.kglobalaccel, KDE's global shortcuts service, whose
+                     /component/TOKEN answers allShortcutInfos for the session's shortcuts
+    --no-active-key ID  there that shortcut has no active key (only a default one), as where
+                     another shortcut of KDE holds the preferred key
     --ready FILE     written once the name is owned
 """
 import argparse
@@ -31,6 +36,7 @@ from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
 NAME = "org.freedesktop.portal.Desktop"
+KGLOBALACCEL = "org.kde.kglobalaccel"
 PATH = "/org/freedesktop/portal/desktop"
 SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
 REGISTRY = "org.freedesktop.host.portal.Registry"
@@ -69,6 +75,26 @@ class Session(dbus.service.Object):
         self.remove_from_connection()
 
 
+class Component(dbus.service.Object):
+    """A session's shortcuts as KDE's global shortcuts service holds them."""
+
+    def __init__(self, bus, token, shortcuts, options):
+        super().__init__(bus, "/component/" + token)
+        self.token = token
+        self.shortcuts = shortcuts
+        self.options = options
+
+    @dbus.service.method("org.kde.kglobalaccel.Component", out_signature="a(ssssssaiai)")
+    def allShortcutInfos(self):
+        meta_equal = 0x1000003d
+        return dbus.Array([
+            dbus.Struct((sid, sid, self.token, self.token, "default", "Default Context",
+                         dbus.Array([0 if sid in self.options.no_active_key else meta_equal],
+                                    signature="i"),
+                         dbus.Array([meta_equal], signature="i")))
+            for sid in self.shortcuts], signature="(ssssssaiai)")
+
+
 class Portal(dbus.service.Object):
     def __init__(self, bus, options):
         super().__init__(bus, PATH)
@@ -79,6 +105,7 @@ class Portal(dbus.service.Object):
         self.registered = set()
         self.sessions = {}  # session path -> {shortcut id: trigger}
         self.serial = 0
+        self.components = {}  # token -> Component
 
     def _respond(self, sender, token, response, results):
         if not token:
@@ -130,6 +157,10 @@ class Portal(dbus.service.Object):
         if self.options.early:
             self.sessions[session] = {str(sid): str(props.get("preferred_trigger", ""))
                                       for sid, props in early}
+        if self.options.kglobalaccel:
+            if token not in self.components:
+                self.components[token] = Component(self.bus, token, {}, self.options)
+            self.components[token].shortcuts = self.sessions[session]
         Session(self.bus, session, self)
         return self._respond(sender, str(options.get("handle_token", "")), 0,
                              {"session_handle": dbus.String(session)})
@@ -200,6 +231,8 @@ def main():
     parser.add_argument("--keyless", action="append", default=[])
     parser.add_argument("--unlisted", action="append", default=[])
     parser.add_argument("--stale-session", action="store_true")
+    parser.add_argument("--kglobalaccel", action="store_true")
+    parser.add_argument("--no-active-key", action="append", default=[])
     parser.add_argument("--ready")
     options = parser.parse_args()
 
@@ -207,6 +240,9 @@ def main():
     bus = dbus.SessionBus()
     portal = Portal(bus, options)
     name = dbus.service.BusName(NAME, bus, do_not_queue=True)
+    kde = None
+    if options.kglobalaccel:
+        kde = dbus.service.BusName(KGLOBALACCEL, bus, do_not_queue=True)
     if options.ready:
         with open(options.ready, "w") as f:
             f.write("ready\n")
@@ -215,7 +251,7 @@ def main():
         loop.run()
     except KeyboardInterrupt:
         pass
-    del name, portal
+    del name, kde, portal
     return 0
 
 

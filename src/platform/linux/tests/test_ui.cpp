@@ -780,6 +780,14 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         {"--early", "KDE", true, true, nullptr},
         {"--early --keyless volume-down", "KDE", true, false,
          "no key for \"Volume down\" yet; assign one in System Settings, Shortcuts"},
+        // KDE's first answer names the preferred keys even where another shortcut holds them;
+        // its global shortcuts service knows they are not active.
+        {"--early --kglobalaccel --no-active-key volume-up --no-active-key volume-down", "KDE",
+         false, false, "\"Volume up\" and \"Volume down\" yet; assign one in System Settings"},
+        {"--early --kglobalaccel --keyless volume-down", "KDE", true, false,
+         "no key for \"Volume down\" yet"},
+        // Outside KDE its service, running for some other program, is not asked.
+        {"--kglobalaccel --no-active-key volume-up", "GNOME", true, true, nullptr},
         {"--unlisted volume-up --keyless volume-down", "ubuntu:GNOME", false, false,
          "\"Volume up\" and \"Volume down\" yet; assign one in the desktop's keyboard"},
         {"--unlisted volume-down", nullptr, true, false,
