@@ -80,15 +80,19 @@ sound_server_restarts() {
         start_sound_server || { fail "round $r: the server did not start again"; return 1; }
         pids+=("$sound_server_pid")
         ready=$(now_ms)
-        # A new server starts its sink at full level: a real change, shown once re-opened.
-        if wait_until 3000 osd_shown "$vpid"; then
+        # A new server starts its sink at full level. That is where the level stands when the
+        # server is back, nobody's change: nothing is shown.
+        if wait_until 3000 eval '[ "$(grep -c "sound server is back" "$work/vexlo.log")" -ge "$r" ]'; then
             reopen=$(($(now_ms) - ready))
             reopen_ms+=("$reopen")
         else
-            fail "round $r: the level of the new server (full) was not shown within 3 s"
+            fail "round $r: the new server was not taken up within 3 s"
             return 1
         fi
-        wait_until 5000 osd_hidden "$vpid" || { fail "round $r: display still up"; return 1; }
+        for _ in $(seq 15); do
+            sleep 0.1
+            osd_hidden "$vpid" || { fail "round $r: the new server's level was shown, though nobody changed it"; return 1; }
+        done
         level=${levels[$(((r - 1) % ${#levels[@]}))]}
         pactl set-sink-volume "$sink" "$level"
         t=$(time_until 1000 osd_shown "$vpid") ||
@@ -116,7 +120,7 @@ sound_server_restarts() {
     loud=$(loud_samples "$rec")
     [ "${loud:-0}" -gt 0 ] || { fail "no click reached the restarted server"; return 1; }
     alive "$vpid" || { fail "vexlo ended"; return 1; }
-    figures+=("- Sound server killed with SIGKILL and started again $restarts times while Vexlo ran: no crash, nothing shown while it was away (the level reads as it was), then the new server's level (full) shown ${reopen_ms[*]} ms after it accepted clients (the mixer adapter retries every 300 ms); a later pactl change shown within ${follow_ms[*]} ms with the matching bar; Super+= stepped the level each time; after the last restart the chunk-change click reached the new server ($loud loud samples).")
+    figures+=("- Sound server killed with SIGKILL and started again $restarts times while Vexlo ran: no crash, nothing shown while it was away (the level reads as it was); the new server taken up ${reopen_ms[*]} ms after it accepted clients (the mixer adapter retries every 300 ms) and its level (full) not shown, as nobody changed it; a later pactl change shown within ${follow_ms[*]} ms with the matching bar; Super+= stepped the level each time; after the last restart the chunk-change click reached the new server ($loud loud samples).")
 }
 
 # ---- The sound server stops answering for a while ----------------------------------------
@@ -216,10 +220,14 @@ time.sleep(float(sys.argv[1]))' 60 >"$work/grab.log" 2>&1 &
     start_sound_server || { fail "the server did not start"; return 1; }
     pids+=("$sound_server_pid")
     up=$(now_ms)
-    # The level goes from unknown (0) to the new sink's (full): shown once.
-    wait_until 3000 osd_shown "$vpid" || { fail "the server's level was not shown within 3 s"; return 1; }
+    # The level goes from unknown to the new sink's (full): where it stands, not a change.
+    wait_until 3000 grep -q "sound server is back" "$work/vexlo.log" ||
+        { fail "the server was not taken up within 3 s"; return 1; }
     first=$(($(now_ms) - up))
-    wait_until 5000 osd_hidden "$vpid" || { fail "display still up"; return 1; }
+    for _ in $(seq 15); do
+        sleep 0.1
+        osd_hidden "$vpid" || { fail "the server's first level was shown, though nobody changed it"; return 1; }
+    done
     level=20000
     pactl set-sink-volume "$sink" "$level"
     t=$(time_until 1000 osd_shown "$vpid") || { fail "pactl to $level not shown within 1 s"; return 1; }
@@ -232,7 +240,7 @@ time.sleep(float(sys.argv[1]))' 60 >"$work/grab.log" 2>&1 &
     grep -q "hotkeys are held by another program" "$work/vexlo.log" || { fail "no word on stderr about the held hotkey"; return 1; }
     unset PULSE_CLIENTCONFIG
     kill "$grabber"
-    figures+=("- Started 3 s before its sound server (no autospawn): one stderr line that the server cannot be reached, nothing shown meanwhile; the server's first level (full) shown ${first} ms after the server accepted clients; a pactl change to $level shown ${t} ms later with the matching bar; Super+- stepped the real sink; one stderr line that the server is back. Super+= held by another client at the start: a balloon at the tray icon named it (screenshot late-server-balloon.png).")
+    figures+=("- Started 3 s before its sound server (no autospawn): one stderr line that the server cannot be reached, nothing shown meanwhile; the server taken up ${first} ms after it accepted clients, its first level (full) not shown; a pactl change to $level shown ${t} ms later with the matching bar; Super+- stepped the real sink; one stderr line that the server is back. Super+= held by another client at the start: a balloon at the tray icon named it (screenshot late-server-balloon.png).")
 }
 
 run() {
