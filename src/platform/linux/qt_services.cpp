@@ -122,10 +122,11 @@ const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 
 // Qt's StatusNotifierItem answers a host's Scroll call and does nothing with it, and the item
 // object it registers cannot be registered a second time. QtDBus lets a program look at every
-// method call it receives before the call is handled (a "spy hook", run on the main thread);
-// that sees the Scroll calls and leaves Qt's own handling as it is. The hook is exported by
-// QtDBus without a public declaration, so it is looked up at run time: a Qt without it has no
-// wheel on StatusNotifier hosts and nothing else changes. Hooks stay for the whole process.
+// method call it receives before the call is handled (a "spy hook"; calls from other processes
+// reach it on the main thread, through the event loop); that sees the Scroll calls and leaves Qt's
+// own handling as it is. The hook is exported by QtDBus without a public declaration, so it is
+// looked up at run time: a Qt without it has no wheel on StatusNotifier hosts and nothing else
+// changes. Hooks stay for the whole process.
 using SpyHook = void (*)(const QDBusMessage&);
 std::set<QtTray*>& LiveTrays() {
     static std::set<QtTray*> trays;
@@ -270,11 +271,12 @@ void QtTray::makeIcon(Key key, Entry& entry) {
     QObject::connect(
         icon, &QSystemTrayIcon::activated, context_.get(),
         [this, key](QSystemTrayIcon::ActivationReason reason) { activated(key, reason); });
-    icon->installEventFilter(new WheelFilter(icon, [this, key](QPoint angle) {
+    entry.wheelFilter = new WheelFilter(icon, [this, key](QPoint angle) {
         // A diagonal turn of a touchpad is both.
         if (angle.y() != 0) wheel(key, angle.y(), true);
         if (angle.x() != 0) wheel(key, angle.x(), false);
-    }));
+    });
+    icon->installEventFilter(entry.wheelFilter);
     if (host_ == Host::StatusNotifier) {
         entry.menu = new QMenu;
         QObject::connect(entry.menu, &QMenu::aboutToShow, context_.get(), [this, key] {
@@ -300,6 +302,9 @@ void QtTray::dropIcon(Entry& entry) {
     // Gone from the tray at once; the objects go when the event that dropped them is done.
     if (entry.icon != nullptr) {
         QObject::disconnect(entry.icon, nullptr, context_.get(), nullptr);
+        // The filter goes with the icon; it may be the one running now.
+        entry.icon->removeEventFilter(entry.wheelFilter);
+        entry.wheelFilter = nullptr;
         entry.icon->hide();
         entry.icon->setContextMenu(nullptr);
         entry.icon->deleteLater();

@@ -86,7 +86,8 @@ class QtTray : public TrayService {
     struct Entry {
         TrayIconRecord record;
         QSystemTrayIcon* icon = nullptr;
-        QMenu* menu = nullptr;  // the exported menu on a StatusNotifier host
+        QMenu* menu = nullptr;           // the exported menu on a StatusNotifier host
+        QObject* wheelFilter = nullptr;  // on the icon
         std::vector<MenuItem> items;
         qint64 menuShownAt = -1;  // when the host last opened the exported menu
         // A balloon asked for while the icon waits for a host: shown with the icon.
