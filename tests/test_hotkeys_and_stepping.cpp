@@ -159,6 +159,63 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
               "was declined.");
 }
 
+TEST_F(Stepping, TheWheelOverTheTrayIconStepsOncePerWholeNotch) {
+    // From 30000 of 65535 (one step is 3855): the deltas turned, in order, and the level after
+    // each.
+    struct Row {
+        const char* what;
+        std::vector<std::pair<int, bool>> deltas;  // delta, vertical
+        std::vector<std::uint32_t> levels;
+    };
+    const std::vector<Row> rows = {
+        {"a notch up, a notch down", {{120, true}, {-120, true}}, {33855, 30000}},
+        {"a touchpad's small deltas add up; the rest waits for the next",
+         {{40, true}, {40, true}, {50, true}, {60, true}, {50, true}},
+         {30000, 30000, 33855, 33855, 37710}},
+        {"two notches at once", {{240, true}, {-360, true}}, {37710, 26145}},
+        {"turning back drops what was left of the other way",
+         {{100, true}, {-100, true}, {-20, true}, {100, true}},
+         {30000, 30000, 26145, 26145}},
+        {"horizontal scrolling does nothing and keeps what was gathered",
+         {{120, false}, {-240, false}, {60, true}, {120, false}, {60, true}},
+         {30000, 30000, 30000, 30000, 33855}},
+        // Any client of the session bus may call with any number: seventeen steps cross the
+        // whole range, so that is all it makes (this device takes levels above its maximum),
+        // at once, without overflow.
+        {"an absurd delta is seventeen steps",
+         {{INT32_MAX, true}, {INT32_MAX, true}, {INT32_MIN, true}},
+         {95535, 161070, 95535}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Harness run;
+        run.fp.mixer.setMaster(30000);
+        run.start();
+        for (std::size_t i = 0; i < row.deltas.size(); ++i) {
+            run.fp.trayWheel(row.deltas[i].first, row.deltas[i].second);
+            EXPECT_EQ(run.fp.mixer.master(), row.levels[i]) << "after turn " << i;
+        }
+    }
+
+    // The display follows at the next poll, as for the hotkeys.
+    startWithMaximum(65535, 0);
+    h.fp.trayWheel(120);
+    h.fp.trayWheel(120);
+    EXPECT_TRUE(h.displayHidden());
+    h.fp.advance(5);
+    EXPECT_TRUE(h.displayShown());
+    EXPECT_EQ(h.barWidth(), 9);
+    EXPECT_EQ(h.trayIcon(), "icon0.ico");
+
+    // Without a tray icon there is nothing to turn the wheel over.
+    Harness off;
+    off.fp.setIni("[general]\ntrayicon=0\n");
+    off.fp.mixer.setMaster(30000);
+    off.start();
+    off.app->onTrayWheel(off.main().element("Tray")->handle(), 120, true);
+    EXPECT_TRUE(off.fp.mixer.writes.empty());
+}
+
 TEST_F(Stepping, NoHotkeysWhenSwitchedOff) {
     h.fp.setIni("[general]\nhotkeys=2\n");
     startWithMaximum(65535, 30000);

@@ -160,6 +160,14 @@ void Application::onMenuCommand(int itemId) {
     });
 }
 
+void Application::onTrayWheel(NativeHandle target, int delta, bool vertical) {
+    Guarded([&] {
+        if (main_ && main_->TrayOn && target == main_->Tray().handle()) {
+            main_->Tray_Wheel(delta, vertical);
+        }
+    });
+}
+
 void Application::onTaskbarCreated() {
     Guarded([&] {
         if (main_) main_->TaskbarCreated();

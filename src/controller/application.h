@@ -40,6 +40,7 @@ class Application final : public EventSink {
     std::intptr_t onWindowMessage(NativeHandle window, std::uint32_t message, std::uintptr_t wParam,
                                   std::intptr_t lParam) override;
     void onMenuCommand(int itemId) override;
+    void onTrayWheel(NativeHandle target, int delta, bool vertical) override;
     void onTaskbarCreated() override;
     void onHotkeysUnavailable(const std::string& reason) override;
     bool holdsEvents() const override { return Blocked(); }

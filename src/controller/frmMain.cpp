@@ -1,5 +1,7 @@
 #include "controller/frmMain.h"
 
+#include <algorithm>
+
 #include "control/frmControl.h"
 #include "controller/application.h"
 #include "controller/rounding.h"
@@ -16,6 +18,9 @@ constexpr int kChunkWidth = 9;
 constexpr int kOverlayStart = 35;
 constexpr std::uint8_t kMainAlpha = 125;
 constexpr std::uint8_t kFadeStep = 25;
+constexpr int kWheelNotch = 120;
+// Seventeen steps cross the whole range: a larger turn in one event has nothing more to do.
+constexpr std::int64_t kMostNotches = 17;
 }  // namespace
 
 frmMain::frmMain(Application& app)
@@ -179,6 +184,17 @@ void frmMain::Tray_MouseMove(int x) {
         app_.platform().windows.setForegroundWindow(handle());
         app_.platform().windows.popupMenu(handle(), app_.Helper().MenuItems());
     }
+}
+
+void frmMain::Tray_Wheel(int delta, bool vertical) {
+    if (!vertical || delta == 0) return;
+    // A turn the other way starts afresh: what was left of the last one would only eat into it.
+    if (WheelRest != 0 && (WheelRest > 0) != (delta > 0)) WheelRest = 0;
+    const std::int64_t units = std::int64_t{WheelRest} + delta;
+    const std::int64_t notches = units / kWheelNotch;
+    WheelRest = static_cast<int>(units - notches * kWheelNotch);
+    for (std::int64_t i = 0; i < std::min(notches, kMostNotches); ++i) upvol();
+    for (std::int64_t i = 0; i < std::min(-notches, kMostNotches); ++i) downvol();
 }
 
 void frmMain::TaskbarCreated() {

@@ -32,6 +32,9 @@ class frmMain {
     void SetTrayLevelIcon(std::int16_t chunks);
     // A tray notification: x carries the mouse message.
     void Tray_MouseMove(int x);
+    // The wheel over the tray icon: each whole notch up is upvol, each one down downvol.
+    // Smaller deltas (a touchpad's) add up to notches; horizontal scrolling does nothing.
+    void Tray_Wheel(int delta, bool vertical);
     // The tray icon is gone with the notification area; add it again.
     void TaskbarCreated();
 
@@ -55,6 +58,8 @@ class frmMain {
     // The device could not be read (no sound server yet, a restart, a device that went away).
     // The first reading after such a gap is the level as it stands, not a change to show.
     bool LevelUnknown = false;
+    // Wheel units towards the next notch, of the direction turned last.
+    int WheelRest = 0;
 
   private:
     Application& app_;

@@ -32,6 +32,10 @@ class EventSink {
     virtual std::intptr_t onWindowMessage(NativeHandle window, std::uint32_t message,
                                           std::uintptr_t wParam, std::intptr_t lParam) = 0;
     virtual void onMenuCommand(int itemId) = 0;
+    // The mouse wheel over the tray icon whose record names target as its window: delta in
+    // wheel units as the system reports them (120 a notch, positive away from the user or to
+    // the right; a touchpad sends fractions), vertical false for horizontal scrolling.
+    virtual void onTrayWheel(NativeHandle target, int delta, bool vertical) = 0;
     // The notification area was (re)created, for example after a shell restart.
     virtual void onTaskbarCreated() = 0;
     // The hotkeys could not be had after all, for the reason given (a clause, "the desktop's

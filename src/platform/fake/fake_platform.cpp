@@ -630,6 +630,10 @@ void FakePlatform::trayNotify(std::uint32_t mouseMessage) {
     mouse(tray.shown->hWnd, WM_MOUSEMOVE, 0, static_cast<int>(mouseMessage), 0);
 }
 
+void FakePlatform::trayWheel(int delta, bool vertical) {
+    if (tray.shown && sink_) sink_->onTrayWheel(tray.shown->hWnd, delta, vertical);
+}
+
 void FakePlatform::chooseMenuItem(const std::string& caption) {
     if (windows.menus.empty() || !sink_) return;
     for (const auto& item : windows.menus.back().second) {

@@ -469,6 +469,8 @@ class FakePlatform {
     void mouse(NativeHandle target, std::uint32_t message, int buttons, int x, int y);
     // A press over the tray icon (WM_LBUTTONDOWN, WM_RBUTTONDOWN, ...).
     void trayNotify(std::uint32_t mouseMessage);
+    // The wheel over the tray icon.
+    void trayWheel(int delta, bool vertical = true);
     void chooseMenuItem(const std::string& caption);
 
     FakeMixer mixer;

@@ -1,5 +1,7 @@
 #include "platform/linux/qt_services.h"
 
+#include <dlfcn.h>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -12,10 +14,12 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "platform/event_sink.h"
@@ -113,6 +117,53 @@ constexpr int kProbeMs = 500;
 constexpr int kContextSettleMs = 250;
 constexpr qint64 kMenuShownWindowMs = 1000;
 
+const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+
+// Qt's StatusNotifierItem answers a host's Scroll call and does nothing with it, and the item
+// object it registers cannot be registered a second time. QtDBus lets a program look at every
+// method call it receives before the call is handled (a "spy hook"; calls from other processes
+// reach it on the main thread, through the event loop); that sees the Scroll calls and leaves Qt's
+// own handling as it is. The hook is exported by QtDBus without a public declaration, so it is
+// looked up at run time: a Qt without it has no wheel on StatusNotifier hosts and nothing else
+// changes. Hooks stay for the whole process.
+using SpyHook = void (*)(const QDBusMessage&);
+std::set<QtTray*>& LiveTrays() {
+    static std::set<QtTray*> trays;
+    return trays;
+}
+void SpyOnCall(const QDBusMessage& call) {
+    for (QtTray* tray : LiveTrays()) {
+        if (tray->scrollCall(call)) return;
+    }
+}
+void InstallScrollSpy() {
+    static const bool installed = [] {
+        // void qDBusAddSpyHook(void (*)(const QDBusMessage&))
+        auto add = reinterpret_cast<void (*)(SpyHook)>(
+            dlsym(RTLD_DEFAULT, "_Z15qDBusAddSpyHookPFvRK12QDBusMessageE"));
+        if (add == nullptr) return false;
+        add(&SpyOnCall);
+        return true;
+    }();
+    (void)installed;
+}
+
+// Wheel events of an XEmbed icon's window, which Qt hands on to the QSystemTrayIcon.
+class WheelFilter : public QObject {
+  public:
+    WheelFilter(QObject* parent, std::function<void(QPoint)> turned)
+        : QObject(parent), turned_(std::move(turned)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Wheel) return QObject::eventFilter(watched, event);
+        turned_(static_cast<QWheelEvent*>(event)->angleDelta());
+        return true;
+    }
+
+  private:
+    std::function<void(QPoint)> turned_;
+};
+
 qint64 NowMs() {
     static QElapsedTimer clock;
     if (!clock.isValid()) clock.start();
@@ -166,9 +217,11 @@ QtTray::QtTray(EventPort& port, std::function<Host()> hostProbe)
     probeTimer_ = new QTimer(context_.get());
     probeTimer_->setInterval(kProbeMs);
     QObject::connect(probeTimer_, &QTimer::timeout, context_.get(), [this] { probe(); });
+    LiveTrays().insert(this);
 }
 
 QtTray::~QtTray() {
+    LiveTrays().erase(this);
     for (auto& [key, entry] : entries_) dropIcon(entry);
     if (windows_ != nullptr) windows_->setMenuCapture({});
 }
@@ -218,6 +271,12 @@ void QtTray::makeIcon(Key key, Entry& entry) {
     QObject::connect(
         icon, &QSystemTrayIcon::activated, context_.get(),
         [this, key](QSystemTrayIcon::ActivationReason reason) { activated(key, reason); });
+    entry.wheelFilter = new WheelFilter(icon, [this, key](QPoint angle) {
+        // A diagonal turn of a touchpad is both.
+        if (angle.y() != 0) wheel(key, angle.y(), true);
+        if (angle.x() != 0) wheel(key, angle.x(), false);
+    });
+    icon->installEventFilter(entry.wheelFilter);
     if (host_ == Host::StatusNotifier) {
         entry.menu = new QMenu;
         QObject::connect(entry.menu, &QMenu::aboutToShow, context_.get(), [this, key] {
@@ -227,6 +286,7 @@ void QtTray::makeIcon(Key key, Entry& entry) {
             fillMenu(key);
         });
         icon->setContextMenu(entry.menu);
+        InstallScrollSpy();
         // Filled once the core is done with what it is doing now.
         QTimer::singleShot(0, context_.get(), [this, key] { fillMenu(key); });
     }
@@ -242,6 +302,9 @@ void QtTray::dropIcon(Entry& entry) {
     // Gone from the tray at once; the objects go when the event that dropped them is done.
     if (entry.icon != nullptr) {
         QObject::disconnect(entry.icon, nullptr, context_.get(), nullptr);
+        // The filter goes with the icon; it may be the one running now.
+        entry.icon->removeEventFilter(entry.wheelFilter);
+        entry.wheelFilter = nullptr;
         entry.icon->hide();
         entry.icon->setContextMenu(nullptr);
         entry.icon->deleteLater();
@@ -402,6 +465,33 @@ void QtTray::press(const TrayIconRecord& record, std::uint32_t message) {
     event.x = static_cast<int>(message);
     event.y = 0;
     port_.deliver([&event](EventSink& sink) { sink.onMouse(event); });
+}
+
+void QtTray::wheel(Key key, int delta, bool vertical) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end()) return;
+    const NativeHandle target = it->second.record.hWnd;
+    port_.deliver([&](EventSink& sink) { sink.onTrayWheel(target, delta, vertical); });
+}
+
+bool QtTray::scrollCall(const QDBusMessage& call) {
+    if (call.type() != QDBusMessage::MethodCallMessage || call.member() != u"Scroll" ||
+        call.interface() != kItemInterface || call.path() != kItemPath)
+        return false;
+    const QList<QVariant> args = call.arguments();
+    if (args.size() != 2 || args[0].metaType() != QMetaType::fromType<int>() ||
+        args[1].metaType() != QMetaType::fromType<QString>())
+        return false;
+    // Every item of the process has that path, each on its own connection, and the call does
+    // not say which connection it came by: it goes to the first icon on a StatusNotifier host
+    // (the program has one).
+    for (auto& [key, entry] : entries_) {
+        if (entry.icon == nullptr || entry.menu == nullptr) continue;
+        wheel(key, args[0].toInt(),
+              args[1].toString().compare(u"vertical", Qt::CaseInsensitive) == 0);
+        return true;
+    }
+    return false;
 }
 
 void QtTray::activated(Key key, QSystemTrayIcon::ActivationReason reason) {

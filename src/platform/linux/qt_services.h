@@ -20,6 +20,7 @@
 #include "platform/tray.h"
 #include "platform/window_system.h"
 
+class QDBusMessage;
 class QDBusServiceWatcher;
 class QMenu;
 class QTimer;
@@ -56,6 +57,9 @@ class QtScreen : public Screen {
 // the session is asked twice a second. A StatusNotifier host shows the menu the item exports:
 // it holds the core's own tray menu (the one a right press pops up), and its commands go to
 // the core as menu commands. A StatusNotifier watcher that is replaced gets the icons anew.
+// The wheel over an icon reaches the core as a tray wheel event of the record's window, as
+// reported: over an XEmbed icon Qt's wheel event, on a StatusNotifier host the host's Scroll
+// call.
 class QtTray : public TrayService {
   public:
     enum class Host { None, XEmbed, StatusNotifier };
@@ -73,13 +77,17 @@ class QtTray : public TrayService {
     QSystemTrayIcon* icon(NativeHandle window, std::uint32_t id) const;
     QMenu* exportedMenu(NativeHandle window, std::uint32_t id) const;
     static Host SessionHost();
+    // A Scroll call of a StatusNotifier host on the item as the program gets it (Qt answers
+    // the call itself and drops it); true when it was one.
+    bool scrollCall(const QDBusMessage& call);
 
   private:
     using Key = std::pair<NativeHandle, std::uint32_t>;
     struct Entry {
         TrayIconRecord record;
         QSystemTrayIcon* icon = nullptr;
-        QMenu* menu = nullptr;  // the exported menu on a StatusNotifier host
+        QMenu* menu = nullptr;           // the exported menu on a StatusNotifier host
+        QObject* wheelFilter = nullptr;  // on the icon
         std::vector<MenuItem> items;
         qint64 menuShownAt = -1;  // when the host last opened the exported menu
         // A balloon asked for while the icon waits for a host: shown with the icon.
@@ -88,6 +96,7 @@ class QtTray : public TrayService {
     void apply(QSystemTrayIcon& icon, const TrayIconRecord& record);
     void activated(Key key, QSystemTrayIcon::ActivationReason reason);
     void press(const TrayIconRecord& record, std::uint32_t message);
+    void wheel(Key key, int delta, bool vertical);
     void makeIcon(Key key, Entry& entry);
     void dropIcon(Entry& entry);
     void fillMenu(Key key);

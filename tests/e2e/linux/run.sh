@@ -549,6 +549,65 @@ status_notifier_tray() {
     [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
 }
 
+tray_wheel_steps_the_level() {
+    local up down item bus=$sdir/bus
+    # XEmbed: the wheel over the docked icon, one notch each way; sideways nothing.
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    up=$(step_up 26214)
+    press_icon "$vpid" 4
+    wait_until 2000 level_is "$up" || { fail "XEmbed wheel up: level $(level), expected $up"; return 1; }
+    check_display "$vpid" "$up" wheel-xembed-up || return 1
+    press_icon "$vpid" 5
+    wait_until 2000 level_is 26214 || { fail "XEmbed wheel down: level $(level)"; return 1; }
+    check_display "$vpid" 26214 wheel-xembed-down || return 1
+    press_icon "$vpid" 6
+    press_icon "$vpid" 7
+    sleep 0.3
+    level_is 26214 || { fail "horizontal wheel changed the level to $(level)"; return 1; }
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "first program still running"; return 1; }
+    wait_until 4000 osd_hidden "$vpid"
+
+    # StatusNotifierItem: the host's Scroll call on the item.
+    stop_tray
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 1
+    start_vexlo
+    sni_item() {
+        item=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
+            /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
+            org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
+            grep -o "':[0-9.]*" | tr -d "'" | head -1)
+        [ -n "$item" ]
+    }
+    wait_until 5000 sni_item || { fail "no StatusNotifierItem registered"; return 1; }
+    scroll() {
+        gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
+            --method org.kde.StatusNotifierItem.Scroll -- "$1" "$2" >/dev/null
+    }
+    scroll 120 vertical
+    wait_until 2000 level_is "$up" || { fail "Scroll 120: level $(level), expected $up"; return 1; }
+    check_display "$vpid" "$up" wheel-sni-up || return 1
+    scroll 120 horizontal
+    scroll -60 vertical
+    sleep 0.3
+    level_is "$up" || { fail "half a notch or sideways changed the level to $(level)"; return 1; }
+    scroll -60 vertical
+    down=$(step_down "$up")
+    wait_until 2000 level_is "$down" || { fail "two half notches: level $(level), expected $down"; return 1; }
+    check_display "$vpid" "$down" wheel-sni-down || return 1
+    alive "$vpid" || { fail "exited"; return 1; }
+}
+
 # ---- Runner --------------------------------------------------------------------------------
 
 run() {
@@ -597,6 +656,7 @@ run display_centred_on_the_primary_monitor
 run scaled_desktop_doubles_everything
 # These stop the session's tray.
 run tray_icon_appears_when_a_tray_starts_later
+run tray_wheel_steps_the_level
 run status_notifier_tray
 
 echo "screenshots: $art"

@@ -21,6 +21,15 @@ struct RecordedMessage {
     std::intptr_t lParam;
 };
 
+struct RecordedWheel {
+    NativeHandle target;
+    int delta;
+    bool vertical;
+    bool operator==(const RecordedWheel& o) const {
+        return target == o.target && delta == o.delta && vertical == o.vertical;
+    }
+};
+
 class RecordingSink : public EventSink {
   public:
     void onTimer(TimerId timer) override {
@@ -37,6 +46,9 @@ class RecordingSink : public EventSink {
         return messageResult;
     }
     void onMenuCommand(int itemId) override { menuCommands.push_back(itemId); }
+    void onTrayWheel(NativeHandle target, int delta, bool vertical) override {
+        wheels.push_back({target, delta, vertical});
+    }
     void onTaskbarCreated() override {}
     void onHotkeysUnavailable(const std::string&) override {}
     bool holdsEvents() const override { return holding; }
@@ -45,6 +57,7 @@ class RecordingSink : public EventSink {
     std::vector<MouseEvent> mouse;
     std::vector<RecordedMessage> messages;
     std::vector<int> menuCommands;
+    std::vector<RecordedWheel> wheels;
     std::intptr_t messageResult = 0;
     bool holding = false;  // as the core while one of its boxes is open
     std::function<void(TimerId)> onTimerHook;

@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -558,6 +560,74 @@ TEST(Tray, AnIconWaitsForATrayHostAndExportsTheCoresMenuToAStatusNotifierHost) {
     emit icon->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(sink.mouse.back().x, 0x201);
     ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+}
+
+TEST(Tray, TheWheelOverTheIconReachesTheCoreAsTurnedOnBothKindsOfHost) {
+    // What the core gets is what was turned: it adds the deltas up to notches itself.
+    using W = testing::RecordedWheel;
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    auto blue = Solid(16, 16, kBlue);
+    const NativeHandle element = 4545;
+    const auto turn = [](QSystemTrayIcon* icon, QPoint angle) {
+        QWheelEvent event(QPointF(8, 8), QPointF(8, 8), QPoint(), angle, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(icon, &event);
+    };
+    {
+        // XEmbed: Qt hands the icon window's wheel events to the QSystemTrayIcon.
+        QtTray tray(port, XEmbedTray);
+        ASSERT_TRUE(tray.notify(NIM_ADD, Record(element, blue->handle(), "Vexlo")));
+        QSystemTrayIcon* icon = tray.icon(element, 1);
+        ASSERT_NE(icon, nullptr);
+        turn(icon, QPoint(0, 120));
+        turn(icon, QPoint(0, -40));   // a touchpad's part of a notch
+        turn(icon, QPoint(120, 0));   // horizontal
+        turn(icon, QPoint(-15, 30));  // diagonal: both
+        EXPECT_EQ(sink.wheels, (std::vector<W>{{element, 120, true},
+                                               {element, -40, true},
+                                               {element, 120, false},
+                                               {element, 30, true},
+                                               {element, -15, false}}));
+        // A StatusNotifier call is none of an XEmbed icon's business.
+        QDBusMessage scroll =
+            QDBusMessage::createMethodCall("org.kde.StatusNotifierItem-1-1", "/StatusNotifierItem",
+                                           "org.kde.StatusNotifierItem", "Scroll");
+        scroll << 120 << QString("vertical");
+        EXPECT_FALSE(tray.scrollCall(scroll));
+        // Nothing while the core holds events back, nothing after the icon is gone.
+        sink.wheels.clear();
+        sink.holding = true;
+        turn(icon, QPoint(0, 120));
+        sink.holding = false;
+        ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+        EXPECT_TRUE(sink.wheels.empty());
+    }
+    {
+        // StatusNotifier: the host's Scroll(delta, orientation) call on the item.
+        QtTray tray(port, [] { return QtTray::Host::StatusNotifier; });
+        ASSERT_TRUE(tray.notify(NIM_ADD, Record(element, blue->handle(), "Vexlo")));
+        ASSERT_NE(tray.icon(element, 1), nullptr);
+        const auto call = [&](const char* path, const char* member, const QVariant& delta,
+                              const QString& orientation) {
+            QDBusMessage m = QDBusMessage::createMethodCall("org.kde.StatusNotifierItem-1-1", path,
+                                                            "org.kde.StatusNotifierItem", member);
+            m << delta << orientation;
+            return tray.scrollCall(m);
+        };
+        EXPECT_TRUE(call("/StatusNotifierItem", "Scroll", 120, "vertical"));
+        EXPECT_TRUE(call("/StatusNotifierItem", "Scroll", -24, "Vertical"));  // KDE's spelling
+        EXPECT_TRUE(call("/StatusNotifierItem", "Scroll", 120, "horizontal"));
+        EXPECT_FALSE(call("/StatusNotifierItem", "Activate", 1, "2"));
+        EXPECT_FALSE(call("/Other", "Scroll", 120, "vertical"));
+        EXPECT_FALSE(call("/StatusNotifierItem", "Scroll", QString("120"), "vertical"));
+        EXPECT_EQ(
+            sink.wheels,
+            (std::vector<W>{{element, 120, true}, {element, -24, true}, {element, 120, false}}));
+        ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
+        EXPECT_FALSE(call("/StatusNotifierItem", "Scroll", 120, "vertical"));
+    }
 }
 
 // ---- Hotkeys -----------------------------------------------------------------------------

@@ -40,6 +40,8 @@ struct RecordingSink : EventSink {
         return windowMessageResult;
     }
     void onMenuCommand(int itemId) override { menuCommands.push_back(itemId); }
+    // The Windows notification area sends no wheel to tray icons.
+    void onTrayWheel(NativeHandle, int, bool) override {}
     void onTaskbarCreated() override { ++taskbarCreated; }
     void onHotkeysUnavailable(const std::string&) override {}
     bool holdsEvents() const override { return holding; }
