@@ -79,9 +79,16 @@ geometry() {  # x y width height
         /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}'
 }
 width_of() { geometry "$1" | cut -d' ' -f3; }
-named() {  # named PID NAME: the visible windows of the process with exactly that name
-    local w
-    for w in $(visible "$1"); do [ "$(name_of "$w")" = "$2" ] && echo "$w"; done
+# named PID NAME: the visible windows of the process with exactly that name. The tray icon (at
+# most 32 x 32) is left out: Qt names an untitled window after the program, "Vexlo" as the display.
+named() {
+    local w g
+    for w in $(visible "$1"); do
+        [ "$(name_of "$w")" = "$2" ] || continue
+        g=($(geometry "$w"))
+        [ "${g[2]:-99}" -le 32 ] && [ "${g[3]:-99}" -le 32 ] && continue
+        echo "$w"
+    done
 }
 tray_icon() {  # the process's icon in the tray: a small visible window
     local w g
