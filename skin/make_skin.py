@@ -3,6 +3,8 @@
 
     python3 skin/make_skin.py [OUTPUT_DIR]      (default: skin/default next to this file)
     python3 skin/make_skin.py --program-icon FILE   the executable's icon (16, 32, 48 px)
+    python3 skin/make_skin.py --hicolor DIR     the same picture for the desktop's icon theme:
+                                                DIR/NxN/apps/vexlo.png and scalable/apps/vexlo.svg
 
 Everything is drawn from code with the standard library only, so the skin can be
 rebuilt anywhere and the output is identical byte for byte on every run.
@@ -20,6 +22,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 MAGENTA = (255, 0, 255)
 
@@ -640,10 +643,71 @@ def program_icon():
     return ico([(size, make_icon(3, size)) for size in (16, 32, 48)])
 
 
+def png(rows):
+    """Rows of (r, g, b, a) as a PNG file (8-bit RGBA, no filtering)."""
+    h, w = len(rows), len(rows[0])
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def icon_svg():
+    """The 32 px drawing of make_icon(3, 32) as SVG: the same shapes, shadow and gradient."""
+    x, y, s = 12.0, 16.0, 22.0
+    f = lambda v: ("%.3f" % v).rstrip("0").rstrip(".")
+    body = 'x="%s" y="%s" width="%s" height="%s" rx="%s"' % (
+        f(x - 0.50 * s), f(y - 0.20 * s), f(0.28 * s), f(0.40 * s), f(0.05 * s))
+    cone = "M%s,%s L%s,%s L%s,%s L%s,%s Z" % (
+        f(x - 0.26 * s), f(y - 0.20 * s), f(x), f(y - 0.50 * s),
+        f(x), f(y + 0.50 * s), f(x - 0.26 * s), f(y + 0.20 * s))
+    a = math.radians(50)
+    arcs = " ".join("M%s,%s A%s,%s 0 0 1 %s,%s" % (
+        f(x + r * math.cos(a)), f(y - r * math.sin(a)), f(r), f(r),
+        f(x + r * math.cos(a)), f(y + r * math.sin(a))) for r in (5.0, 11.0, 17.0))
+
+    def layer(paint, grow):
+        # grown by `grow` on every side: a stroke of twice that width around the filled shapes
+        edge = ' stroke="%s" stroke-width="%s" stroke-linejoin="round"' % (paint, f(2 * grow)) if grow else ""
+        out = ['<rect %s fill="%s"%s/>' % (body, paint, edge),
+               '<path d="%s" fill="%s"%s/>' % (cone, paint, edge),
+               '<path d="%s" fill="none" stroke="%s" stroke-width="%s" stroke-linecap="round"/>'
+               % (arcs, paint, f(2.2 + 2 * grow))]
+        return "\n    ".join(out)
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">\n'
+            '  <defs>\n'
+            '    <linearGradient id="face" gradientUnits="userSpaceOnUse" x1="0" y1="%s" x2="0" y2="%s">\n'
+            '      <stop offset="0" stop-color="#ffffff"/>\n'
+            '      <stop offset="1" stop-color="#d6dee8"/>\n'
+            '    </linearGradient>\n'
+            '  </defs>\n'
+            '  <g opacity="0.7">\n    %s\n  </g>\n'
+            '  <g>\n    %s\n  </g>\n'
+            '</svg>\n') % (f(y - s / 2), f(y + s / 2), layer("#10141a", 1.1), layer("url(#face)", 0))
+
+
+HICOLOR_SIZES = (16, 32, 48, 64, 128, 256)
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "--program-icon":
         with open(argv[2], "wb") as f:
             f.write(program_icon())
+        return
+    if len(argv) == 3 and argv[1] == "--hicolor":
+        for size in HICOLOR_SIZES:
+            folder = os.path.join(argv[2], "%dx%d" % (size, size), "apps")
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "vexlo.png"), "wb") as f:
+                f.write(png(make_icon(3, size)))
+        folder = os.path.join(argv[2], "scalable", "apps")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "vexlo.svg"), "w") as f:
+            f.write(icon_svg())
         return
     out = argv[1] if len(argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "default")
     os.makedirs(out, exist_ok=True)

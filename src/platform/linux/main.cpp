@@ -94,7 +94,9 @@ int main(int argc, char** argv) {
     if (commandLine == "--control") commandLine = "/control";
     if (!PrepareQt()) return kNoDisplay;
     QApplication qt(argc, argv);
-    QApplication::setApplicationName("vexlo");
+    // The name trays show for the item (StatusNotifierItem Title) and notifications carry. The
+    // settings path does not come from it.
+    QApplication::setApplicationName("Vexlo");
     // The program ends through its quit operation only, not when a box or window closes.
     QApplication::setQuitOnLastWindowClosed(false);
 

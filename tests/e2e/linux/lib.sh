@@ -79,9 +79,16 @@ geometry() {  # x y width height
         /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}'
 }
 width_of() { geometry "$1" | cut -d' ' -f3; }
-named() {  # named PID NAME: the visible windows of the process with exactly that name
-    local w
-    for w in $(visible "$1"); do [ "$(name_of "$w")" = "$2" ] && echo "$w"; done
+# named PID NAME: the visible windows of the process with exactly that name. The tray icon (at
+# most 32 x 32) is left out: Qt names an untitled window after the program, "Vexlo" as the display.
+named() {
+    local w g
+    for w in $(visible "$1"); do
+        [ "$(name_of "$w")" = "$2" ] || continue
+        g=($(geometry "$w"))
+        [ "${g[2]:-99}" -le 32 ] && [ "${g[3]:-99}" -le 32 ] && continue
+        echo "$w"
+    done
 }
 tray_icon() {  # the process's icon in the tray: a small visible window
     local w g
@@ -116,12 +123,15 @@ answer_dialog() {  # focuses the box and presses Return
     xdotool windowfocus --sync "$box" 2>/dev/null
     xdotool key Return
 }
-menu_of() {  # menu_of PID: a visible popup of the process wider than the tray icon
-    local w icon
+# menu_of PID: a visible popup of the process wider than the tray icon and lower than the
+# display (200 px; untitled, the menu is named "Vexlo" as the display is).
+menu_of() {
+    local w icon g
     icon=$(tray_icon "$1")
     for w in $(visible "$1"); do
-        [ "$w" != "$icon" ] && [ "$(width_of "$w")" -gt 32 ] && [ "$(name_of "$w")" != Vexlo ] &&
-            [ "$(name_of "$w")" != Hidden ] && { echo "$w"; return 0; }
+        [ "$w" != "$icon" ] && [ "$(name_of "$w")" != Hidden ] || continue
+        g=($(geometry "$w"))
+        [ "${g[2]:-0}" -gt 32 ] && [ "${g[3]:-999}" -lt 150 ] && { echo "$w"; return 0; }
     done
     return 1
 }

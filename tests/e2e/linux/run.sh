@@ -509,6 +509,9 @@ status_notifier_tray() {
     t0=$(now_ms)
     wait_until 3000 item_registered || { fail "no item for a host started later"; return 1; }
     echo "    item registered $(($(now_ms) - t0)) ms after the host started"
+    [[ $(gdbus call --session --dest "$item" --object-path /StatusNotifierItem --method \
+        org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Title) == "(<'Vexlo'>,)" ]] ||
+        fail "item Title is not Vexlo"
     layout=$(gdbus call --session --dest "$item" --object-path /MenuBar \
         --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []')
     [[ $layout == *"'label': <'Quit'>"*"'label': <'Open Mixer'>"* ]] ||

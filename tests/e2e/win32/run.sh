@@ -490,6 +490,73 @@ scenario_control_mode() {
     check "y saved in twips" bash -c "tr -d '\r' <'$dir/core.ini' | grep -qx 'y=$((WY * 15))'"
 }
 
+# The installer as a user runs it: silent per-user install, the program from the installed
+# folder, an install over it that keeps the user's core.ini, and a silent removal.
+scenario_installer() {
+    local setup key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexlo' out
+    setup=$(ls "$build"/vexlo-*-win32-setup.exe 2>/dev/null | head -1)
+    [ -n "$setup" ] || { fail "no vexlo-*-win32-setup.exe in $build (makensis missing?)"; return; }
+    out="$ENV_ROOT/installer"
+    mkdir -p "$out"
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    wrestool -x --raw --type=16 "$setup" 2>/dev/null | tr -d '\0' >"$out/version.txt"
+    check "installer version is $version" grep -qa "ProductVersion$version" "$out/version.txt"
+    check "installer carries an icon" bash -c "wrestool -l --type=14 '$setup' 2>/dev/null | grep -q ."
+    local local_app app_data
+    local_app=$(winepath -u "$(wine cmd.exe /c echo %LOCALAPPDATA% </dev/null 2>/dev/null | tr -d '\r')")
+    app_data=$(winepath -u "$(wine cmd.exe /c echo %APPDATA% </dev/null 2>/dev/null | tr -d '\r')")
+    local dir="$local_app/Programs/Vexlo" menu="$app_data/Microsoft/Windows/Start Menu/Programs"
+    wine "$setup" /S </dev/null >"$out/install.log" 2>&1
+    check "silent install ends with 0" test $? = 0
+    local f
+    for f in vexlo.exe uninstall.exe core.ini "$skin"/*; do
+        check "installed: $(basename "$f")" test -f "$dir/$(basename "$f")"
+    done
+    check "Start-menu shortcut" test -f "$menu/Vexlo.lnk"
+    check "start at login (StartUp shortcut)" test -f "$menu/StartUp/Vexlo.lnk"
+    check "listed under installed apps" bash -c "wine reg query '$key' /v DisplayVersion </dev/null 2>/dev/null |
+        grep -q '$version'"
+    check "uninstaller carries an icon" bash -c "wrestool -l --type=14 '$dir/uninstall.exe' 2>/dev/null | grep -q ."
+    check "uninstaller version is $version" bash -c "wrestool -x --raw --type=16 '$dir/uninstall.exe' 2>/dev/null |
+        tr -d '\\0' | grep -qa 'ProductVersion$version'"
+    # The program runs from there and keeps its settings there: the slider saves its place.
+    local slider
+    start_program "$dir" /control
+    if slider=$(find_window '^Control$' 15); then
+        sleep 0.5
+        geometry "$slider"
+        xdotool mousemove $((WX + 15)) $((WY + 128)) sleep 0.1 click --repeat 2 --delay 80 1
+        wait_program 10 || { fail "installed slider did not end"; stop_program; }
+        rm -f "$dir/program.log"  # the test's own record of its output
+        check "core.ini in the installed folder written" bash -c "tr -d '\r' <'$dir/core.ini' | grep -qx 'x=$((WX * 15))'"
+    else
+        fail "installed program shows no slider"
+        stop_program
+    fi
+    # Installing again (an upgrade) keeps the user's settings and the program works.
+    printf '; mine\r\n' >>"$dir/core.ini"
+    cp "$dir/core.ini" "$out/core.ini.before"
+    rm -f "$menu/Vexlo.lnk"
+    wine "$setup" /S </dev/null >>"$out/install.log" 2>&1
+    check "reinstall keeps core.ini" cmp -s "$out/core.ini.before" "$dir/core.ini"
+    check "reinstall restores the Start-menu shortcut" test -f "$menu/Vexlo.lnk"
+    # The uninstaller starts a copy of itself from %TEMP% and returns at once: wait for the
+    # copy's work rather than for the first process.
+    wine "$dir/uninstall.exe" /S </dev/null >"$out/uninstall.log" 2>&1
+    local i
+    for i in $(seq 200); do
+        [ ! -e "$dir/uninstall.exe" ] && [ ! -e "$dir/vexlo.exe" ] && break
+        sleep 0.1
+    done
+    sleep 0.5
+    check "uninstall keeps only core.ini ($(ls "$dir" | tr '\n' ' '))" test "$(ls "$dir")" = core.ini
+    check "uninstall removes the Start-menu shortcut" test ! -e "$menu/Vexlo.lnk"
+    check "uninstall removes the StartUp shortcut" test ! -e "$menu/StartUp/Vexlo.lnk"
+    check "uninstall removes the installed-apps entry" bash -c "! wine reg query '$key' </dev/null >/dev/null 2>&1"
+    rm -rf "$dir"
+}
+
 # A fatal start: error box captioned "Vexlo", then a non-zero end.
 expect_error_box() {
     local label=$1 box
@@ -551,7 +618,8 @@ for scenario in \
     scenario_tray_left_press_opens_the_slider \
     scenario_control_mode \
     scenario_bad_setting \
-    scenario_missing_skin_file; do
+    scenario_missing_skin_file \
+    scenario_installer; do
     FAILURES=()
     started=$(date +%s%N)
     $scenario
