@@ -63,7 +63,7 @@ level_is() { [ "$(level)" = "$1" ]; }
 
 # The program's rules for the level: one step is 65536/17, the result rounded half to even;
 # the mixer adapter limits a level above the top to the top (65536 with PulseAudio).
-step_up() { awk -v l="$1" 'BEGIN { v = sprintf("%.0f", 65536 / 17 + l); if (v > 65536) v = 65536; print v }'; }
+step_up() { awk -v l="$1" 'BEGIN { v = sprintf("%.0f", 65536 / 17 + l) + 0; if (v > 65536) v = 65536; print v }'; }
 step_down() { awk -v l="$1" 'BEGIN { s = 65536 / 17; if (s < l) printf "%.0f\n", l - s; else print l }'; }
 chunks_for() {  # the chunk count the display shows for a level
     awk -v l="$1" 'BEGIN { s = 3855; for (i = 1; i <= 17; i++) if (l <= i * s) { print i - 1; exit }
