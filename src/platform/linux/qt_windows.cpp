@@ -152,9 +152,7 @@ QtWindow::QtWindow(QtWindowSystem& system, WindowRole role, const std::string& c
     procedure = originalProcedure;
     surface_ = new Surface(this, FlagsFor(role));
     if (role != WindowRole::Control && X11Connection() != nullptr) {
-        const X11Compositing compositing = X11CompositingNow(PortalShortcuts::WaylandSession());
-        alphaVisual_ = compositing.composited;
-        alphaInPixels_ = compositing.composited && !compositing.appliesOpacity;
+        alphaVisual_ = X11Composited(PortalShortcuts::WaylandSession());
         // Chosen before the native window exists: the visual comes with it.
         if (alphaVisual_) surface_->setAttribute(Qt::WA_TranslucentBackground);
     }
@@ -245,7 +243,7 @@ QImage QtWindow::pixelImage() const {
         render(painter);
     }
     const QRgb key = qRgb(keyColor_ & 0xFF, (keyColor_ >> 8) & 0xFF, (keyColor_ >> 16) & 0xFF);
-    const int alpha = alphaInPixels_ ? qRound(opacity_ * 255) : 255;
+    const int alpha = qRound(opacity_ * 255);
     for (int y = 0; y < image.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -295,12 +293,16 @@ void QtWindow::setLayered(bool colorKey, std::uint32_t keyColor, bool useAlpha,
     const double opacity = useAlpha ? alpha / 255.0 : 1.0;
     const bool faded = opacity != opacity_;
     opacity_ = opacity;
-    surface_->setWindowOpacity(opacity_);
-    if (keyChanged) {
-        contentChanged();
-    } else if (faded && alphaInPixels_) {
-        surface_->update();
+    if (alphaVisual_) {
+        if (keyChanged) {
+            contentChanged();
+        } else if (faded) {
+            surface_->update();
+        }
+        return;
     }
+    surface_->setWindowOpacity(opacity_);
+    if (keyChanged) contentChanged();
 }
 
 void QtWindow::setTopmost(bool topmost) {

@@ -35,39 +35,10 @@ xcb_atom_t X11Atom(const std::string& name) {
     return atom;
 }
 
-namespace {
-
-// The name the window manager gives itself (_NET_SUPPORTING_WM_CHECK, _NET_WM_NAME).
-std::string WindowManagerName(xcb_connection_t* c) {
-    std::string name;
-    xcb_get_property_reply_t* check = xcb_get_property_reply(
-        c,
-        xcb_get_property(c, 0, X11Root(), X11Atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0,
-                         1),
-        nullptr);
-    if (check == nullptr) return name;
-    if (xcb_get_property_value_length(check) == 4) {
-        const xcb_window_t wm = *static_cast<const xcb_window_t*>(xcb_get_property_value(check));
-        xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            c,
-            xcb_get_property(c, 0, wm, X11Atom("_NET_WM_NAME"), XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
-            nullptr);
-        if (reply != nullptr) {
-            name.assign(static_cast<const char*>(xcb_get_property_value(reply)),
-                        static_cast<std::size_t>(xcb_get_property_value_length(reply)));
-            std::free(reply);
-        }
-    }
-    std::free(check);
-    return name;
-}
-
-}  // namespace
-
-X11Compositing X11CompositingNow(bool waylandSession) {
-    X11Compositing result;
+bool X11Composited(bool waylandSession) {
     xcb_connection_t* c = X11Connection();
-    if (c == nullptr) return result;
+    if (c == nullptr) return false;
+    if (waylandSession) return true;
     // The screen the connection uses: DISPLAY's ".N", 0 without one.
     int screen = 0;
     const char* display = std::getenv("DISPLAY");
@@ -84,14 +55,7 @@ X11Compositing X11CompositingNow(bool waylandSession) {
             std::free(owner);
         }
     }
-    if (waylandSession) {
-        result.composited = true;
-        result.appliesOpacity = WindowManagerName(c).find("KWin") != std::string::npos;
-    } else {
-        result.composited = owned;
-        result.appliesOpacity = owned;
-    }
-    return result;
+    return owned;
 }
 
 void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states) {

@@ -13,16 +13,10 @@ xcb_connection_t* X11Connection();
 xcb_window_t X11Root();
 xcb_atom_t X11Atom(const std::string& name);
 
-// How the X server's windows reach the screen: whether a compositing manager draws them (a
-// window with an alpha channel is then blended), and whether it applies
-// _NET_WM_WINDOW_OPACITY to override-redirect windows. In a Wayland session every X window is
-// composited by the Wayland compositor; of those, only KWin applies the property to such
-// windows (mutter and wlroots' desktops leave them opaque).
-struct X11Compositing {
-    bool composited = false;
-    bool appliesOpacity = false;
-};
-X11Compositing X11CompositingNow(bool waylandSession);
+// Whether a compositing manager draws the screen, so that a window with an alpha channel is
+// blended: one owns _NET_WM_CM_S<screen>, or the X server is Xwayland in a Wayland session,
+// whose compositor draws every X window.
+bool X11Composited(bool waylandSession);
 
 // Adds the atoms that are missing to _NET_WM_STATE of a window that is not mapped yet (the
 // window manager reads the property when the window is mapped).
