@@ -11,6 +11,7 @@
 #include "controller/application.h"
 #include "controller/errors.h"
 #include "controller/volume_command.h"
+#include "platform/linux/desktop_keys.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/termination.h"
 #include "tray/frmHelper.h"
@@ -103,6 +104,8 @@ int RunVolumeCommand(vexlo::VolumeCommand command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    using vexlo::linux_platform::BindCommandsHint;
+    using vexlo::linux_platform::GnomeKeepsSuper;
     using vexlo::linux_platform::InstanceGuard;
     using vexlo::linux_platform::LinuxPlatform;
     using vexlo::linux_platform::LinuxProgramInfo;
@@ -155,6 +158,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "vexlo: the volume hotkeys are held by another program; they stay "
                      "unavailable to Vexlo.\n");
+    }
+    // The grabs succeed under GNOME, yet mutter keeps Super for its overview.
+    if (!vexlo::linux_platform::PortalShortcuts::WaylandSession() && adapters.hotkeys.grabbing() &&
+        GnomeKeepsSuper()) {
+        adapters.reportHotkeys(
+            "GNOME keeps the Super key for its overview, so Super + = and Super + - never "
+            "reach Vexlo; " +
+            BindCommandsHint());
     }
     const int code = QApplication::exec();
     return adapters.process.exited() ? adapters.process.code() : code;
