@@ -123,6 +123,9 @@ area_shots() {
         shell_call /org/gnome/Shell/Screenshot org.gnome.Shell.Screenshot.ScreenshotArea \
             "$x" "$y" 212 200 false "$work/$name-$i.png" >/dev/null || break
         echo "$t $work/$name-$i.png" >>"$work/$name.list"
+        # The whole screen once, during the hold.
+        [ "$i" = 1 ] && shell_call /org/gnome/Shell/Screenshot org.gnome.Shell.Screenshot.Screenshot \
+            false false "$art/gnome-$name.png" >/dev/null
     done
     while read -r t file; do echo "$t $(opacity_in "$file")"; done <"$work/$name.list"
 }
@@ -262,8 +265,6 @@ gnome_wayland_session() {
     told_where_to_bind "offers no global shortcuts portal" || return 1
     item_keeps_its_icon || return 1
     area_shots wayland 534 300 >"$work/wayland.opacities"
-    shell_call /org/gnome/Shell/Screenshot org.gnome.Shell.Screenshot.Screenshot false false \
-        "$art/gnome-wayland.png" >/dev/null
     check_fade wayland
 }
 
@@ -276,8 +277,6 @@ gnome_x11_session() {
     start_vexlo || return 1
     told_where_to_bind "GNOME keeps the Super key" || return 1
     area_shots x11 406 284 >"$work/x11.opacities"
-    shell_call /org/gnome/Shell/Screenshot org.gnome.Shell.Screenshot.Screenshot false false \
-        "$art/gnome-x11.png" >/dev/null
     check_fade x11
 }
 
