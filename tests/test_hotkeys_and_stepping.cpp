@@ -1,4 +1,5 @@
 // The hotkeys' window procedure and the level steps they make.
+#include "controller/volume_command.h"
 #include "harness.h"
 
 namespace vexlo::testing {
@@ -221,6 +222,62 @@ TEST_F(Stepping, NoHotkeysWhenSwitchedOff) {
     startWithMaximum(65535, 30000);
     EXPECT_FALSE(up());
     EXPECT_EQ(writes(), 0u);
+}
+
+// The command-line steps: the same level as a key press from the same start, with no window,
+// and a failure whenever the device could not be read or set.
+TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
+    EXPECT_EQ(ReadVolumeCommand(" --volume-up "), VolumeCommand::Up);
+    EXPECT_EQ(ReadVolumeCommand("--volume-down"), VolumeCommand::Down);
+    for (const char* other : {"", "/control", "--volume-up --volume-down", "--volume"})
+        EXPECT_EQ(ReadVolumeCommand(other), VolumeCommand::None) << other;
+
+    struct Row {
+        std::int32_t max;
+        std::uint32_t level;
+    };
+    for (const Row row : {Row{65535, 0}, Row{65535, 30000}, Row{65535, 65535}, Row{65535, 3856},
+                          Row{65535, 3855}, Row{100, 6}, Row{65536, 65000}}) {
+        for (const bool upwards : {true, false}) {
+            Harness keys;
+            keys.fp.mixer
+                .find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME)
+                ->max = row.max;
+            keys.fp.mixer.writeMode = fake::FakeMixer::WriteMode::Clamp;
+            keys.fp.mixer.setMaster(row.level);
+            keys.start();
+            keys.fp.hotkeys.press(MOD_WIN, upwards ? VK_OEM_PLUS : VK_OEM_MINUS);
+
+            fake::FakePlatform alone;
+            alone.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME)
+                ->max = row.max;
+            alone.mixer.writeMode = fake::FakeMixer::WriteMode::Clamp;
+            alone.mixer.setMaster(row.level);
+            const VolumeCommandResult result =
+                RunVolumeCommand(upwards ? VolumeCommand::Up : VolumeCommand::Down, alone.mixer,
+                                 alone.waveIn, alone.messageBox);
+            const std::string at = std::to_string(row.max) + "/" + std::to_string(row.level);
+            EXPECT_TRUE(result.ok) << at << " " << result.error;
+            EXPECT_EQ(alone.mixer.master(), keys.fp.mixer.master()) << at;
+            EXPECT_EQ(alone.mixer.writes.size(), keys.fp.mixer.writes.size()) << at;
+            EXPECT_EQ(alone.mixer.openHandles, 0) << at;
+        }
+    }
+
+    fake::FakePlatform down;
+    down.mixer.readResult = MMSYSERR_NODRIVER;  // no sound server
+    EXPECT_FALSE(RunVolumeCommand(VolumeCommand::Up, down.mixer, down.waveIn, down.messageBox).ok);
+    EXPECT_TRUE(down.mixer.writes.empty());
+    fake::FakePlatform refusing;
+    refusing.mixer.setMaster(65535);
+    refusing.mixer.writeMode = fake::FakeMixer::WriteMode::Refuse;
+    EXPECT_FALSE(
+        RunVolumeCommand(VolumeCommand::Up, refusing.mixer, refusing.waveIn, refusing.messageBox)
+            .ok);
+    fake::FakePlatform closed;
+    closed.mixer.openResult = MMSYSERR_NODRIVER;
+    EXPECT_FALSE(
+        RunVolumeCommand(VolumeCommand::Down, closed.mixer, closed.waveIn, closed.messageBox).ok);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "control/frmControl.h"
 #include "controller/application.h"
 #include "controller/rounding.h"
+#include "controller/volume_command.h"
 #include "display/frmUnder.h"
 #include "settings/keys.h"
 #include "tray/frmHelper.h"
@@ -204,19 +205,11 @@ void frmMain::TaskbarCreated() {
 }
 
 void frmMain::upvol() {
-    const double m = Vol().VolumeMax();
-    const double l = Vol().VolumeLevel();
-    Vol().VolumeLevel(RoundToInt32(m / 17 + l));
+    StepUp(Vol());
 }
 
 void frmMain::downvol() {
-    double m = Vol().VolumeMax();
-    double l = Vol().VolumeLevel();
-    if (m / 17 < l) {
-        m = Vol().VolumeMax();
-        l = Vol().VolumeLevel();
-        Vol().VolumeLevel(RoundToInt32(l - m / 17));
-    }
+    StepDown(Vol());
 }
 
 }  // namespace vexlo

@@ -171,6 +171,7 @@ bool AlsaMixer::usable(Open& open) {
 void AlsaMixer::reachable(bool yes) {
     if (yes == reachable_) return;
     reachable_ = yes;
+    if (!reports_) return;
     std::fputs(yes ? "vexlo: the sound server is back; the volume is followed again.\n"
                    : "vexlo: the sound server cannot be reached; the volume is followed once it "
                      "is there.\n",

@@ -52,6 +52,9 @@ class AlsaMixer : public MixerDevice {
     // Follows the default output: changes counts each change of it (it must outlive the
     // mixer); null stops following.
     void followDefault(const std::atomic<std::uint64_t>* changes) { defaultChanges_ = changes; }
+    // Off: the lines about the server going and coming back stay unsaid (a one-shot caller
+    // says what failed itself).
+    void reportReachability(bool on) { reports_ = on; }
 
     MMResult open(std::uint32_t deviceId, MixerHandle& handle) override;
     MMResult close(MixerHandle handle) override;
@@ -110,6 +113,7 @@ class AlsaMixer : public MixerDevice {
     std::map<MixerHandle, Open> opens_;
     MixerHandle nextHandle_ = 1;
     bool reachable_ = true;
+    bool reports_ = true;
     const std::atomic<std::uint64_t>* defaultChanges_ = nullptr;
 };
 

@@ -16,13 +16,14 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
     mixer.followDefault(&outputs.counter());
     // X key grabs see keys under Wayland only while an X window has the focus.
     if (PortalShortcuts::WaylandSession()) hotkeys.usePortal(shortcuts);
-    // Said on stderr at once, and to the core (a balloon at the icon) from the event loop:
-    // the portal may answer while the core is still registering the keys.
-    shortcuts.setReport([this](const std::string& reason) {
-        PortalShortcuts::ReportOnStderr(reason);
-        QTimer::singleShot(0, &shortcuts, [this, reason] {
-            port.deliver([&reason](EventSink& sink) { sink.onHotkeysUnavailable(reason); });
-        });
+    // The portal may answer while the core is still registering the keys.
+    shortcuts.setReport([this](const std::string& reason) { reportHotkeys(reason); });
+}
+
+void LinuxPlatform::reportHotkeys(const std::string& reason) {
+    PortalShortcuts::ReportOnStderr(reason);
+    QTimer::singleShot(0, &shortcuts, [this, reason] {
+        port.deliver([&reason](EventSink& sink) { sink.onHotkeysUnavailable(reason); });
     });
 }
 

@@ -23,6 +23,9 @@ class LinuxPlatform {
     LinuxPlatform(std::string executableFolder, std::string commandLine);
     Platform& platform() { return platform_; }
     void setSink(EventSink* sink) { port.setSink(sink); }
+    // Says why the hotkeys do not work: on stderr at once, and to the core (a balloon at the
+    // icon) from the event loop.
+    void reportHotkeys(const std::string& reason);
 
     EventPort port;
     PulseDefaultWatch outputs;  // the sound server's default output, followed by the mixer

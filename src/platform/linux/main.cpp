@@ -10,6 +10,8 @@
 
 #include "controller/application.h"
 #include "controller/errors.h"
+#include "controller/volume_command.h"
+#include "platform/linux/desktop_keys.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/termination.h"
 #include "tray/frmHelper.h"
@@ -20,8 +22,10 @@ constexpr int kAlreadyRunning = 2;
 
 constexpr int kNoDisplay = 1;
 
+constexpr int kCommandFailed = 1;
+
 constexpr const char* kUsage =
-    "Usage: vexlo [/control | --control]\n"
+    "Usage: vexlo [/control | --control | --volume-up | --volume-down]\n"
     "\n"
     "Shows every change of the master volume on screen.\n"
     "\n"
@@ -29,6 +33,10 @@ constexpr const char* kUsage =
     "                     mixer or the slider; right press: \"Open Mixer\" and \"Quit\") and\n"
     "                     the hotkeys Super + = (louder) and Super + - (softer)\n"
     "  vexlo /control     the volume slider alone; a double-click on it quits\n"
+    "  vexlo --volume-up, --volume-down\n"
+    "                     one step of the master volume, as Super + = and Super + - take,\n"
+    "                     and exit (for the desktop's own keyboard shortcuts; a running\n"
+    "                     Vexlo shows the change)\n"
     "  vexlo --help, -h   this text\n"
     "  vexlo --version    the version\n"
     "\n"
@@ -71,9 +79,33 @@ bool PrepareQt() {
     return true;
 }
 
+// Boxes of the volume commands: they run without a display, so a box is a line on stderr.
+class StderrBoxes final : public vexlo::MessageBoxes {
+  public:
+    int show(const std::string& text, const std::string& caption, std::uint32_t) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return vexlo::IDOK;
+    }
+};
+
+// One step of the master volume and the end of the program: no display, no second copy.
+int RunVolumeCommand(vexlo::VolumeCommand command) {
+    vexlo::linux_platform::AlsaMixer mixer;
+    mixer.reportReachability(false);
+    vexlo::linux_platform::AlsaWaveIn waveIn;
+    StderrBoxes boxes;
+    const vexlo::VolumeCommandResult result =
+        vexlo::RunVolumeCommand(command, mixer, waveIn, boxes);
+    if (result.ok) return 0;
+    std::fprintf(stderr, "vexlo: %s.\n", result.error.c_str());
+    return kCommandFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    using vexlo::linux_platform::BindCommandsHint;
+    using vexlo::linux_platform::GnomeKeepsSuper;
     using vexlo::linux_platform::InstanceGuard;
     using vexlo::linux_platform::LinuxPlatform;
     using vexlo::linux_platform::LinuxProgramInfo;
@@ -91,6 +123,8 @@ int main(int argc, char** argv) {
     // The argument text as the program sees it, before Qt takes its own options out. The
     // usual long form of the slider switch means the switch itself.
     std::string commandLine = LinuxProgramInfo::JoinArguments(argc, argv);
+    const vexlo::VolumeCommand volumeCommand = vexlo::ReadVolumeCommand(commandLine);
+    if (volumeCommand != vexlo::VolumeCommand::None) return RunVolumeCommand(volumeCommand);
     if (commandLine == "--control") commandLine = "/control";
     if (!PrepareQt()) return kNoDisplay;
     QApplication qt(argc, argv);
@@ -126,6 +160,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "vexlo: the volume hotkeys are held by another program; they stay "
                      "unavailable to Vexlo.\n");
+    }
+    // The grabs succeed under GNOME, yet mutter keeps Super for its overview.
+    if (!vexlo::linux_platform::PortalShortcuts::WaylandSession() && adapters.hotkeys.grabbing() &&
+        GnomeKeepsSuper()) {
+        adapters.reportHotkeys(
+            "GNOME keeps the Super key for its overview, so Super + = and Super + - never "
+            "reach Vexlo; " +
+            BindCommandsHint());
     }
     const int code = QApplication::exec();
     return adapters.process.exited() ? adapters.process.code() : code;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/desktop_keys.h"
 #include "platform/types.h"
 
 namespace {
@@ -235,7 +236,8 @@ bool PortalShortcuts::available() {
     if (checked_ < 0) {
         fail(
             "this Wayland session offers no global shortcuts portal, so they work only while "
-            "an X11 window has the focus");
+            "an X11 window has the focus; " +
+            BindCommandsHint());
     }
     return checked_ > 0;
 }

@@ -111,6 +111,7 @@ float QtScreen::twipsPerPixelY() const {
 namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+constexpr int kBalloonMs = 10000;
 constexpr int kProbeMs = 500;
 // A request of a StatusNotifier host to show the application's own menu is answered with the
 // core's popup unless the host opened the exported menu about then: a host may do both.
@@ -410,7 +411,14 @@ void QtTray::showBalloon(QSystemTrayIcon& icon, const QString& title, const QStr
         });
         return;
     }
-    icon.showMessage(title, text, QSystemTrayIcon::Warning, 10000);
+    // A StatusNotifier item shows the message's icon in its own place for as long as the
+    // message is up; the item's own icon keeps that place for Vexlo (a warning sign there
+    // would stand in the panel after the notification has gone).
+    if (host_ == Host::StatusNotifier) {
+        icon.showMessage(title, text, icon.icon(), kBalloonMs);
+    } else {
+        icon.showMessage(title, text, QSystemTrayIcon::Warning, kBalloonMs);
+    }
 }
 
 bool QtTray::balloon(const TrayIconRecord& record, const std::string& title,

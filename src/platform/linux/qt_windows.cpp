@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "platform/event_sink.h"
+#include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/x11_util.h"
 #include "platform/types.h"
 
@@ -81,6 +82,11 @@ Surface::Surface(QtWindow* owner, Qt::WindowFlags flags) : QWidget(nullptr, flag
 void Surface::paintEvent(QPaintEvent*) {
     if (owner_ == nullptr) return;
     QPainter painter(this);
+    if (owner_->alphaVisual()) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(0, 0), owner_->pixelImage());
+        return;
+    }
     owner_->render(painter);
 }
 
@@ -145,6 +151,11 @@ QtWindow::QtWindow(QtWindowSystem& system, WindowRole role, const std::string& c
     originalProcedure = static_cast<WindowProc>(NewHandle());
     procedure = originalProcedure;
     surface_ = new Surface(this, FlagsFor(role));
+    if (role != WindowRole::Control && X11Connection() != nullptr) {
+        alphaVisual_ = X11Composited(PortalShortcuts::WaylandSession());
+        // Chosen before the native window exists: the visual comes with it.
+        if (alphaVisual_) surface_->setAttribute(Qt::WA_TranslucentBackground);
+    }
     surface_->setWindowTitle(QString::fromStdString(caption));
     system_.registerWindow(this);
 }
@@ -223,6 +234,27 @@ QImage QtWindow::renderImage() const {
     return image;
 }
 
+QImage QtWindow::pixelImage() const {
+    const qreal ratio = surface_->devicePixelRatioF();
+    QImage image(QSize(std::max(1, width_), std::max(1, height_)) * ratio, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(ratio);
+    {
+        QPainter painter(&image);
+        render(painter);
+    }
+    const QRgb key = qRgb(keyColor_ & 0xFF, (keyColor_ >> 8) & 0xFF, (keyColor_ >> 16) & 0xFF);
+    const int alpha = qRound(opacity_ * 255);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = line[x] | 0xFF000000u;
+            line[x] =
+                keyed_ && pixel == key ? 0 : qRgba(qRed(pixel), qGreen(pixel), qBlue(pixel), alpha);
+        }
+    }
+    return image;
+}
+
 void QtWindow::applyContent() {
     if (keyed_) {
         const QColor key(keyColor_ & 0xFF, (keyColor_ >> 8) & 0xFF, (keyColor_ >> 16) & 0xFF);
@@ -258,7 +290,17 @@ void QtWindow::setLayered(bool colorKey, std::uint32_t keyColor, bool useAlpha,
     const bool keyChanged = colorKey != keyed_ || (colorKey && keyColor != keyColor_);
     keyed_ = colorKey;
     keyColor_ = keyColor;
-    opacity_ = useAlpha ? alpha / 255.0 : 1.0;
+    const double opacity = useAlpha ? alpha / 255.0 : 1.0;
+    const bool faded = opacity != opacity_;
+    opacity_ = opacity;
+    if (alphaVisual_) {
+        if (keyChanged) {
+            contentChanged();
+        } else if (faded) {
+            surface_->update();
+        }
+        return;
+    }
     surface_->setWindowOpacity(opacity_);
     if (keyChanged) contentChanged();
 }

@@ -112,6 +112,10 @@ class QtWindow : public Window {
     // Paints background and elements as they are now (also used for the mask).
     void render(QPainter& painter) const;
     QImage renderImage() const;
+    // With a visual with alpha: what the surface shows, the colour key transparent and every
+    // other pixel at the window's opacity.
+    QImage pixelImage() const;
+    bool alphaVisual() const { return alphaVisual_; }
     Surface* surface() const { return surface_; }
     WindowRole role() const { return role_; }
     bool colorKeyed() const { return keyed_; }
@@ -143,6 +147,7 @@ class QtWindow : public Window {
     bool keyed_ = false;
     std::uint32_t keyColor_ = 0;
     double opacity_ = 1.0;
+    bool alphaVisual_ = false;
     bool topmost_ = false;
     // The element (or the window itself, 0) that gets the pointer while a button is held.
     NativeHandle capture_ = 0;

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace vexlo::linux_platform {
 
@@ -32,6 +33,29 @@ xcb_atom_t X11Atom(const std::string& name) {
     const xcb_atom_t atom = reply->atom;
     std::free(reply);
     return atom;
+}
+
+bool X11Composited(bool waylandSession) {
+    xcb_connection_t* c = X11Connection();
+    if (c == nullptr) return false;
+    if (waylandSession) return true;
+    // The screen the connection uses: DISPLAY's ".N", 0 without one.
+    int screen = 0;
+    const char* display = std::getenv("DISPLAY");
+    const char* colon = display != nullptr ? std::strrchr(display, ':') : nullptr;
+    const char* dot = colon != nullptr ? std::strchr(colon, '.') : nullptr;
+    if (dot != nullptr) screen = std::atoi(dot + 1);
+    bool owned = false;
+    const xcb_atom_t selection = X11Atom("_NET_WM_CM_S" + std::to_string(screen));
+    if (selection != XCB_ATOM_NONE) {
+        xcb_get_selection_owner_reply_t* owner =
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+        if (owner != nullptr) {
+            owned = owner->owner != XCB_WINDOW_NONE;
+            std::free(owner);
+        }
+    }
+    return owned;
 }
 
 void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states) {

@@ -13,6 +13,11 @@ xcb_connection_t* X11Connection();
 xcb_window_t X11Root();
 xcb_atom_t X11Atom(const std::string& name);
 
+// Whether a compositing manager draws the screen, so that a window with an alpha channel is
+// blended: one owns _NET_WM_CM_S<screen>, or the X server is Xwayland in a Wayland session,
+// whose compositor draws every X window.
+bool X11Composited(bool waylandSession);
+
 // Adds the atoms that are missing to _NET_WM_STATE of a window that is not mapped yet (the
 // window manager reads the property when the window is mapped).
 void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states);

@@ -105,6 +105,13 @@ void XcbHotkeys::ungrab(const Registration& r) {
     xcb_flush(c);
 }
 
+bool XcbHotkeys::grabbing() const {
+    for (const auto& [id, r] : registrations_) {
+        if (!r.viaPortal && !r.keycodes.empty()) return true;
+    }
+    return false;
+}
+
 void XcbHotkeys::usePortal(PortalShortcuts& portal) {
     portal_ = &portal;
     portal.setActivated([this](int id) { activate(id); });

@@ -39,6 +39,8 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
 
     // True once a grab was refused because another client holds the key combination.
     bool conflict() const { return conflict_; }
+    // True while a combination is held by an X grab (not bound through the portal).
+    bool grabbing() const;
 
     // The X keysym for a virtual-key code, 0 when there is none.
     static std::uint32_t KeysymFor(std::uint32_t virtualKey);

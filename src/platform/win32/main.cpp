@@ -3,6 +3,7 @@
 // The core first: the Windows headers define some of its names as macros.
 // clang-format off
 #include "controller/application.h"
+#include "controller/volume_command.h"
 #include "platform/platform.h"
 #include "tray/frmHelper.h"
 #include "platform/win32/win.h"
@@ -21,6 +22,15 @@ namespace {
 
 int Run(const char* commandLine) {
     using namespace vexlo::win32;
+    // "--volume-up" / "--volume-down": one step of the master volume, no window; exit code 1
+    // when the level could not be read or set.
+    const vexlo::VolumeCommand command = vexlo::ReadVolumeCommand(commandLine ? commandLine : "");
+    if (command != vexlo::VolumeCommand::None) {
+        Win32Mixer mixer;
+        Win32WaveIn waveIn;
+        Win32MessageBoxes boxes;
+        return vexlo::RunVolumeCommand(command, mixer, waveIn, boxes).ok ? 0 : 1;
+    }
     Dispatcher dispatcher;
     Win32Mixer mixer;
     Win32WaveIn waveIn;

@@ -175,7 +175,7 @@ osd_centred() {
     main=$(named "$vpid" Vexlo)
     g=($(geometry "$main"))
     [ "${g[*]}" = "406 284 212 200" ] || { fail "display at ${g[*]}, not centred"; return 1; }
-    [ "$(opacity "$main")" = 125 ] || { fail "display opacity $(opacity "$main"), not 125"; return 1; }
+    held_translucent "$main" || { fail "display opacity $(opacity "$main"), not 125"; return 1; }
 }
 told() { grep -c "volume hotkeys:" "$work/vexlo.log"; }
 

@@ -388,6 +388,39 @@ command_line_and_no_display() {
     return 0
 }
 
+volume_commands_step_with_and_without_vexlo() {
+    # Without a running Vexlo, and without a display: one step each, the same limits.
+    local out code level
+    for level in 26214 0 65536 3000; do
+        for dir in up down; do
+            pactl set-sink-volume "$sink" "$level"
+            out=$(env -u DISPLAY "$bin" --volume-$dir 2>&1)
+            code=$?
+            [ "$code" = 0 ] && [ -z "$out" ] || { fail "--volume-$dir at $level: exit $code, '$out'"; return 1; }
+            level_is "$(step_$dir "$level")" ||
+                { fail "--volume-$dir at $level: level $(level), expected $(step_$dir "$level")"; return 1; }
+        done
+    done
+    # No sound server: a failure, said in one line.
+    out=$(PULSE_SERVER=unix:$sdir/no-server env -u DISPLAY "$bin" --volume-up 2>&1)
+    code=$?
+    [ "$code" = 1 ] && [ "$(wc -l <<<"$out")" = 1 ] && [[ $out == "vexlo: "*volume* ]] ||
+        { fail "without a sound server: exit $code, '$out'"; return 1; }
+    # With a running Vexlo: not a second copy; its watch shows the change.
+    pactl set-sink-volume "$sink" 26214
+    start_vexlo
+    local resident=$vpid
+    wait_until 5000 has_tray_icon "$resident" || { fail "no tray icon"; return 1; }
+    out=$(timeout 5 "$bin" --volume-up 2>&1)
+    code=$?
+    [ "$code" = 0 ] && [ -z "$out" ] || { fail "--volume-up beside Vexlo: exit $code, '$out'"; return 1; }
+    check_display "$resident" "$(step_up 26214)" command-up || return 1
+    wait_until 4000 osd_hidden "$resident" || { fail "display still shown"; return 1; }
+    timeout 5 "$bin" --volume-down || { fail "--volume-down beside Vexlo failed"; return 1; }
+    check_display "$resident" 26214 command-down || return 1
+    alive "$resident" || { fail "the resident copy ended"; return 1; }
+}
+
 display_centred_on_the_primary_monitor() {
     extra_display 3840x1080 || { fail "no second X display"; return 1; }
     DISPLAY=$xdisplay xrandr --setmonitor LEFT 1920/510x1080/290+0+0 none &&
@@ -655,6 +688,7 @@ run bad_setting_shows_the_error_and_exits
 run missing_skin_file_shows_the_error_and_exits
 run second_instance_says_so_and_exits
 run command_line_and_no_display
+run volume_commands_step_with_and_without_vexlo
 run display_centred_on_the_primary_monitor
 run scaled_desktop_doubles_everything
 # These stop the session's tray.

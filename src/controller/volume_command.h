@@ -1,0 +1,37 @@
+// The volume commands of the command line: one step up or down, exactly as the hotkeys step,
+// and the program ends. They need only the mixer: no window, no tray, no settings, and they
+// are no second copy of the resident program (which sees the change through its watch).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/message_box.h"
+#include "platform/mixer_device.h"
+#include "platform/wave_in_device.h"
+
+namespace vexlo {
+
+class clsVolume;
+
+enum class VolumeCommand { None, Up, Down };
+
+// "--volume-up" or "--volume-down" as the whole argument text (blanks around it allowed).
+VolumeCommand ReadVolumeCommand(const std::string& commandLine);
+
+// One step of 1/17 of the master range; down steps nothing at or below one step.
+void StepUp(clsVolume& vol);
+void StepDown(clsVolume& vol);
+
+struct VolumeCommandResult {
+    bool ok = false;
+    std::int32_t before = 0;
+    std::int32_t after = 0;
+    std::string error;  // why it failed, one line
+};
+
+// Opens the mixer, takes one step and closes it again.
+VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
+                                     WaveInDevice& waveIn, MessageBoxes& boxes);
+
+}  // namespace vexlo
