@@ -571,12 +571,16 @@ status_notifier_tray() {
     t0=$(now_ms)
     wait_until 3000 item_registered || { fail "no item for the new watcher"; return 1; }
     echo "    item registered $(($(now_ms) - t0)) ms after the new watcher and host started"
-    # "Quit" of the exported menu ends the program.
-    local quit
-    quit=$(gdbus call --session --dest "$item" --object-path /MenuBar \
-        --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []' |
-        grep -o "<([0-9]*, {[^}]*'label': <'Quit'>" | grep -o '[0-9][0-9]*' | head -1)
-    [ -n "$quit" ] || { fail "no Quit in the menu for the new host"; return 1; }
+    # "Quit" of the exported menu ends the program. The item is registered before its menu is
+    # filled again (hosts learn of the filling from LayoutUpdated): asked until it is there.
+    local quit=""
+    quit_item() {
+        quit=$(gdbus call --session --dest "$item" --object-path /MenuBar \
+            --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []' |
+            grep -o "<([0-9]*, {[^}]*'label': <'Quit'>" | grep -o '[0-9][0-9]*' | head -1)
+        [ -n "$quit" ]
+    }
+    wait_until 3000 quit_item || { fail "no Quit in the menu for the new host"; return 1; }
     gdbus call --session --dest "$item" --object-path /MenuBar \
         --method com.canonical.dbusmenu.Event -- "$quit" clicked '<0>' 0 >/dev/null
     wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
