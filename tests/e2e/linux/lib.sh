@@ -79,17 +79,20 @@ geometry() {  # x y width height
         /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}'
 }
 width_of() { geometry "$1" | cut -d' ' -f3; }
-# named PID NAME: the visible windows of the process with exactly that name. The tray icon (at
-# most 32 x 32) is left out: Qt names an untitled window after the program, "Vexlo" as the display.
+# named PID NAME: the visible windows of the process with exactly that name. Qt names an
+# untitled window after the program, "Vexlo" as the display: the tray icon (at most 32 x 32)
+# and a tray message (a tooltip window) are left out.
 named() {
     local w g
     for w in $(visible "$1"); do
         [ "$(name_of "$w")" = "$2" ] || continue
         g=($(geometry "$w"))
         [ "${g[2]:-99}" -le 32 ] && [ "${g[3]:-99}" -le 32 ] && continue
+        is_tooltip "$w" && continue
         echo "$w"
     done
 }
+is_tooltip() { xprop -id "$1" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_TOOLTIP; }
 tray_icon() {  # the process's icon in the tray: a small visible window
     local w g
     for w in $(visible "$1"); do
@@ -139,7 +142,7 @@ menu_of() {
     local w icon g
     icon=$(tray_icon "$1")
     for w in $(visible "$1"); do
-        [ "$w" != "$icon" ] && [ "$(name_of "$w")" != Hidden ] || continue
+        [ "$w" != "$icon" ] && [ "$(name_of "$w")" != Hidden ] && ! is_tooltip "$w" || continue
         g=($(geometry "$w"))
         [ "${g[2]:-0}" -gt 32 ] && [ "${g[3]:-999}" -lt 150 ] && { echo "$w"; return 0; }
     done
