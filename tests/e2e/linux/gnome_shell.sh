@@ -58,17 +58,6 @@ stop_all() {
 trap 'stop_all; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
-result() {  # result NAME STATUS
-    if [ "$2" = 0 ]; then
-        passed=$((passed + 1))
-        echo "PASS $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: ${why:-failed}"
-        [ -s "$work/vexlo.log" ] && sed 's/^/    vexlo: /' "$work/vexlo.log" | head -10
-    fi
-    why=""
-}
 finish() {
     echo "screenshots: $art"
     echo "$passed passed, $failed failed"

@@ -65,17 +65,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-result() {  # result NAME STATUS
-    if [ "$2" = 0 ]; then
-        passed=$((passed + 1))
-        echo "PASS $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: ${why:-failed}"
-        [ -s "$work/vexlo.log" ] && sed 's/^/    vexlo: /' "$work/vexlo.log" | head -10
-    fi
-    why=""
-}
 abort() {  # the session could not be set up: one failed check, and the end
     why=$1
     result "kde_session" 1

@@ -249,3 +249,17 @@ test_bus_config() {
     for d in "$@"; do dirs+="  <servicedir>$d</servicedir>\n"; done
     sed "s|^  <!-- service folders -->\$|$dirs|" "$test_bus_conf" >"$file"
 }
+
+# result NAME STATUS: one check's line, counted in $passed / $failed; on a failure the reason
+# ($why) and the start of the program's log ($work/vexlo.log).
+result() {  # result NAME STATUS
+    if [ "$2" = 0 ]; then
+        passed=$((passed + 1))
+        echo "PASS $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1: ${why:-failed}"
+        [ -s "$work/vexlo.log" ] && sed 's/^/    vexlo: /' "$work/vexlo.log" | head -10
+    fi
+    why=""
+}
