@@ -24,8 +24,24 @@ here=$(cd "$(dirname "$0")" && pwd)
 case "${1:-}" in
     --inside) ;;
     --namespace)
+        checkout=$(cd "$here/../../.." && pwd)
+        exec 9</tmp  # the real /tmp, reachable through this descriptor under the private one
         mount -t tmpfs tmpfs /tmp || { echo "cannot mount a private /tmp" >&2; exit 1; }
         mkdir -m 1777 /tmp/.X11-unix /tmp/.ICE-unix
+        # A checkout or build under the real /tmp (a fresh clone there) stays where it was.
+        for dir in "$checkout" "$2"; do
+            case $dir in
+                /tmp/?*)
+                    top=${dir#/tmp/}
+                    top=${top%%/*}
+                    [ -d "/tmp/$top" ] && continue
+                    mkdir "/tmp/$top" &&
+                        mount --no-canonicalize --bind "/proc/self/fd/9/$top" "/tmp/$top" ||
+                        { echo "cannot keep /tmp/$top in the private /tmp" >&2; exit 1; }
+                    ;;
+            esac
+        done
+        exec 9<&-
         exec env -u VEXLO_SESSION "$here/with-session.sh" --display 65 "$0" --inside "$2"
         ;;
     *)
