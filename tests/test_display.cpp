@@ -86,3 +86,65 @@ TEST(Overlay, MissingBitmapNamesTheFileAndEndsTheProgram) {
 
 }  // namespace
 }  // namespace vexlo::testing
+
+namespace vexlo::testing {
+namespace {
+
+// The skin preview: the display's windows with a skin from elsewhere, stepping 0..16..0 once a
+// second with the watch loop's widths, leaving mixer, settings and tray alone; Esc or a press
+// on the display ends it, a broken skin ends it with the box naming the file.
+TEST(SkinPreview, StepsThroughTheLevelsAndEndsOnEscOrAPress) {
+    for (const char* ending : {"esc", "press", "broken"}) {
+        SCOPED_TRACE(ending);
+        Harness h;
+        const std::string folder = "D:\\skins\\glass";
+        for (const char* name : {"\\back.bmp", "\\overlay1.bmp", "\\overlay2.bmp"}) {
+            h.fp.images.put(folder + name, 260, 220);
+        }
+        h.fp.images.put(folder + "\\chunks.bmp", 144, 14);
+        h.fp.images.put(folder + "\\icon3.ico", 16, 16);
+        if (std::string(ending) == "broken") {
+            h.fp.images.remove(folder + "\\overlay2.bmp");
+            h.app->startPreview(folder);
+            EXPECT_TRUE(h.fp.program.exited);
+            EXPECT_EQ(h.fp.program.exitCode, 1);
+            EXPECT_NE(h.lastBox().find("D:\\skins\\glass\\overlay2.bmp"), std::string::npos);
+            continue;
+        }
+        h.app->startPreview(folder);
+        ASSERT_FALSE(h.fp.program.exited);
+        EXPECT_TRUE(h.displayShown());
+        EXPECT_EQ(h.main().width, 260);
+        EXPECT_EQ(h.main().alpha, 125);
+        EXPECT_TRUE(h.main().topmost);
+        std::vector<int> bars, overlays;
+        for (int s = 0; s <= 34; ++s) {
+            bars.push_back(h.barWidth());
+            overlays.push_back(h.under(2)->width);
+            h.fp.advance(1000);
+        }
+        EXPECT_EQ(bars[0], 0);
+        EXPECT_EQ(bars[1], 9);
+        EXPECT_EQ(bars[16], 144);
+        EXPECT_EQ(bars[17], 135);
+        EXPECT_EQ(bars[32], 0);
+        EXPECT_EQ(bars[33], 9);
+        EXPECT_EQ(overlays[16], 179);
+        EXPECT_EQ(overlays[32], 35);
+        EXPECT_EQ(h.fp.mixer.openHandles, 0);
+        EXPECT_TRUE(h.fp.mixer.log.empty());
+        EXPECT_TRUE(h.fp.profile.readPaths.empty());
+        EXPECT_FALSE(h.fp.tray.shown);
+        if (std::string(ending) == "esc") {
+            EXPECT_TRUE(h.fp.hotkeys.press(0, VK_ESCAPE));
+        } else {
+            h.fp.mouse(h.under(1)->handle, WM_RBUTTONDOWN, MK_RBUTTON, 5, 5);
+        }
+        EXPECT_TRUE(h.fp.program.exited);
+        EXPECT_EQ(h.fp.program.exitCode, 0);
+        EXPECT_TRUE(h.displayHidden());
+    }
+}
+
+}  // namespace
+}  // namespace vexlo::testing

@@ -11,12 +11,10 @@
 namespace vexlo {
 
 namespace {
-constexpr int kWidth = 30;
-constexpr int kHeight = 134;
 constexpr int kKnobLeft = 8;
 constexpr float kTrackTop = 11;      // highest top edge of the knob
 constexpr float kTrackBottom = 122;  // lowest bottom edge of the knob
-constexpr float kTravel = 96;        // knob top 11 is the full level, 107 is 0
+constexpr float kTravel = kTrackBottom - kTrackTop - kKnobSide;  // top 11: full, 107: 0
 
 int ToPixels(float twips, float factor) {
     const double px = std::nearbyint(static_cast<double>(twips) / factor);
@@ -67,7 +65,7 @@ void frmControl::Form_Load() {
     auto knob = app_.Skin().Load("\\controlknob.gif");
     knob_->setPicture(knob);
     knob_->setBounds(kKnobLeft, knob_->y(), knob->width(), knob->height());
-    window_->setBounds(window_->x(), window_->y(), kWidth, kHeight);
+    window_->setBounds(window_->x(), window_->y(), kControlWidth, kControlHeight);
     const double level = Vol().VolumeLevel();
     const double max = Vol().VolumeMax();
     // Without a level range the knob rests at the bottom of its track (level 0).

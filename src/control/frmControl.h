@@ -14,6 +14,11 @@ namespace vexlo {
 
 class Application;
 
+// The slider window's size, and the knob size its track is laid out for.
+inline constexpr int kControlWidth = 30;
+inline constexpr int kControlHeight = 134;
+inline constexpr int kKnobSide = 15;
+
 class frmControl {
   public:
     explicit frmControl(Application& app);

@@ -4,6 +4,7 @@
 #include "controller/errors.h"
 #include "controller/frmMain.h"
 #include "display/frmUnder.h"
+#include "display/skin_preview.h"
 #include "tray/frmHelper.h"
 
 namespace vexlo {
@@ -56,6 +57,13 @@ void Application::End(int code) {
 
 void Application::start() {
     Guarded([this] { Helper().Form_Load(); });
+}
+
+void Application::startPreview(const std::string& folder) {
+    Guarded([&] {
+        preview_ = std::make_unique<SkinPreview>(platform_, trans_, onTop_, folder);
+        preview_->Start();
+    });
 }
 
 bool Application::ControlOnlyMode() const {
@@ -112,6 +120,7 @@ void Application::UnloadControl() {
 
 void Application::onTimer(TimerId timer) {
     Guarded([&] {
+        if (preview_ && preview_->OwnsTimer(timer)) return preview_->Timer_Timer();
         if (main_) {
             if (main_->Timer1().id() == timer) return main_->Timer1_Timer();
             if (main_->Timer2().id() == timer) return main_->Timer2_Timer();
@@ -123,6 +132,7 @@ void Application::onTimer(TimerId timer) {
 
 void Application::onMouse(const MouseEvent& event) {
     Guarded([&] {
+        if (preview_) return preview_->Mouse(event);
         if (main_ && event.target == main_->Tray().handle()) {
             if (event.message == WM_MOUSEMOVE) main_->Tray_MouseMove(event.x);
             return;
@@ -147,9 +157,15 @@ std::intptr_t Application::onWindowMessage(NativeHandle window, std::uint32_t me
                                            std::uintptr_t wParam, std::intptr_t lParam) {
     // Every other message goes on to the window's own procedure, whatever state the program
     // is in; that touches none of the program's state.
+    if (preview_ && message != WM_HOTKEY) {
+        return preview_->PreviewProc(window, message, wParam, lParam);
+    }
     if (message != WM_HOTKEY) return hotKey_.HotKeyProc(window, message, wParam, lParam);
     std::intptr_t result = 0;
-    Guarded([&] { result = hotKey_.HotKeyProc(window, message, wParam, lParam); });
+    Guarded([&] {
+        result = preview_ ? preview_->PreviewProc(window, message, wParam, lParam)
+                          : hotKey_.HotKeyProc(window, message, wParam, lParam);
+    });
     return result;
 }
 

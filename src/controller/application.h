@@ -20,6 +20,7 @@ class frmMain;
 class frmControl;
 class frmHelper;
 class OverlayForm;
+class SkinPreview;
 
 class Application final : public EventSink {
   public:
@@ -31,6 +32,8 @@ class Application final : public EventSink {
     // Loads frmHelper, whose load is the program entry. Returns when the entry is done; the
     // program then lives on events until ended() is true.
     void start();
+    // Instead of start: the skin preview with the skin in folder, until Esc or a press on it.
+    void startPreview(const std::string& folder);
     bool ended() const { return ended_; }
     int exitCode() const { return exitCode_; }
 
@@ -103,6 +106,7 @@ class Application final : public EventSink {
     std::unique_ptr<OverlayForm> under_;
     std::unique_ptr<OverlayForm> under2_;
     std::unique_ptr<frmControl> control_;
+    std::unique_ptr<SkinPreview> preview_;
     bool ended_ = false;
     int exitCode_ = 0;
 };

@@ -13,11 +13,6 @@
 namespace vexlo {
 
 namespace {
-constexpr int kBarLeft = 34;
-constexpr int kBarTop = 168;
-constexpr int kChunkWidth = 9;
-constexpr int kOverlayStart = 35;
-constexpr std::uint8_t kMainAlpha = 125;
 constexpr std::uint8_t kFadeStep = 25;
 constexpr int kWheelNotch = 120;
 // Seventeen steps cross the whole range: a larger turn in one event has nothing more to do.
@@ -61,19 +56,7 @@ void frmMain::Form_Load() {
         app_.OnTop().MakeTopmost(app_.Under().handle());
         app_.OnTop().MakeTopmost(app_.Under2().handle());
     }
-    window_->setBackground(skin.Load("\\back.bmp"));
-    auto back = skin.Load("\\back.bmp");
-    testbox_->setPicture(back);
-    testbox_->setBounds(0, 0, back->width(), back->height());
-    auto chunks = skin.Load("\\chunks.bmp");
-    bar_->setPicture(chunks);
-    const int width = testbox_->width();
-    const int height = testbox_->height();
-    const Placement at = CentreOnScreen(screen.width(), screen.height(), width, height);
-    window_->setBounds(at.left, at.top, width, height);
-    testbox_->setPicture(nullptr);
-    testbox_->setVisible(false);
-    bar_->setBounds(kBarLeft, kBarTop, chunks->width(), chunks->height());
+    LoadDisplayFace(*window_, *bar_, *testbox_, skin, screen);
     trans.SetAlpha(handle(), kMainAlpha);
     LastLevel = Vol().VolumeLevel();
     LevelUnknown = Vol().LastResult() != MMSYSERR_NOERROR;
@@ -128,9 +111,8 @@ void frmMain::Timer1_Timer() {
         LastChunks = n;
     }
     if (TrayOn) SetTrayLevelIcon(n);
-    bar_->setBounds(bar_->x(), bar_->y(), static_cast<std::int16_t>(n * kChunkWidth),
-                    bar_->height());
-    app_.Under2().SetWidth(kChunkWidth * ChunkCount() + kOverlayStart);
+    bar_->setBounds(bar_->x(), bar_->y(), BarWidth(n), bar_->height());
+    app_.Under2().SetWidth(Overlay2Width(ChunkCount()));
     timer2_->setEnabled(true);
 }
 

@@ -17,6 +17,23 @@ std::shared_ptr<const Picture> SkinFiles::Load(const std::string& literal) {
     return picture;
 }
 
+void LoadDisplayFace(Window& window, Element& bar, Element& testbox, SkinFiles& skin,
+                     Screen& screen) {
+    window.setBackground(skin.Load("\\back.bmp"));
+    auto back = skin.Load("\\back.bmp");
+    testbox.setPicture(back);
+    testbox.setBounds(0, 0, back->width(), back->height());
+    auto chunks = skin.Load("\\chunks.bmp");
+    bar.setPicture(chunks);
+    const int width = testbox.width();
+    const int height = testbox.height();
+    const Placement at = CentreOnScreen(screen.width(), screen.height(), width, height);
+    window.setBounds(at.left, at.top, width, height);
+    testbox.setPicture(nullptr);
+    testbox.setVisible(false);
+    bar.setBounds(kBarLeft, kBarTop, chunks->width(), chunks->height());
+}
+
 Placement CentreOnScreen(int screenWidth, int screenHeight, int width, int height) {
     // Half pixels of an odd difference round to the even neighbour.
     int left = static_cast<int>(std::nearbyint(screenWidth / 2.0 - width / 2.0));

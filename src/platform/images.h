@@ -1,8 +1,10 @@
 // Port: loading pictures (BMP, ICO, GIF) from files.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -15,6 +17,16 @@ class Picture {
     virtual NativeHandle handle() const = 0;
     virtual int width() const = 0;  // pixels
     virtual int height() const = 0;
+
+    struct Size {
+        int width;
+        int height;
+    };
+    // Every image the file holds, as decoded (an icon file holds one per size).
+    virtual std::vector<Size> sizes() const { return {{width(), height()}}; }
+    // The picture as it is drawn, 0x00RRGGBB, rows from the top; empty where the loader has no
+    // pixels to give (the display's bitmaps always have them).
+    virtual std::vector<std::uint32_t> pixels() const { return {}; }
 };
 
 class ImageLoader {

@@ -67,6 +67,7 @@ inline constexpr int HOTKEY_DOWN = 1332;
 inline constexpr std::uint32_t MOD_WIN = 8;
 inline constexpr std::uint32_t VK_OEM_PLUS = 0xBB;
 inline constexpr std::uint32_t VK_OEM_MINUS = 0xBD;
+inline constexpr std::uint32_t VK_ESCAPE = 0x1B;
 
 // Sound, message boxes and showing a started program.
 inline constexpr std::uint32_t SND_ASYNC = 1;

@@ -145,6 +145,7 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
     if (directoryEnd > size) return Refuse(fmt, CutOff(directoryEnd, size));
     std::int64_t shownWidth = 0;
     std::int64_t shownHeight = 0;
+    std::vector<PictureCheck::Size> sizes;
     for (std::uint32_t i = 0; i < count; ++i) {
         const unsigned char* entry = d + 6 + 16 * i;
         const std::uint32_t length = U32(entry + 8);
@@ -208,8 +209,11 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
             shownWidth = width;
             shownHeight = height;
         }
+        sizes.push_back({static_cast<int>(width), static_cast<int>(height)});
     }
-    return Accept(fmt, shownWidth, shownHeight);
+    PictureCheck check = Accept(fmt, shownWidth, shownHeight);
+    check.sizes = std::move(sizes);
+    return check;
 }
 
 // ---- GIF ----

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vexlo {
 
@@ -32,6 +33,11 @@ struct PictureCheck {
     int width = 0;                                  // of the picture that will be shown
     int height = 0;
     std::string reason;  // why not, when not ok
+    struct Size {
+        int width;
+        int height;
+    };
+    std::vector<Size> sizes;  // of every picture an icon file holds, in file order
 };
 
 // Checks the whole file's bytes as the format `expected` (Unknown: whatever the content is).

@@ -404,6 +404,11 @@ class FakeSound : public Sound {
         played.push_back({path, flags});
         return true;
     }
+    std::string problem(const std::string& path) override {
+        const auto it = problems.find(path);
+        return it == problems.end() ? std::string() : it->second;
+    }
+    std::map<std::string, std::string> problems;  // path -> why it would not play
     std::vector<std::pair<std::string, std::uint32_t>> played;
 };
 
