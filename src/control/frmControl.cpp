@@ -12,8 +12,8 @@ namespace vexlo {
 
 namespace {
 constexpr int kKnobLeft = 8;
-constexpr float kTrackTop = 11;      // highest top edge of the knob
-constexpr float kTrackBottom = 122;  // lowest bottom edge of the knob
+constexpr float kTrackTop = 11;                                  // highest top edge of the knob
+constexpr float kTrackBottom = 122;                              // lowest bottom edge of the knob
 constexpr float kTravel = kTrackBottom - kTrackTop - kKnobSide;  // top 11: full, 107: 0
 
 int ToPixels(float twips, float factor) {

@@ -11,7 +11,7 @@
 namespace vexlo {
 
 const std::vector<std::string> kSkinFileNames = {
-    "back.bmp",  "chunks.bmp", "overlay1.bmp", "overlay2.bmp",  "icon0.ico",       "icon1.ico",
+    "back.bmp",  "chunks.bmp", "overlay1.bmp",  "overlay2.bmp",    "icon0.ico", "icon1.ico",
     "icon2.ico", "icon3.ico",  "controlbg.bmp", "controlknob.gif", "sound.wav"};
 
 namespace {
@@ -52,8 +52,8 @@ class Checker {
             if (picture) {
                 pictures_[name] = std::move(picture);
             } else {
-                Say(name, "cannot be loaded (" + reason + "); the skin needs it as " +
-                              KindOf(name));
+                Say(name,
+                    "cannot be loaded (" + reason + "); the skin needs it as " + KindOf(name));
             }
         }
         CheckBar();
@@ -66,13 +66,13 @@ class Checker {
         CheckSlider();
         const std::string sound = sound_.problem(skin_.Path("\\sound.wav"));
         if (!sound.empty()) {
-            Say("sound.wav",
-                sound + "; save it as a PCM WAV sound (8 or 16 bits, mono or stereo)");
+            Say("sound.wav", sound + "; save it as a PCM WAV sound (8 or 16 bits, mono or stereo)");
         }
         // In the order of the files, each file's findings in the order they were found.
         std::vector<std::string> lines;
         for (const std::string& name : kSkinFileNames) {
-            for (const std::string& text : findings_[name]) lines.push_back(name + ": " + text + ".");
+            for (const std::string& text : findings_[name])
+                lines.push_back(name + ": " + text + ".");
         }
         return lines;
     }
@@ -102,8 +102,7 @@ class Checker {
         if (back->width() < width || back->height() < height) {
             Say("back.bmp", "is " + Size(back->width(), back->height()) +
                                 ", too small for the bar (" + Size(full, chunks->height()) +
-                                " at " + std::to_string(kBarLeft) + ", " +
-                                std::to_string(kBarTop) +
+                                " at " + std::to_string(kBarLeft) + ", " + std::to_string(kBarTop) +
                                 ") and the second overlay's reveal; make it at least " +
                                 Size(width, height));
         }
@@ -192,17 +191,15 @@ class Checker {
     void CheckSlider() {
         if (const Picture* bg = Get("controlbg.bmp");
             bg && (bg->width() != kControlWidth || bg->height() != kControlHeight)) {
-            Say("controlbg.bmp", "is " + Size(bg->width(), bg->height()) +
-                                     "; the slider window is " +
-                                     Size(kControlWidth, kControlHeight) +
-                                     ", so make it that size");
+            Say("controlbg.bmp",
+                "is " + Size(bg->width(), bg->height()) + "; the slider window is " +
+                    Size(kControlWidth, kControlHeight) + ", so make it that size");
         }
         if (const Picture* knob = Get("controlknob.gif");
             knob && (knob->width() != kKnobSide || knob->height() != kKnobSide)) {
             Say("controlknob.gif", "is " + Size(knob->width(), knob->height()) +
                                        "; the slider's track is laid out for a " +
-                                       Size(kKnobSide, kKnobSide) +
-                                       " knob, so make it that size");
+                                       Size(kKnobSide, kKnobSide) + " knob, so make it that size");
         }
     }
 

@@ -39,8 +39,8 @@ void SkinPreview::Start() {
     // While the level changes the background is half transparent and the overlays opaque.
     trans_.SetAlpha(window_->handle(), kMainAlpha);
     // Esc wherever the keyboard focus is: the display never takes it.
-    prevWndProc_ = platform_.hotkeys.setWindowProc(window_->handle(),
-                                                   platform_.hotkeys.coreProcedure());
+    prevWndProc_ =
+        platform_.hotkeys.setWindowProc(window_->handle(), platform_.hotkeys.coreProcedure());
     escape_ = platform_.hotkeys.registerHotKey(window_->handle(), kEscapeHotkey, 0, VK_ESCAPE);
     window_->show();
     under_->Show();
@@ -71,7 +71,7 @@ void SkinPreview::Mouse(const MouseEvent& event) {
 }
 
 std::intptr_t SkinPreview::PreviewProc(NativeHandle window, std::uint32_t message,
-                                      std::uintptr_t wParam, std::intptr_t lParam) {
+                                       std::uintptr_t wParam, std::intptr_t lParam) {
     if (message == WM_HOTKEY && wParam == kEscapeHotkey) End();
     return platform_.hotkeys.callWindowProc(prevWndProc_, window, message, wParam, lParam);
 }

@@ -30,7 +30,7 @@ class SkinPreview {
     void Mouse(const MouseEvent& event);
     // The main window's procedure: the Esc hotkey ends the preview, everything else goes on.
     std::intptr_t PreviewProc(NativeHandle window, std::uint32_t message, std::uintptr_t wParam,
-                             std::intptr_t lParam);
+                              std::intptr_t lParam);
     int Chunks() const { return chunks_; }
 
   private:

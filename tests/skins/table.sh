@@ -23,7 +23,8 @@ skin_table() {
         if [ -z "$why" ] && [ ${#lines[@]} -ne ${#want[@]} ]; then
             why="${#lines[@]} lines, not ${#want[@]}"
         fi
-        for ((i = 0; i < ${#want[@]} && -z "$why"; i++)); do
+        for ((i = 0; i < ${#want[@]}; i++)); do
+            [ -z "$why" ] || break
             # shellcheck disable=SC2053  # the table's lines are patterns
             [[ ${lines[$i]} == ${want[$i]} ]] || why="line $((i + 1)): '${lines[$i]}'"
         done

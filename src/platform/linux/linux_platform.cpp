@@ -4,7 +4,7 @@
 
 namespace vexlo::linux_platform {
 
-LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLine)
+LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLine, Use use)
     : windows(port),
       timers(port),
       tray(port),
@@ -13,7 +13,9 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
                 hotkeys, profile, sound,   launcher, messageBox, program, process} {
     tray.setMenuSource(&windows);
-    mixer.followDefault(&outputs.counter());
+    if (use == Use::SkinPreview) return;
+    outputs = std::make_unique<PulseDefaultWatch>();
+    mixer.followDefault(&outputs->counter());
     // X key grabs see keys under Wayland only while an X window has the focus.
     if (PortalShortcuts::WaylandSession()) hotkeys.usePortal(shortcuts);
     // The portal may answer while the core is still registering the keys.

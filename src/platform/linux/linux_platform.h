@@ -2,6 +2,7 @@
 // core. Needs a QApplication; the event sink is set once the Application exists.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/linux/alsa_mixer.h"
@@ -20,7 +21,10 @@ namespace vexlo::linux_platform {
 
 class LinuxPlatform {
   public:
-    LinuxPlatform(std::string executableFolder, std::string commandLine);
+    // What the adapters are for: the program itself, or the skin preview, which needs only the
+    // windows and Esc (no sound server watch, no desktop shortcuts).
+    enum class Use { Program, SkinPreview };
+    LinuxPlatform(std::string executableFolder, std::string commandLine, Use use = Use::Program);
     Platform& platform() { return platform_; }
     void setSink(EventSink* sink) { port.setSink(sink); }
     // Says why the hotkeys do not work: on stderr at once, and to the core (a balloon at the
@@ -28,7 +32,8 @@ class LinuxPlatform {
     void reportHotkeys(const std::string& reason);
 
     EventPort port;
-    PulseDefaultWatch outputs;  // the sound server's default output, followed by the mixer
+    // The sound server's default output, followed by the mixer.
+    std::unique_ptr<PulseDefaultWatch> outputs;
     AlsaMixer mixer;
     AlsaWaveIn waveIn;
     QtWindowSystem windows;

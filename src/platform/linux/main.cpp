@@ -1,5 +1,6 @@
 // The Linux program: Qt for windows, tray, timers and boxes; ALSA for the mixer; X key grabs
 // for the hotkeys; libcanberra for the click sound.
+#include <sys/stat.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -10,7 +11,9 @@
 
 #include "controller/application.h"
 #include "controller/errors.h"
+#include "controller/skin_command.h"
 #include "controller/volume_command.h"
+#include "display/skin_check.h"
 #include "platform/linux/desktop_keys.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/termination.h"
@@ -26,6 +29,7 @@ constexpr int kCommandFailed = 1;
 
 constexpr const char* kUsage =
     "Usage: vexlo [/control | --control | --volume-up | --volume-down]\n"
+    "       vexlo --check-skin FOLDER | --preview-skin FOLDER\n"
     "\n"
     "Shows every change of the master volume on screen.\n"
     "\n"
@@ -37,6 +41,14 @@ constexpr const char* kUsage =
     "                     one step of the master volume, as Super + = and Super + - take,\n"
     "                     and exit (for the desktop's own keyboard shortcuts; a running\n"
     "                     Vexlo shows the change)\n"
+    "  vexlo --check-skin FOLDER\n"
+    "                     checks the skin in FOLDER: every file loads, and the sizes and\n"
+    "                     see-through colour fit the display; prints each finding with\n"
+    "                     what to change (exit 0: the skin is fine, 1: it is not)\n"
+    "  vexlo --preview-skin FOLDER\n"
+    "                     shows the display with the skin in FOLDER, stepping through the\n"
+    "                     levels once a second; the volume stays as it is. Esc or a click\n"
+    "                     on the display ends it\n"
     "  vexlo --help, -h   this text\n"
     "  vexlo --version    the version\n"
     "\n"
@@ -101,6 +113,46 @@ int RunVolumeCommand(vexlo::VolumeCommand command) {
     return kCommandFailed;
 }
 
+// The skin author's commands: the check needs no display; the preview shows the display's
+// windows and nothing else.
+int RunSkinRequest(const vexlo::SkinRequest& request, int argc, char** argv) {
+    using vexlo::linux_platform::LinuxPlatform;
+    using vexlo::linux_platform::LinuxProgramInfo;
+    if (!request.error.empty()) {
+        std::fprintf(stderr, "vexlo: %s.\n", request.error.c_str());
+        return kCommandFailed;
+    }
+    struct stat st {};
+    if (::stat(request.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "vexlo: %s is not a folder.\n", request.folder.c_str());
+        return kCommandFailed;
+    }
+    if (request.command == vexlo::SkinCommand::Check) {
+        // Qt's picture readers, without a display.
+        QCoreApplication qt(argc, argv);
+        vexlo::linux_platform::QtImageLoader images;
+        vexlo::linux_platform::CanberraSound sound;
+        const std::vector<std::string> findings = vexlo::CheckSkin(images, sound, request.folder);
+        std::fputs(vexlo::SkinReport(request.folder, findings).c_str(), stdout);
+        return findings.empty() ? 0 : kCommandFailed;
+    }
+    if (!PrepareQt()) return kNoDisplay;
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName("Vexlo");
+    QApplication::setQuitOnLastWindowClosed(false);
+    LinuxPlatform adapters(LinuxProgramInfo::ExecutableFolder(), "",
+                           LinuxPlatform::Use::SkinPreview);
+    vexlo::Application app(adapters.platform());
+    adapters.setSink(&app);
+    std::printf("vexlo: previewing the skin in %s; Esc or a click on the display ends it.\n",
+                request.folder.c_str());
+    std::fflush(stdout);
+    app.startPreview(request.folder);
+    if (app.ended()) return app.exitCode();
+    const int code = QApplication::exec();
+    return adapters.process.exited() ? adapters.process.code() : code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +171,12 @@ int main(int argc, char** argv) {
             return 0;
         case Request::Run:
             break;
+    }
+    if (argc >= 2) {
+        const std::string folder = argc >= 3 ? argv[2] : "";
+        const vexlo::SkinRequest skin =
+            vexlo::ReadSkinRequest(argv[1], argc >= 3 ? &folder : nullptr, argc - 3);
+        if (skin.command != vexlo::SkinCommand::None) return RunSkinRequest(skin, argc, argv);
     }
     // The argument text as the program sees it, before Qt takes its own options out. The
     // usual long form of the slider switch means the switch itself.

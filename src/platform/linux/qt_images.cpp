@@ -93,6 +93,23 @@ const QtPicture* QtPicture::Find(NativeHandle handle) {
     return Pictures().find(handle);
 }
 
+std::vector<Picture::Size> QtPicture::sizes() const {
+    std::vector<Size> sizes;
+    for (const QImage& frame : frames_) sizes.push_back({frame.width(), frame.height()});
+    return sizes;
+}
+
+std::vector<std::uint32_t> QtPicture::pixels() const {
+    const QImage rgb = image().convertToFormat(QImage::Format_RGB32);
+    std::vector<std::uint32_t> pixels;
+    pixels.reserve(static_cast<std::size_t>(rgb.width()) * rgb.height());
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) pixels.push_back(line[x] & 0xFFFFFFu);
+    }
+    return pixels;
+}
+
 QIcon QtPicture::icon() const {
     QIcon icon;
     for (const QImage& frame : frames_) icon.addPixmap(QPixmap::fromImage(frame));

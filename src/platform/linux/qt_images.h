@@ -22,6 +22,8 @@ class QtPicture : public Picture {
     NativeHandle handle() const override { return handle_; }
     int width() const override { return image().width(); }
     int height() const override { return image().height(); }
+    std::vector<Size> sizes() const override;
+    std::vector<std::uint32_t> pixels() const override;
 
     const QImage& image() const { return frames_[primary_]; }
     const std::vector<QImage>& frames() const { return frames_; }

@@ -24,6 +24,7 @@ class CanberraSound : public Sound {
     // answers (pipewire-alsa, plain ALSA) the sound goes to ALSA's default device. When it
     // cannot play at all, that is said once on stderr.
     bool play(const std::string& path, std::uint32_t flags) override;
+    std::string problem(const std::string& path) override;
 
   private:
     // A libcanberra result code; driver null for libcanberra's default (the sound server).

@@ -44,6 +44,7 @@ XcbHotkeys::~XcbHotkeys() {
 std::uint32_t XcbHotkeys::KeysymFor(std::uint32_t virtualKey) {
     if (virtualKey == VK_OEM_PLUS) return 0x3d;   // XK_equal: the "= +" key
     if (virtualKey == VK_OEM_MINUS) return 0x2d;  // XK_minus
+    if (virtualKey == VK_ESCAPE) return 0xff1b;   // XK_Escape
     if (virtualKey >= '0' && virtualKey <= '9') return virtualKey;
     if (virtualKey >= 'A' && virtualKey <= 'Z') return virtualKey + ('a' - 'A');
     if (virtualKey >= 0x70 && virtualKey <= 0x7B) return 0xffbe + (virtualKey - 0x70);  // F1..F12
@@ -120,8 +121,9 @@ void XcbHotkeys::usePortal(PortalShortcuts& portal) {
 bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                 std::uint32_t virtualKey) {
     if (windows_.find(window) == nullptr || registrations_.count(id) != 0) return false;
-    // Asked only now, so that a program without hotkeys never talks to the portal.
-    if (portal_ != nullptr && portal_->available()) {
+    // Asked only now, so that a program without hotkeys never talks to the portal. A key
+    // without a modifier (Esc ending the skin preview) is no desktop shortcut: it is grabbed.
+    if (portal_ != nullptr && modifiers != 0 && portal_->available()) {
         const std::string trigger = PortalShortcuts::TriggerFor(modifiers, virtualKey);
         if (trigger.empty()) return false;
         registrations_[id] = Registration{window, ModifierMask(modifiers), {}, true};
