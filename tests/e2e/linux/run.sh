@@ -388,6 +388,72 @@ command_line_and_no_display() {
     return 0
 }
 
+# The skin table (tests/skins) against --check-skin: each folder's lines and exit code.
+check_skin_table() {
+    local out
+    # shellcheck source=../../skins/table.sh
+    source "$here/../../skins/table.sh"
+    linux_check() { "$bin" --check-skin "$1"; }
+    out=$(skin_table "$sdir/skins" linux_check) || { fail "$(grep FAIL <<<"$out" | head -3)"; return 1; }
+    out=$("$bin" --check-skin 2>&1)
+    [ $? = 1 ] && [ "$out" = "vexlo: --check-skin needs the skin folder, as in: --check-skin FOLDER." ] ||
+        { fail "--check-skin alone said '$out'"; return 1; }
+}
+
+# The preview: the display's windows with a skin from a folder, stepping through the levels;
+# the bar on screen at two levels is the skin's, pixel for pixel. Mixer, settings and tray stay
+# untouched; Esc ends it, and so does a click.
+preview_skin_shows_the_bar_at_every_level() {
+    local skin=$sdir/skin main g w n first="" shots=0 code before
+    cp -r "$here/../../../skin/default" "$skin"
+    import -window root "$art/preview-under.png"
+    before=$(level)
+    "$bin" --preview-skin "$skin" >"$sdir/vexlo.log" 2>&1 &
+    vpid=$!
+    pids+=("$vpid")
+    wait_until 5000 osd_shown "$vpid" || { fail "no display"; return 1; }
+    main=$(named "$vpid" Vexlo)
+    g=($(geometry "$main"))
+    [ "${g[*]}" = "$(((screen_w - 212) / 2)) $(((screen_h - 200) / 2)) 212 200" ] ||
+        { fail "display at ${g[*]}, not centred"; return 1; }
+    # The second overlay's width tells the level: 35 + 9 per chunk. A shot counts when the
+    # width is the same before and after it.
+    overlay2_width() { for w in $(named "$vpid" Hidden); do width_of "$w"; done | sort -n | head -1; }
+    local deadline=$(($(now_ms) + 8000))
+    while [ $shots -lt 2 ] && [ "$(now_ms)" -lt $deadline ]; do
+        w=$(overlay2_width)
+        n=$(((w - 35) / 9))
+        if [ "$n" != "$first" ]; then
+            sleep 0.15
+            shot "preview-$n"
+            if [ "$(overlay2_width)" = "$w" ]; then
+                python3 "$here/../../skins/bar_matches.py" "$art/preview-$n.png" "${g[0]}" "${g[1]}" \
+                    "$n" "$skin" "$art/preview-under.png" >"$sdir/bar.txt" ||
+                    { fail "the bar at $n chunks: $(cat "$sdir/bar.txt")"; return 1; }
+                [ -z "$first" ] && first=$n
+                shots=$((shots + 1))
+            fi
+        fi
+        sleep 0.1
+    done
+    [ $shots = 2 ] || { fail "no second level within 8 s"; return 1; }
+    has_tray_icon "$vpid" && { fail "a tray icon"; return 1; }
+    xdotool key Escape
+    wait_until 3000 ended "$vpid" || { fail "Esc did not end it"; return 1; }
+    code=$(exit_code "$vpid")
+    [ "$code" = 0 ] || { fail "exit $code after Esc"; return 1; }
+    [ "$(level)" = "$before" ] || { fail "the level moved from $before to $(level)"; return 1; }
+    [ ! -e "$XDG_CONFIG_HOME/vexlo" ] || { fail "made a settings folder"; return 1; }
+    "$bin" --preview-skin "$skin" >>"$sdir/vexlo.log" 2>&1 &
+    vpid=$!
+    pids+=("$vpid")
+    wait_until 5000 osd_shown "$vpid" || { fail "no display the second time"; return 1; }
+    xdotool mousemove $((screen_w / 2)) $((screen_h / 2)) click 1
+    wait_until 3000 ended "$vpid" || { fail "a click did not end it"; return 1; }
+    code=$(exit_code "$vpid")
+    [ "$code" = 0 ] || { fail "exit $code after the click"; return 1; }
+}
+
 volume_commands_step_with_and_without_vexlo() {
     # Without a running Vexlo, and without a display: one step each, the same limits.
     local out code level
@@ -693,6 +759,8 @@ run missing_skin_file_shows_the_error_and_exits
 run second_instance_says_so_and_exits
 run command_line_and_no_display
 run volume_commands_step_with_and_without_vexlo
+run check_skin_table
+run preview_skin_shows_the_bar_at_every_level
 run display_centred_on_the_primary_monitor
 run scaled_desktop_doubles_everything
 # These stop the session's tray.
