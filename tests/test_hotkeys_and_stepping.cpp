@@ -1,4 +1,5 @@
 // The hotkeys' window procedure and the level steps they make.
+#include "controller/skin_command.h"
 #include "controller/volume_command.h"
 #include "harness.h"
 
@@ -231,6 +232,27 @@ TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
     EXPECT_EQ(ReadVolumeCommand("--volume-down"), VolumeCommand::Down);
     for (const char* other : {"", "/control", "--volume-up --volume-down", "--volume"})
         EXPECT_EQ(ReadVolumeCommand(other), VolumeCommand::None) << other;
+    // The skin author's switches, as Windows hands over the text: a folder with spaces stands
+    // in quotes; anything else is no skin request and runs the program as before.
+    struct SkinRow {
+        const char* line;
+        SkinCommand command;
+        const char* folder;
+        bool malformed;
+    };
+    for (const SkinRow& row :
+         {SkinRow{"/checkskin C:\\skins\\glass", SkinCommand::Check, "C:\\skins\\glass", false},
+          SkinRow{" /previewskin  \"C:\\My Skins\\x\" ", SkinCommand::Preview, "C:\\My Skins\\x",
+                  false},
+          SkinRow{"--check-skin", SkinCommand::Check, "", true},
+          SkinRow{"/checkskin \"a\" \"b\"", SkinCommand::Check, "", true},
+          SkinRow{"/checkskins x", SkinCommand::None, "", false},
+          SkinRow{"/control", SkinCommand::None, "", false}}) {
+        const SkinRequest request = ReadSkinRequest(row.line);
+        EXPECT_EQ(request.command, row.command) << row.line;
+        EXPECT_EQ(request.folder, row.folder) << row.line;
+        EXPECT_EQ(!request.error.empty(), row.malformed) << row.line;
+    }
 
     struct Row {
         std::int32_t max;

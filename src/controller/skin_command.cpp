@@ -37,7 +37,8 @@ SkinRequest ReadSkinRequest(const std::string& commandLine) {
     while (!rest.empty() && Blank(rest.back())) rest.pop_back();
     if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
         rest = rest.substr(1, rest.size() - 2);
-    } else if (rest.find('"') != std::string::npos) {
+    }
+    if (rest.find('"') != std::string::npos) {
         return Malformed(command, word, "takes one folder, in double quotes if it has spaces");
     }
     if (rest.empty()) return Malformed(command, word, "needs the skin folder");
