@@ -11,7 +11,7 @@ std::shared_ptr<const Picture> SkinFiles::Load(const std::string& literal) {
     std::string reason;
     auto picture = images_.load(path, reason);
     if (!picture) {
-        throw FatalError("The skin file \"" + path + "\" cannot be loaded" +
+        throw FatalError("The skin file \"" + program_.nativePath(path) + "\" cannot be loaded" +
                          (reason.empty() ? std::string(".") : ": " + reason + "."));
     }
     return picture;

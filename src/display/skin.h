@@ -16,17 +16,17 @@ namespace vexlo {
 // Where the skin lies: the program's folder, or a folder named for a skin check or preview.
 class SkinFiles {
   public:
-    SkinFiles(ImageLoader& images, ProgramInfo& program) : images_(images), program_(&program) {}
-    SkinFiles(ImageLoader& images, std::string folder)
-        : images_(images), folder_(std::move(folder)) {}
-    std::string Folder() const { return program_ ? program_->folder() : folder_; }
+    // folder: the skin's folder when it is not the program's.
+    SkinFiles(ImageLoader& images, ProgramInfo& program, std::string folder = {})
+        : images_(images), program_(program), folder_(std::move(folder)) {}
+    std::string Folder() const { return folder_.empty() ? program_.folder() : folder_; }
     // The folder followed by the literal, which begins with a backslash.
     std::string Path(const std::string& literal) const { return Folder() + literal; }
     std::shared_ptr<const Picture> Load(const std::string& literal);
 
   private:
     ImageLoader& images_;
-    ProgramInfo* program_ = nullptr;
+    ProgramInfo& program_;
     std::string folder_;
 };
 

@@ -42,13 +42,13 @@ bool NearKey(std::uint32_t rgb) {
 class Checker {
   public:
     Checker(ImageLoader& images, Sound& sound, const std::string& folder)
-        : skin_(images, folder), images_(images), sound_(sound) {}
+        : folder_(folder), images_(images), sound_(sound) {}
 
     std::vector<std::string> Run() {
         for (const std::string& name : kSkinFileNames) {
             if (name == "sound.wav") continue;
             std::string reason;
-            auto picture = images_.load(skin_.Path("\\" + name), reason);
+            auto picture = images_.load(Path(name), reason);
             if (picture) {
                 pictures_[name] = std::move(picture);
             } else {
@@ -64,7 +64,7 @@ class Checker {
         }
         for (int i = 0; i < 4; ++i) CheckIcon("icon" + std::to_string(i) + ".ico");
         CheckSlider();
-        const std::string sound = sound_.problem(skin_.Path("\\sound.wav"));
+        const std::string sound = sound_.problem(Path("sound.wav"));
         if (!sound.empty()) {
             Say("sound.wav", sound + "; save it as a PCM WAV sound (8 or 16 bits, mono or stereo)");
         }
@@ -78,6 +78,8 @@ class Checker {
     }
 
   private:
+    // As the program names its files: the folder, a backslash, the name.
+    std::string Path(const std::string& name) const { return folder_ + "\\" + name; }
     void Say(const std::string& name, const std::string& text) { findings_[name].push_back(text); }
     const Picture* Get(const std::string& name) const {
         const auto it = pictures_.find(name);
@@ -203,7 +205,7 @@ class Checker {
         }
     }
 
-    SkinFiles skin_;
+    std::string folder_;
     ImageLoader& images_;
     Sound& sound_;
     std::map<std::string, std::shared_ptr<const Picture>> pictures_;
