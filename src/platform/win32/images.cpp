@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/common/picture_check.h"
@@ -43,6 +44,25 @@ class BitmapPicture : public Win32Picture {
         SelectObject(source, old);
         DeleteDC(source);
     }
+    // The loaded bitmap is in the screen's format, so these are the colours it is drawn in.
+    std::vector<std::uint32_t> pixels() const override {
+        std::vector<std::uint32_t> rows(static_cast<std::size_t>(width_) * height_);
+        if (rows.empty()) return rows;
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width_;
+        info.bmiHeader.biHeight = -height_;  // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        HDC screen = GetDC(nullptr);
+        const int got = GetDIBits(screen, bitmap_, 0, static_cast<UINT>(height_), rows.data(),
+                                  &info, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        if (got != height_) return {};
+        for (std::uint32_t& p : rows) p &= 0xFFFFFF;  // BGRA in memory: 0x00RRGGBB
+        return rows;
+    }
 
   private:
     HBITMAP bitmap_;
@@ -52,7 +72,8 @@ class BitmapPicture : public Win32Picture {
 
 class IconPicture : public Win32Picture {
   public:
-    IconPicture(HICON icon, int width, int height) : icon_(icon), width_(width), height_(height) {}
+    IconPicture(HICON icon, int width, int height, std::vector<Size> sizes)
+        : icon_(icon), width_(width), height_(height), sizes_(std::move(sizes)) {}
     ~IconPicture() override { DestroyIcon(icon_); }
     // The icon handle itself: the tray record names it.
     NativeHandle handle() const override { return reinterpret_cast<NativeHandle>(icon_); }
@@ -61,11 +82,13 @@ class IconPicture : public Win32Picture {
     void draw(HDC dc, int x, int y) const override {
         DrawIconEx(dc, x, y, icon_, width_, height_, 0, nullptr, DI_NORMAL);
     }
+    std::vector<Size> sizes() const override { return sizes_.empty() ? Picture::sizes() : sizes_; }
 
   private:
     HICON icon_;
     int width_;
     int height_;
+    std::vector<Size> sizes_;  // of every picture in the file
 };
 
 class GifPicture : public Win32Picture {
@@ -95,12 +118,9 @@ class GifPicture : public Win32Picture {
     int height_;
 };
 
-struct FileBytes {
-    std::vector<unsigned char> data;
-    std::string error;
-};
+}  // namespace
 
-FileBytes ReadFile(const std::string& path) {
+FileBytes ReadWholeFile(const std::string& path, std::uint64_t limit) {
     FileBytes result;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -109,7 +129,10 @@ FileBytes ReadFile(const std::string& path) {
         return result;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > 64 * 1024 * 1024) {
+    if (!GetFileSizeEx(file, &size)) {
+        result.error = SystemErrorText(GetLastError());
+    } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+        result.tooLarge = true;
         result.error = "the file is too large";
     } else {
         result.data.resize(static_cast<std::size_t>(size.QuadPart));
@@ -126,6 +149,8 @@ FileBytes ReadFile(const std::string& path) {
     return result;
 }
 
+namespace {
+
 std::shared_ptr<const Picture> LoadBitmapFile(const std::string& path, std::string& error) {
     auto* bitmap = static_cast<HBITMAP>(
         LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
@@ -138,7 +163,9 @@ std::shared_ptr<const Picture> LoadBitmapFile(const std::string& path, std::stri
     return std::make_shared<BitmapPicture>(bitmap, info.bmWidth, std::abs(info.bmHeight));
 }
 
-std::shared_ptr<const Picture> LoadIconFile(const std::string& path, std::string& error) {
+std::shared_ptr<const Picture> LoadIconFile(const std::string& path,
+                                            const std::vector<PictureCheck::Size>& held,
+                                            std::string& error) {
     auto* icon =
         static_cast<HICON>(LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
     ICONINFO info{};
@@ -159,7 +186,9 @@ std::shared_ptr<const Picture> LoadIconFile(const std::string& path, std::string
     }
     if (info.hbmColor) DeleteObject(info.hbmColor);
     if (info.hbmMask) DeleteObject(info.hbmMask);
-    return std::make_shared<IconPicture>(icon, width, height);
+    std::vector<Picture::Size> sizes;
+    for (const PictureCheck::Size& size : held) sizes.push_back({size.width, size.height});
+    return std::make_shared<IconPicture>(icon, width, height, std::move(sizes));
 }
 
 std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, std::string& error) {
@@ -199,7 +228,7 @@ std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, s
 }  // namespace
 
 std::shared_ptr<const Picture> Win32ImageLoader::load(const std::string& path, std::string& error) {
-    const FileBytes file = ReadFile(path);
+    const FileBytes file = ReadWholeFile(path, 64 * 1024 * 1024);
     if (!file.error.empty()) {
         error = file.error;
         return nullptr;
@@ -216,7 +245,7 @@ std::shared_ptr<const Picture> Win32ImageLoader::load(const std::string& path, s
         case PictureFormat::Bmp:
             return LoadBitmapFile(path, error);
         case PictureFormat::Ico:
-            return LoadIconFile(path, error);
+            return LoadIconFile(path, check.sizes, error);
         case PictureFormat::Gif:
             return LoadGif(file.data, error);
         case PictureFormat::Unknown:

@@ -2,8 +2,10 @@
 // the transparent colour when drawn).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/images.h"
 #include "platform/win32/win.h"
@@ -23,6 +25,15 @@ class Win32ImageLoader : public ImageLoader {
 
 // Draws a picture (one of this loader's) at x, y clipped to width × height.
 void DrawPictureClipped(HDC dc, const Picture& picture, int x, int y, int width, int height);
+
+struct FileBytes {
+    std::vector<unsigned char> data;
+    std::string error;      // why the file could not be read; empty when it was
+    bool tooLarge = false;  // larger than the limit, and left unread
+};
+
+// The whole file, when it is no larger than limit bytes.
+FileBytes ReadWholeFile(const std::string& path, std::uint64_t limit);
 
 // The text of a system error code, without the trailing line break.
 std::string SystemErrorText(DWORD code);

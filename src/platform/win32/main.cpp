@@ -3,7 +3,9 @@
 // The core first: the Windows headers define some of its names as macros.
 // clang-format off
 #include "controller/application.h"
+#include "controller/skin_command.h"
 #include "controller/volume_command.h"
+#include "display/skin_check.h"
 #include "platform/platform.h"
 #include "tray/frmHelper.h"
 #include "platform/win32/win.h"
@@ -20,8 +22,70 @@
 
 namespace {
 
+constexpr char kCaption[] = "Vexlo";
+
+// The process's standard output or error when it leads somewhere (a file, a pipe, a console);
+// a program started from the desktop has none.
+HANDLE UsableStdHandle(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+    return GetFileType(handle) == FILE_TYPE_UNKNOWN ? nullptr : handle;
+}
+
+// Writes the text with Windows line ends.
+void WriteText(HANDLE handle, const std::string& text) {
+    if (!handle) return;
+    std::string out;
+    for (char c : text) {
+        if (c == '\n' && (out.empty() || out.back() != '\r')) out += '\r';
+        out += c;
+    }
+    std::size_t at = 0;
+    while (at < out.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, out.data() + at, static_cast<DWORD>(out.size() - at), &written,
+                       nullptr) ||
+            written == 0) {
+            return;
+        }
+        at += written;
+    }
+}
+
+// A request that cannot run: the box, the same words on standard error for scripts, exit 1.
+int RefuseSkinRequest(const std::string& text) {
+    WriteText(UsableStdHandle(STD_ERROR_HANDLE), text + "\n");
+    MessageBoxA(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONHAND);
+    return 1;
+}
+
+// "/checkskin FOLDER": the report in a box and on standard output; exit 0 when the skin is
+// fine, 1 with findings.
+int CheckSkinFolder(const std::string& folder) {
+    vexlo::win32::Win32ImageLoader images;
+    vexlo::win32::Win32Sound sound;
+    const std::vector<std::string> findings = vexlo::CheckSkin(images, sound, folder);
+    const std::string report = vexlo::SkinReport(folder, findings);
+    WriteText(UsableStdHandle(STD_OUTPUT_HANDLE), report);
+    std::string shown = report;
+    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    MessageBoxA(nullptr, shown.c_str(), kCaption,
+                MB_OK | (findings.empty() ? MB_ICONINFORMATION : MB_ICONEXCLAMATION));
+    return findings.empty() ? 0 : 1;
+}
+
 int Run(const char* commandLine) {
     using namespace vexlo::win32;
+    // "/checkskin FOLDER" and "/previewskin FOLDER" for skin authors.
+    const vexlo::SkinRequest skin = vexlo::ReadSkinRequest(commandLine ? commandLine : "");
+    if (!skin.error.empty()) return RefuseSkinRequest(skin.error);
+    if (skin.command != vexlo::SkinCommand::None) {
+        const DWORD attributes = GetFileAttributesA(skin.folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return RefuseSkinRequest(skin.folder + " is not a folder.");
+        }
+        if (skin.command == vexlo::SkinCommand::Check) return CheckSkinFolder(skin.folder);
+    }
     // "--volume-up" / "--volume-down": one step of the master volume, no window; exit code 1
     // when the level could not be read or set.
     const vexlo::VolumeCommand command = vexlo::ReadVolumeCommand(commandLine ? commandLine : "");
@@ -56,7 +120,11 @@ int Run(const char* commandLine) {
     dispatcher.setCloseRequest(
         [](vexlo::EventSink& sink) { sink.onMenuCommand(vexlo::kMenuQuit); });
 
-    app.start();
+    if (skin.command == vexlo::SkinCommand::Preview) {
+        app.startPreview(skin.folder);
+    } else {
+        app.start();
+    }
     MSG message;
     int exitCode = 0;
     while (!app.ended()) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
 
 namespace vexlo::win32 {
@@ -146,6 +147,15 @@ std::int32_t Win32Profile::writeString(const std::string& section, const std::st
 
 bool Win32Sound::play(const std::string& path, std::uint32_t flags) {
     return sndPlaySoundA(path.c_str(), flags) != FALSE;
+}
+
+std::string Win32Sound::problem(const std::string& path) {
+    const FileBytes file = ReadWholeFile(path, kMaxSoundBytes);
+    if (file.tooLarge) {
+        return "the file is larger than " + std::to_string(kMaxSoundBytes / (1024 * 1024)) + " MB";
+    }
+    if (!file.error.empty()) return file.error;
+    return SoundDataProblem(file.data.data(), file.data.size());
 }
 
 namespace {

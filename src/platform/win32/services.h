@@ -75,6 +75,8 @@ class Win32Profile : public ProfileFile {
 class Win32Sound : public Sound {
   public:
     bool play(const std::string& path, std::uint32_t flags) override;
+    // Held to the plain PCM WAV files every player takes (the system's player takes more).
+    std::string problem(const std::string& path) override;
 };
 
 class Win32Launcher : public Launcher {

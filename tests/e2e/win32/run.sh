@@ -602,6 +602,106 @@ scenario_missing_skin_file() {
     expect_error_box missing-skin
 }
 
+# check_skin FOLDER: "/checkskin FOLDER" as a skin author runs it: prints what it wrote on its
+# standard output and returns its exit code. Its box must say the same (the probe reads the
+# lines joined by blanks) and is answered with OK; a difference is printed as an extra line.
+check_skin() {
+    local dir=$SKIN_CHECK_DIR out=$SKIN_CHECK_DIR/out.txt pid text="" lines
+    (cd "$dir" && exec wine vexlo.exe /checkskin "$(winpath "$1")" </dev/null >"$out" \
+        2>"$dir/program.log") &
+    pid=$!
+    for _ in $(seq 200); do
+        text=$(box_text "$dir")
+        [ -n "$text" ] && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    lines=$(tr -d '\r' <"$out")
+    [ "$text" = "$(paste -sd' ' <<<"$lines")" ] || echo "box: '$text'"
+    [ -n "$text" ] && answer_box "$dir"
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$pid" 2>/dev/null && { echo "still running after the box"; kill "$pid"; }
+    printf '%s\n' "$lines"
+    wait "$pid"
+}
+
+# The shared skin table: each variant folder gives the table's lines and exit code.
+scenario_skin_check_table() {
+    local report ok total details
+    SKIN_CHECK_DIR=$(make_folder skincheck)
+    # shellcheck source=../../skins/table.sh
+    source "$here/../../skins/table.sh"
+    # The table's runner is not written for set -u.
+    report=$(set +u; skin_table "$ENV_ROOT/skins" check_skin)
+    ok=$(grep -c '^  ok' <<<"$report")
+    total=$(grep -v '^#' "$here/../../skins/cases.tsv" | cut -f1 | uniq | wc -l)
+    details=$(grep -v '^  ok' <<<"$report" | sed 's/^/     /')
+    check "skin table: $ok of $total variants as listed${details:+$'\n'$details}" \
+        test "$ok" = "$total"
+}
+
+# bar_matches SHOT N: the level bar in the screenshot (the display at 406,284) is exactly the
+# skin's: the first 9 N columns chunks.bmp's, the rest back.bmp's. The default skin's overlays
+# are all magenta over the bar, and without a compositor the display is drawn opaque.
+bar_matches() {
+    local shot=$1 n=$2 lit=$((9 * $2)) h parts=()
+    h=$(identify -format '%h' "$skin/chunks.bmp")
+    [ "$lit" -gt 0 ] && parts+=(\( "$skin/chunks.bmp" -crop "${lit}x$h+0+0" \))
+    [ "$lit" -lt 144 ] && parts+=(\( "$skin/back.bmp" -crop "$((144 - lit))x$h+$((34 + lit))+168" \))
+    /usr/bin/convert "${parts[@]}" +repage +append "$shot.want.png" &&
+        /usr/bin/convert "$shot" -crop "144x$h+$((406 + 34))+$((284 + 168))" +repage "$shot.bar.png" &&
+        [ "$(compare -metric AE "$shot.bar.png" "$shot.want.png" null: 2>&1)" = 0 ]
+}
+
+# The width of the shown second overlay, 35 + 9 n for n chunks (the first keeps its 212).
+overlay2_width() {
+    local w
+    display_windows
+    for w in "${OVERLAYS[@]}"; do
+        viewable "$w" && [ "$WW" -gt 1 ] && [ "$WW" != 212 ] && { echo "$WW"; return 0; }
+    done
+    return 1
+}
+
+# "/previewskin FOLDER": the display with that skin stepping through the levels, ended by Esc;
+# no settings written, the master volume left alone.
+scenario_skin_preview() {
+    local dir folder volume w n shot seen=()
+    dir=$(make_folder preview)
+    rm "$dir"/*.bmp "$dir"/*.ico "$dir"/*.gif "$dir"/*.wav  # only the named folder's skin
+    folder="$ENV_ROOT/s/preview skin"  # a blank in the path, as authors' folders have
+    rm -rf "$folder" && mkdir -p "$folder" && cp "$skin"/* "$folder"/
+    volume=$(pactl get-sink-volume vexlo_null)
+    start_program "$dir" /previewskin "$(winpath "$folder")"
+    for _ in $(seq 200); do w=$(overlay2_width) && break; sleep 0.05; done
+    [ -n "${w:-}" ] || { fail "no display"; stop_program; return; }
+    # Two levels: each screenshot taken while the second overlay kept one width.
+    for _ in $(seq 60); do
+        [ ${#seen[@]} -ge 2 ] && break
+        w=$(overlay2_width) || { sleep 0.05; continue; }
+        n=$(((w - 35) / 9))
+        [[ " ${seen[*]} " == *" $n "* ]] && { sleep 0.1; continue; }
+        sleep 0.15
+        shot="$shots/preview-$n.png"
+        import -window root "$shot"
+        [ "$(overlay2_width)" = "$w" ] || continue
+        check "preview bar at $n chunks is the skin's" bar_matches "$shot" "$n"
+        seen+=("$n")
+    done
+    check "preview stepped through two levels (${seen[*]})" test ${#seen[@]} = 2
+    # Wine passes keys to its hotkeys only while one of its windows has the keyboard focus.
+    display_windows
+    xdotool windowfocus --sync "$MAIN_WIN" 2>/dev/null
+    xdotool key Escape
+    if wait_program 5; then
+        check "Esc ends the preview with 0 (got $EXIT_CODE)" test "$EXIT_CODE" = 0
+    else
+        fail "Esc did not end the preview"
+    fi
+    check "no core.ini written" test ! -e "$dir/core.ini" -a ! -e "$folder/core.ini"
+    check "master volume untouched" test "$(pactl get-sink-volume vexlo_null)" = "$volume"
+}
+
 # ---- run ----
 trap 'stop_program; env_stop; env_cleanup' EXIT
 env_start || exit 1
@@ -619,6 +719,8 @@ for scenario in \
     scenario_control_mode \
     scenario_bad_setting \
     scenario_missing_skin_file \
+    scenario_skin_check_table \
+    scenario_skin_preview \
     scenario_installer; do
     FAILURES=()
     started=$(date +%s%N)

@@ -71,6 +71,15 @@ TEST(Images, LoadsBitmapIconAndGifWithTheirPixelSizes) {
     EXPECT_EQ(gif->height(), 9);
 }
 
+TEST(Images, BitmapPixelsAreRgbRowsFromTheTop) {
+    std::string error;
+    auto bmp = Load("corners.bmp", error);  // stored bottom-up
+    ASSERT_TRUE(bmp) << error;
+    const std::vector<std::uint32_t> want = {0xFF0000, 0x00FF00, 0x0000FF,
+                                             0xFE00FF, 0xFFFFFF, 0x010203};
+    EXPECT_EQ(bmp->pixels(), want);
+}
+
 TEST(Images, MissingOrBrokenFilesGiveNoPictureAndAReason) {
     for (const char* name : {"no_such_file.bmp", "corrupt.bmp", "truncated.gif", "unknown.bin"}) {
         std::string error;

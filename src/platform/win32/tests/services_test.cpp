@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
 #include "tests/test_support.h"
 
@@ -88,6 +89,30 @@ TEST(Profile, ReadsWritesAndCutsValuesInTheNamedFile) {
 
     const std::string nowhere = TestFile("no such folder\\core.ini");
     EXPECT_EQ(profile.writeString("pos", "x", "1", nowhere), 0);
+}
+
+// What the skin check says about a sound file: files that cannot be read or are too large to
+// read give the reason; the bytes of the rest are checked.
+TEST(Sound, ProblemReadsTheFileOrSaysWhyNot) {
+    const std::string folder = FreshFolder("sound");
+    auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(folder + "\\" + name, std::ios::binary) << bytes;
+        return folder + "\\" + name;
+    };
+    std::string wav(
+        "RIFF\x2c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0"
+        "data\x08\0\0\0",
+        44);
+    wav += std::string(8, '\0');
+    std::string big(kMaxSoundBytes + 1, '\0');
+    big.replace(0, wav.size(), wav);
+    Win32Sound sound;
+    EXPECT_EQ(sound.problem(write("good.wav", wav)), "");
+    EXPECT_EQ(sound.problem(write("mp3.wav", "ID3\x04 rest")), "an MP3 file, not a WAV");
+    EXPECT_EQ(sound.problem(write("big.wav", big)), "the file is larger than 16 MB");
+    DeleteFileA((folder + "\\big.wav").c_str());
+    EXPECT_EQ(sound.problem(folder + "\\missing.wav"), SystemErrorText(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(sound.problem(folder), SystemErrorText(ERROR_ACCESS_DENIED)) << "a folder";
 }
 
 TEST(Launcher, StartsACommandLineWithAQuotedPathAndArguments) {
