@@ -94,7 +94,7 @@ namespace {
 // second with the watch loop's widths, leaving mixer, settings and tray alone; Esc or a press
 // on the display ends it, a broken skin ends it with the box naming the file.
 TEST(SkinPreview, StepsThroughTheLevelsAndEndsOnEscOrAPress) {
-    for (const char* ending : {"esc", "press", "broken"}) {
+    for (const char* ending : {"esc", "press", "quit", "broken"}) {
         SCOPED_TRACE(ending);
         Harness h;
         const std::string folder = "D:\\skins\\glass";
@@ -137,6 +137,10 @@ TEST(SkinPreview, StepsThroughTheLevelsAndEndsOnEscOrAPress) {
         EXPECT_FALSE(h.fp.tray.shown);
         if (std::string(ending) == "esc") {
             EXPECT_TRUE(h.fp.hotkeys.press(0, VK_ESCAPE));
+        } else if (std::string(ending) == "quit") {  // the session ends, or a kill
+            h.app->onMenuCommand(kMenuQuit);
+            EXPECT_FALSE(h.fp.windows.byCaption("Vexlo")->visible);
+            EXPECT_EQ(h.fp.windows.byRole(WindowRole::Main, 1), nullptr);  // no resident start
         } else {
             h.fp.mouse(h.under(1)->handle, WM_RBUTTONDOWN, MK_RBUTTON, 5, 5);
         }

@@ -171,6 +171,10 @@ std::intptr_t Application::onWindowMessage(NativeHandle window, std::uint32_t me
 
 void Application::onMenuCommand(int itemId) {
     Guarded([&] {
+        if (preview_) {
+            if (itemId == kMenuQuit) preview_->End();
+            return;
+        }
         if (itemId == kMenuQuit) Helper().Quit_Click();
         if (itemId == kMenuOpenMixer) Helper().OpMix_Click();
     });

@@ -32,10 +32,11 @@ class SkinPreview {
     std::intptr_t PreviewProc(NativeHandle window, std::uint32_t message, std::uintptr_t wParam,
                               std::intptr_t lParam);
     int Chunks() const { return chunks_; }
+    // Ends the preview (a request to end the program: the session's end, a kill).
+    [[noreturn]] void End();
 
   private:
     void ShowChunks(int chunks);
-    [[noreturn]] void End();
 
     Platform& platform_;
     Trans& trans_;

@@ -144,6 +144,8 @@ int RunSkinRequest(const vexlo::SkinRequest& request, int argc, char** argv) {
                            LinuxPlatform::Use::SkinPreview);
     vexlo::Application app(adapters.platform());
     adapters.setSink(&app);
+    vexlo::linux_platform::TerminationSignals termination(
+        adapters.port, [](vexlo::EventSink& sink) { sink.onMenuCommand(vexlo::kMenuQuit); });
     std::printf("vexlo: previewing the skin in %s; Esc or a click on the display ends it.\n",
                 request.folder.c_str());
     std::fflush(stdout);
