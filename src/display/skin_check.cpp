@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "control/frmControl.h"
 #include "display/skin.h"
@@ -81,6 +82,21 @@ class Checker {
     // As the program names its files: the folder, a backslash, the name.
     std::string Path(const std::string& name) const { return folder_ + "\\" + name; }
     void Say(const std::string& name, const std::string& text) { findings_[name].push_back(text); }
+    // The picture's pixels, one per pixel of its size; none when the loader has none to give
+    // or they do not fit in memory (a picture at the size limits, in a 32-bit process).
+    std::vector<std::uint32_t> PixelsOf(const std::string& name) {
+        const Picture* picture = Get(name);
+        if (!picture) return {};
+        try {
+            std::vector<std::uint32_t> pixels = picture->pixels();
+            const auto count = static_cast<std::size_t>(picture->width()) *
+                               static_cast<std::size_t>(picture->height());
+            if (pixels.size() == count) return pixels;
+        } catch (const std::bad_alloc&) {
+            Say(name, "is too large to check its colours (out of memory); make it smaller");
+        }
+        return {};
+    }
     const Picture* Get(const std::string& name) const {
         const auto it = pictures_.find(name);
         return it == pictures_.end() ? nullptr : it->second.get();
@@ -121,7 +137,7 @@ class Checker {
                           Size(back->width(), back->height()) + " like back.bmp");
             return;
         }
-        const std::vector<std::uint32_t> pixels = overlay->pixels();
+        const std::vector<std::uint32_t> pixels = PixelsOf(name);
         if (pixels.empty()) return;
         bool anyKey = false;
         for (std::uint32_t p : pixels) anyKey = anyKey || (p & 0xFFFFFF) == kKey;
@@ -158,7 +174,7 @@ class Checker {
     void CheckNearKey(const std::string& name) {
         const Picture* picture = Get(name);
         if (!picture) return;
-        const std::vector<std::uint32_t> pixels = picture->pixels();
+        const std::vector<std::uint32_t> pixels = PixelsOf(name);
         long count = 0;
         std::size_t first = 0;
         for (std::size_t i = 0; i < pixels.size(); ++i) {

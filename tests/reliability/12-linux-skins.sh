@@ -4,10 +4,11 @@
 # cut to half its bytes, of the wrong format (a WAV under its name) and with a well-formed
 # header claiming 60000 x 60000 pixels. Each must give the box captioned "Vexlo" naming the
 # file, with the process small (peak resident memory read while the box is open), and a
-# non-zero exit after Return: no crash, no hang. The slider's pictures are needed in
-# "/control" mode; icon0-2 only when the level reaches their range, so the level is moved
-# there with pactl once the program runs (and it must run until then). Two displays
-# (:81, :82) share the cases. Figures: build/reliability/12-linux-skins.md.
+# non-zero exit after Return: no crash, no hang; --check-skin on the same folder must name the
+# file too and exit 1. The slider's pictures are needed in "/control" mode; icon0-2 only when
+# the level reaches their range, so the level is moved there with pactl once the program runs
+# (and it must run until then). Two displays (:81, :82) share the cases. Figures:
+# build/reliability/12-linux-skins.md.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 e2e=$root/tests/e2e/linux
@@ -76,6 +77,14 @@ if [ "${1:-}" = --shard ]; then
         if alive "$pid"; then
             kill -9 "$pid" 2>/dev/null
             wait "$pid" 2>/dev/null
+        fi
+        # The skin check names the same file, and ends on its own.
+        if [ -z "$why" ]; then
+            local out check_code
+            out=$(timeout 10 "$app/vexlo" --check-skin "$app" 2>&1)
+            check_code=$?
+            [ "$check_code" = 1 ] && grep -q "^$file: cannot be loaded (" <<<"$out" ||
+                fail "--check-skin: exit $check_code, '$(head -1 <<<"$out")'"
         fi
         local reason
         reason=$(grep '^Vexlo: ' "$app/vexlo.log" | head -1 | sed 's/.*cannot be loaded: //')

@@ -5,10 +5,11 @@
 # program reads under its name, and a valid header of its own format claiming 60000 x 60000
 # pixels. Each must give the box captioned "Vexlo" naming the file and a non-zero exit: no
 # crash, no hang, and no huge allocation (the peak resident memory of the vexlo.exe process,
-# VmHWM from /proc, taken while the box is up, against a start with the default skin).
-# The pictures of start-up and of the slider ("/control") are needed at once; icon0-2 only
-# when the level falls that far, so those cases step the level down with the hotkey (the
-# Wine tray window focused), one case at a time. Display :87.
+# VmHWM from /proc, taken while the box is up, against a start with the default skin); and
+# "/checkskin" on the same folder must name the file in its box and exit 1. The pictures of
+# start-up and of the slider ("/control") are needed at once; icon0-2 only when the level
+# falls that far, so those cases step the level down with the hotkey (the Wine tray window
+# focused), one case at a time. Display :87.
 # Figures: build/reliability/21-win32-skins.md.
 set -uo pipefail
 name=$(basename "$0" .sh)
@@ -123,6 +124,21 @@ run_case() {
         fi
         alive "$pid" && case_kill "$pid"
         crashed "$dir" && why="crashed: $(grep -m1 -E 'Unhandled|debugger' "$dir.log")"
+    fi
+    # The skin check names the same file in its box, and exits 1 once the box is answered.
+    if [ -z "$why" ]; then
+        case_start "$dir" /checkskin .
+        pid=$CASE_PID
+        if wait_until 10000 has_box "$dir"; then
+            case "$(box_text "$dir")" in
+                *"$file: cannot be loaded ("*) ends_after_box "$dir" "$pid" ;;
+                *) why="/checkskin does not name $file: $(box_text "$dir")" ;;
+            esac
+        else
+            why="/checkskin showed no box within 10 s"
+        fi
+        alive "$pid" && case_kill "$pid"
+        crashed "$dir" && why="/checkskin crashed"
     fi
     took=$(($(now_ms) - start))
     if [ -z "$why" ] && [ -n "$peak" ] && [ "$peak" -gt $((baseline_kb + headroom_kb)) ]; then
