@@ -121,7 +121,7 @@ peak=$(awk -F'\t' 'BEGIN { m = 0 } $5 > m { m = $5 } END { print int(m / 1024 + 
     echo "## Linux: damaged skin pictures ($name)"
     echo
     echo "- Cases tried: $total: each of the ten pictures missing, empty, cut to half its bytes, of the wrong format (the WAV under its name) and with a well-formed header claiming 60000 x 60000 pixels; icon0-2 made necessary by moving the level with pactl while the program runs, the slider's pictures in \"/control\" mode."
-    echo "- Outcome: $passed of $total gave the box captioned \"Vexlo\" naming the file and a non-zero exit after Return; 0 crashes, 0 hangs; the program ran normally until a lazily loaded icon was needed."
+    echo "- Outcome: $passed of $total gave the box captioned \"Vexlo\" naming the file and a non-zero exit after Return, and --check-skin named it and exited 1; 0 crashes, 0 hangs; the program ran normally until a lazily loaded icon was needed."
     echo "- Peak resident memory with the box open: at most $peak MB (limit 200 MB); an absurd header is refused before any pixel memory is taken."
     echo "- Reasons the box gives (the text after \"cannot be loaded:\"), by defect:"
     for d in $defects; do
