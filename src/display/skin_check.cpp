@@ -58,10 +58,12 @@ class Checker {
             }
         }
         CheckBar();
-        CheckOverlay("overlay1.bmp");
-        CheckOverlay("overlay2.bmp");
-        for (const char* name : {"back.bmp", "chunks.bmp", "overlay1.bmp", "overlay2.bmp"}) {
-            CheckNearKey(name);
+        // The colour-keyed pictures, each one's pixels fetched once.
+        for (const std::string name : {"back.bmp", "chunks.bmp", "overlay1.bmp", "overlay2.bmp"}) {
+            if (!Get(name)) continue;
+            const std::vector<std::uint32_t> pixels = PixelsOf(name);
+            if (name.rfind("overlay", 0) == 0) CheckOverlay(name, pixels);
+            CheckNearKey(name, pixels);
         }
         for (int i = 0; i < 4; ++i) CheckIcon("icon" + std::to_string(i) + ".ico");
         CheckSlider();
@@ -127,17 +129,15 @@ class Checker {
     }
 
     // An overlay is centred over the background window and drawn with the colour key.
-    void CheckOverlay(const std::string& name) {
+    void CheckOverlay(const std::string& name, const std::vector<std::uint32_t>& pixels) {
         const Picture* overlay = Get(name);
         const Picture* back = Get("back.bmp");
-        if (!overlay) return;
         if (back && (overlay->width() != back->width() || overlay->height() != back->height())) {
             Say(name, "is " + Size(overlay->width(), overlay->height()) +
                           "; it is centred over back.bmp, so make it " +
                           Size(back->width(), back->height()) + " like back.bmp");
             return;
         }
-        const std::vector<std::uint32_t> pixels = PixelsOf(name);
         if (pixels.empty()) return;
         bool anyKey = false;
         for (std::uint32_t p : pixels) anyKey = anyKey || (p & 0xFFFFFF) == kKey;
@@ -171,10 +171,7 @@ class Checker {
     }
 
     // Colour-keyed pictures: a pixel that is almost the key is drawn, which nobody meant.
-    void CheckNearKey(const std::string& name) {
-        const Picture* picture = Get(name);
-        if (!picture) return;
-        const std::vector<std::uint32_t> pixels = PixelsOf(name);
+    void CheckNearKey(const std::string& name, const std::vector<std::uint32_t>& pixels) {
         long count = 0;
         std::size_t first = 0;
         for (std::size_t i = 0; i < pixels.size(); ++i) {
@@ -183,7 +180,7 @@ class Checker {
         }
         if (count == 0) return;
         const std::uint32_t p = pixels[first];
-        const int w = picture->width();
+        const int w = Get(name)->width();
         Say(name, std::to_string(count) + (count == 1 ? " pixel is" : " pixels are") +
                       " nearly magenta but not exactly (the first at " +
                       std::to_string(static_cast<long>(first) % w) + ", " +

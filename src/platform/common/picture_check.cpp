@@ -3,21 +3,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/common/little_endian.h"
+
 namespace vexlo {
 
 namespace {
 
-// Little-endian reads that never pass the end (the callers check the length first).
-std::uint32_t U16(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t U32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::int32_t I32(const unsigned char* p) {
-    return static_cast<std::int32_t>(U32(p));
-}
 std::uint32_t BigU32(const unsigned char* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);

@@ -3,17 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/common/little_endian.h"
+
 namespace vexlo {
 
 namespace {
-
-std::uint32_t U16(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t U32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // What a file that is no WAV at all holds, when its first bytes tell.
 std::string OtherFormat(const unsigned char* d, std::size_t size) {
