@@ -1,8 +1,6 @@
 #include "platform/linux/qt_images.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -12,6 +10,7 @@
 #include <cstring>
 
 #include "platform/common/picture_check.h"
+#include "platform/linux/mapped_file.h"
 #include "platform/linux/system_services.h"
 
 namespace vexlo::linux_platform {
@@ -22,49 +21,6 @@ HandleTable<const QtPicture>& Pictures() {
     static HandleTable<const QtPicture> table;
     return table;
 }
-
-// A file's bytes mapped read-only: the header check walks them without copying the file, and
-// only the pages it looks at are read.
-class MappedFile {
-  public:
-    explicit MappedFile(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            error_ = std::strerror(errno);
-            return;
-        }
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) {
-            error_ = std::strerror(errno);
-        } else if (S_ISDIR(st.st_mode)) {
-            error_ = "it is a folder, not a file";
-        } else if (st.st_size > 0) {
-            size_ = static_cast<std::size_t>(st.st_size);
-            void* data = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-            if (data == MAP_FAILED) {
-                error_ = std::strerror(errno);
-                size_ = 0;
-            } else {
-                data_ = static_cast<const unsigned char*>(data);
-            }
-        }
-        ::close(fd);
-    }
-    ~MappedFile() {
-        if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    const std::string& error() const { return error_; }
-    const unsigned char* data() const { return data_; }
-    std::size_t size() const { return size_; }
-
-  private:
-    const unsigned char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::string error_;
-};
 
 // What the file is, checked before any decoding: an empty string when the decoder may go on.
 std::string CheckFile(const std::string& path) {

@@ -18,9 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "platform/common/sound_check.h"
+#include "platform/linux/mapped_file.h"
 
 namespace vexlo::linux_platform {
 
@@ -62,31 +62,8 @@ bool CanberraSound::play(const std::string& path, std::uint32_t) {
 }
 
 std::string CanberraSound::problem(const std::string& path) {
-    const std::string native = LinuxProgramInfo::NativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    std::string error;
-    std::vector<unsigned char> data;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        error = "it is a folder, not a file";
-    } else if (static_cast<std::uint64_t>(st.st_size) > kMaxSoundBytes) {
-        error = "the file is larger than 16 MB";
-    } else {
-        data.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        if (got < data.size()) error = "the file cannot be read whole";
-    }
-    ::close(fd);
-    return error.empty() ? SoundDataProblem(data.data(), data.size()) : error;
+    const MappedFile file(LinuxProgramInfo::NativePath(path));
+    return file.error().empty() ? SoundDataProblem(file.data(), file.size()) : file.error();
 }
 
 int CanberraSound::playOnce(ca_context*& context, const char* driver, const std::string& path) {
