@@ -35,17 +35,6 @@ passed=0
 failed=0
 figures=()
 
-report() {  # report NAME STATUS
-    if [ "$2" -eq 0 ]; then
-        passed=$((passed + 1))
-        echo "PASS $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $1: ${why:-failed}"
-        [ -s "$work/vexlo.log" ] && sed 's/^/    vexlo: /' "$work/vexlo.log" | head -10
-    fi
-}
-
 start_vexlo() {
     "$bin" "$@" >>"$work/vexlo.log" 2>&1 &
     vpid=$!
@@ -250,7 +239,7 @@ run() {
     start=$(now_ms)
     "$1"
     local status=$?
-    report "$1 ($(($(now_ms) - start)) ms)" $status
+    result "$1 ($(($(now_ms) - start)) ms)" $status
     # Stop what the scenario started (vexlo, the servers it restarted stay for the next).
     if [ -n "${vpid:-}" ] && alive "$vpid"; then
         kill "$vpid"

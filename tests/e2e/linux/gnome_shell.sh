@@ -20,6 +20,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 
 case "${1:-}" in
     --inside) ;;
@@ -45,9 +46,7 @@ case "${1:-}" in
         exec env -u VEXLO_SESSION "$here/with-session.sh" --display 65 "$0" --inside "$2"
         ;;
     *)
-        [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
-        build=$(cd "$1" 2>/dev/null && pwd) || { echo "no such folder: $1" >&2; exit 2; }
-        [ -x "$build/vexlo" ] || { echo "no vexlo binary in $build" >&2; exit 2; }
+        build=$(build_folder "$0" "$@") || exit 2
         exec unshare --mount --net -- "$0" --namespace "$build"
         ;;
 esac
@@ -57,7 +56,6 @@ bin=$build/vexlo
 art=$build/e2e-gnome
 rm -rf "$art"
 mkdir -p "$art"
-. "$here/lib.sh"
 work=$(mktemp -d /tmp/vexlo-gnome.XXXXXX)
 pids=()
 shell_pid=""

@@ -14,17 +14,15 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
-    [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
-    build=$(cd "$1" 2>/dev/null && pwd) || { echo "no such folder: $1" >&2; exit 2; }
-    [ -x "$build/vexlo" ] || { echo "no vexlo binary in $build" >&2; exit 2; }
+    build=$(build_folder "$0" "$@") || exit 2
     exec env -u VEXLO_SESSION "$here/with-session.sh" --display "${VEXLO_KDE_DISPLAY:-98}" \
         "$0" --inside "$build"
 fi
 
 bin=$2/vexlo
-. "$here/lib.sh"
 work=$(mktemp -d /tmp/vexlo-kde.XXXXXX)
 xd=${VEXLO_KDE_XWAYLAND:-99}
 pids=()

@@ -20,6 +20,17 @@ need_linux_build() {
         { echo "FAIL $name: cannot build build/linux"; exit 1; }
 }
 
+# build_folder SCRIPT ARGS...: the one argument of an end-to-end script, the build folder that
+# holds the vexlo binary, as an absolute path; otherwise says what is wrong and returns 2.
+build_folder() {
+    local script=$1 dir
+    shift
+    [ $# -eq 1 ] || { echo "usage: $script BUILD_DIR" >&2; return 2; }
+    dir=$(cd "$1" 2>/dev/null && pwd) || { echo "no such folder: $1" >&2; return 2; }
+    [ -x "$dir/vexlo" ] || { echo "no vexlo binary in $dir" >&2; return 2; }
+    echo "$dir"
+}
+
 # enter_session SCRIPT DISPLAY [with-session options...]: for the reliability scripts. Builds
 # the Linux program when it is missing, then runs SCRIPT again as "SCRIPT --inside" in a
 # session of its own on DISPLAY (VEXLO_REL_DISPLAY, when set, instead). Does not return.

@@ -12,11 +12,10 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
-    [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
-    build=$(cd "$1" 2>/dev/null && pwd) || { echo "no such folder: $1" >&2; exit 2; }
-    [ -x "$build/vexlo" ] || { echo "no vexlo binary in $build" >&2; exit 2; }
+    build=$(build_folder "$0" "$@") || exit 2
     exec env -u VEXLO_SESSION "$here/with-session.sh" --desktop \
         --display "${VEXLO_E2E_DISPLAY:-72}" "$0" --inside "$build"
 fi
@@ -40,7 +39,6 @@ trap 'cleanup_pids; stop_tray; rm -rf "$work"' EXIT
 
 # ---- Helpers -------------------------------------------------------------------------------
 
-. "$here/lib.sh"
 
 start_vexlo() {  # start_vexlo [ARGS...]: the new process id is in $vpid
     "$bin" "$@" >>"$sdir/vexlo.log" 2>&1 &

@@ -14,11 +14,10 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 
 if [ "${1:-}" != "--inside" ]; then
-    [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
-    build=$(cd "$1" 2>/dev/null && pwd) || { echo "no such folder: $1" >&2; exit 2; }
-    [ -x "$build/vexlo" ] || { echo "no vexlo binary in $build" >&2; exit 2; }
+    build=$(build_folder "$0" "$@") || exit 2
     exec env -u VEXLO_SESSION "$here/with-session.sh" --desktop \
         --display "${VEXLO_SOUND_DISPLAY:-74}" "$0" --inside "$build"
 fi
@@ -28,7 +27,6 @@ bin=$build/vexlo
 art=$build/e2e-sound
 rm -rf "$art"
 mkdir -p "$art"
-. "$here/lib.sh"
 
 # pipewire-alsa is not installed (it would replace PulseAudio's ALSA setup); scripts/setup
 # unpacks it here.
