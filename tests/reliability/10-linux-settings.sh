@@ -150,7 +150,8 @@ PY
         if [ "$expect" = runs ]; then
             sleep 1.5
             if ! alive "$pid"; then
-                fail "ended by itself (exit $(exit_code "$pid"))"
+                exit_code "$pid"
+                fail "ended by itself (exit $code)"
             elif has_dialog "$pid"; then
                 fail "a box: $(tr '\n' ' ' <"$out")"
             elif [ -n "$(named "$pid" Vexlo)" ]; then
@@ -174,7 +175,7 @@ PY
                     kill -TERM "$pid"
                 fi
                 if wait_until 3000 ended "$pid"; then
-                    code=$(exit_code "$pid")
+                    exit_code "$pid"
                     [ "$code" = 0 ] || fail "quit by $how: exit code $code"
                 else
                     fail "still running 3 s after the quit by $how (hang)"
@@ -184,7 +185,12 @@ PY
         else
             how="box"
             if ! wait_until 5000 has_dialog "$pid"; then
-                alive "$pid" && fail "no box within 5 s" || fail "ended without a box (exit $(exit_code "$pid"))"
+                if alive "$pid"; then
+                    fail "no box within 5 s"
+                else
+                    exit_code "$pid"
+                    fail "ended without a box (exit $code)"
+                fi
             else
                 local box text
                 box=$(dialog "$pid")

@@ -72,6 +72,12 @@ start=$(now_ms)
 end=$((start + seconds * 1000))
 while [ "$rounds" -lt "$max_rounds" ] && [ "$(now_ms)" -lt "$end" ]; do
     v=$((rounds % 24))
+    # The test's own files: without them every later round would count as damage.
+    if [ ! -f "$work/old.$v" ]; then
+        bad=$((bad + 1))
+        first_bad="round $rounds: the test's folder $work lost its files (removed from outside)"
+        break
+    fi
     cp "$work/old.$v" "$ini.setup" && mv "$ini.setup" "$ini"
     read -r px py < <(sed -n 's/^x=\([0-9]*\)\r$/\1/p; s/^y=\([0-9]*\)\r$/\1/p' "$ini" |
         awk 'NR == 1 {x = $1} NR == 2 {y = $1} END {printf "%d %d\n", x / 15 + 3, y / 15 + 55}')

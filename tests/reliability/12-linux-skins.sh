@@ -70,7 +70,7 @@ if [ "${1:-}" = --shard ]; then
             if alive "$pid"; then
                 fail "no box within 5 s"
             else
-                code=$(exit_code "$pid")
+                exit_code "$pid"
                 fail "ended without a box, exit code $code$([ "$code" -ge 128 ] && echo " (signal $((code - 128)))")"
             fi
         fi

@@ -158,7 +158,7 @@ tray_host_restarts() {
     quit_from_tray "$vpid" || { fail "no menu from the icon that came back"; return 1; }
     wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
     local code
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" = 0 ] || { fail "exit code $code after Quit"; return 1; }
     figures+=("- Tray host (trayer) ended and started again: Vexlo kept running, its icon was back ${t} ms after the new tray host started, and its menu's Quit ended the program with exit code 0.")
 }

@@ -81,7 +81,12 @@ chunks_for() {  # the chunk count the display shows for a level
                            print 16 }'
 }
 
-exit_code() { wait "$1" 2>/dev/null; echo $?; }
+# exit_code PID: the ended process's exit code, in $code. Not in a command substitution: a
+# subshell's wait for its parent's child now and then answers -1.
+exit_code() {
+    wait "$1" 2>/dev/null
+    code=$?
+}
 
 visible() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
 name_of() { xdotool getwindowname "$1" 2>/dev/null; }
@@ -171,7 +176,7 @@ quits() {
     local code
     quit_from_tray "$1" || kill -TERM "$1"
     wait_until 3000 ended "$1" || { fail "still running after Quit"; return 1; }
-    code=$(exit_code "$1")
+    exit_code "$1"
     [ "$code" = 0 ] || { fail "exit code $code after Quit"; return 1; }
 }
 # ends_after_box PID: answers the program's error box; true when the program then ends with an
@@ -180,7 +185,7 @@ ends_after_box() {
     local code
     answer_dialog "$1"
     wait_until 3000 ended "$1" || { fail "still running 3 s after the box was answered (hang)"; return 1; }
-    code=$(exit_code "$1")
+    exit_code "$1"
     if [ "$code" = 0 ]; then
         fail "exit code 0 after the error box"
     elif [ "$code" -ge 128 ]; then

@@ -236,7 +236,7 @@ tray_menu_quit_ends_the_program() {
     xdotool key Down Return
     wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
     local code
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
     ! xwininfo -id "$icon" >/dev/null 2>&1 || { fail "tray icon left behind"; return 1; }
 }
@@ -298,7 +298,7 @@ control_mode_slider_alone() {
         sleep 0.08 mouseup 1
     wait_until 3000 ended "$vpid" || { fail "double-click did not quit"; return 1; }
     local code
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
     grep -qx 'x=2250' "$XDG_CONFIG_HOME/vexlo/core.ini" &&
         grep -qx 'y=1950' "$XDG_CONFIG_HOME/vexlo/core.ini" ||
@@ -316,7 +316,7 @@ bad_setting_shows_the_error_and_exits() {
     answer_dialog "$vpid"
     wait_until 3000 ended "$vpid" || { fail "still running after the box"; return 1; }
     local code
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" != 0 ] || { fail "exit code 0"; return 1; }
 }
 
@@ -330,7 +330,7 @@ missing_skin_file_shows_the_error_and_exits() {
     answer_dialog "$vpid"
     wait_until 3000 ended "$vpid" || { fail "still running after the box"; return 1; }
     local code
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" != 0 ] || { fail "exit code 0"; return 1; }
 }
 
@@ -347,7 +347,7 @@ second_instance_says_so_and_exits() {
     answer_dialog "$second"
     wait_until 3000 ended "$second" || { fail "second copy still running"; return 1; }
     local code
-    code=$(exit_code "$second")
+    exit_code "$second"
     [ "$code" != 0 ] || { fail "second copy exit code 0"; return 1; }
     alive "$first" || { fail "the first copy ended"; return 1; }
     # The slider alone may run beside it.
@@ -438,7 +438,7 @@ preview_skin_shows_the_bar_at_every_level() {
     has_tray_icon "$vpid" && { fail "a tray icon"; return 1; }
     xdotool key Escape
     wait_until 3000 ended "$vpid" || { fail "Esc did not end it"; return 1; }
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" = 0 ] || { fail "exit $code after Esc"; return 1; }
     [ "$(level)" = "$before" ] || { fail "the level moved from $before to $(level)"; return 1; }
     [ ! -e "$XDG_CONFIG_HOME/vexlo" ] || { fail "made a settings folder"; return 1; }
@@ -448,7 +448,7 @@ preview_skin_shows_the_bar_at_every_level() {
     wait_until 5000 osd_shown "$vpid" || { fail "no display the second time"; return 1; }
     xdotool mousemove $((screen_w / 2)) $((screen_h / 2)) click 1
     wait_until 3000 ended "$vpid" || { fail "a click did not end it"; return 1; }
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" = 0 ] || { fail "exit $code after the click"; return 1; }
 }
 
@@ -649,7 +649,7 @@ status_notifier_tray() {
         --method com.canonical.dbusmenu.Event -- "$quit" clicked '<0>' 0 >/dev/null
     wait_until 3000 ended "$vpid" || { fail "still running after Quit"; return 1; }
     local code
-    code=$(exit_code "$vpid")
+    exit_code "$vpid"
     [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
 }
 
