@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "controller/application.h"
@@ -58,6 +59,29 @@ constexpr const char* kUsage =
 
 // What the command line asks for before any window exists.
 enum class Request { Run, Help, Version };
+
+// The desktop starts Vexlo at login as "vexlo --autostart". Up to version 1.0.0 the autostart
+// entry was named vexlo.desktop; a user who turned it off then has a vexlo.desktop in their own
+// autostart folder, which the renamed entry no longer matches. Such a copy is still honoured.
+bool AutostartTurnedOff() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder;
+    if (config != nullptr && config[0] == '/') {
+        folder = config;
+    } else if (home != nullptr && *home != '\0') {
+        folder = std::string(home) + "/.config";
+    } else {
+        return false;
+    }
+    std::ifstream entry(folder + "/autostart/vexlo.desktop");
+    std::string line;
+    while (std::getline(entry, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false") return true;
+    }
+    return false;
+}
 
 Request ReadRequest(int argc, char** argv) {
     if (argc != 2) return Request::Run;
@@ -186,11 +210,17 @@ int main(int argc, char** argv) {
     const vexlo::VolumeCommand volumeCommand = vexlo::ReadVolumeCommand(commandLine);
     if (volumeCommand != vexlo::VolumeCommand::None) return RunVolumeCommand(volumeCommand);
     if (commandLine == "--control") commandLine = "/control";
+    if (commandLine == "--autostart") {
+        if (AutostartTurnedOff()) return 0;
+        commandLine.clear();
+    }
     if (!PrepareQt()) return kNoDisplay;
     QApplication qt(argc, argv);
     // The name trays show for the item (StatusNotifierItem Title) and notifications carry. The
     // settings path does not come from it.
     QApplication::setApplicationName("Vexlo");
+    // The application id: desktops match windows and notifications to the desktop entry by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.vexlo.vexlo"));
     // The program ends through its quit operation only, not when a box or window closes.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -49,8 +49,9 @@ const QString kShortcuts = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 const QString kRegistry = QStringLiteral("org.freedesktop.host.portal.Registry");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
-// The desktop file id, which names the program to the portal and in its dialogs.
-const QString kAppId = QStringLiteral("vexlo");
+// The application id: the desktop file's name, which names the program to the portal and in
+// its dialogs. GNOME takes only reverse-DNS ids.
+const QString kAppId = QStringLiteral("io.github.vexlo.vexlo");
 // The session's token, the same in every run: desktops that name the program's group of
 // shortcuts after it keep the keys the user assigned there.
 const QString kSessionToken = QStringLiteral("vexlo");
@@ -99,6 +100,19 @@ QList<Shortcut> ShortcutList(const std::map<int, std::string>& triggers) {
     return shortcuts;
 }
 
+// A Response's or ShortcutsChanged's list, a(sa{sv}): each shortcut it names, and whether the
+// desktop gave it a key (a trigger description).
+std::map<QString, bool> ListedKeys(const QVariant& listed) {
+    std::map<QString, bool> keys;
+    QList<Shortcut> shortcuts;
+    if (listed.canConvert<QDBusArgument>()) listed.value<QDBusArgument>() >> shortcuts;
+    for (const Shortcut& s : shortcuts) {
+        keys[s.id] =
+            !s.properties.value(QStringLiteral("trigger_description")).toString().isEmpty();
+    }
+    return keys;
+}
+
 bool IsKde(const std::string& desktop) {
     // A list such as "KDE" or "ubuntu:GNOME".
     return (":" + desktop + ":").find(":KDE:") != std::string::npos;
@@ -113,7 +127,7 @@ std::string CurrentDesktop() {
 // friendly name, the component's and the context's names, active keys, default keys), that
 // have no active key. KDE keeps a shortcut whose preferred key another one holds with that
 // key as its default only, while the portal's first answer still names it.
-std::set<QString> WithoutActiveKey(const QDBusMessage& reply) {
+std::set<QString> WithoutActiveKey(const QDBusMessage& reply, std::set<QString>* all) {
     std::set<QString> names;
     if (reply.type() != QDBusMessage::ReplyMessage ||
         reply.signature() != QLatin1String("a(ssssssaiai)")) {
@@ -129,6 +143,7 @@ std::set<QString> WithoutActiveKey(const QDBusMessage& reply) {
         for (int i = 0; i < 5; ++i) infos >> unused;
         infos >> active >> defaults;
         infos.endStructure();
+        all->insert(name);
         // No key is an empty list or [0].
         bool none = true;
         for (int key : active) none = none && key == 0;
@@ -193,7 +208,7 @@ PortalShortcuts::~PortalShortcuts() {
 }
 
 std::string PortalShortcuts::SettingsPlace(const std::string& desktop) {
-    if (IsKde(desktop)) return "System Settings, Shortcuts";
+    if (IsKde(desktop)) return "System Settings, Shortcuts, Vexlo";
     return "the desktop's keyboard shortcut settings";
 }
 
@@ -201,6 +216,39 @@ void PortalShortcuts::fail(const std::string& text) {
     if (reported_) return;
     reported_ = true;
     if (report_) report_(text);
+}
+
+void PortalShortcuts::failUnbound(const std::string& why) {
+    // Without its desktop file the program has no name the desktop keeps shortcuts under;
+    // that is the cause whatever else went wrong.
+    if (unregistered_) {
+        fail("the desktop does not know Vexlo as an application (" + kAppId.toStdString() +
+             ".desktop is not installed), so it keeps no shortcuts for it; install Vexlo's "
+             "package, or " +
+             BindCommandsHint());
+        return;
+    }
+    fail(why + BindCommandsHint());
+}
+
+void PortalShortcuts::registerApp() {
+    // A program outside a sandbox names itself before its first portal call on a connection.
+    // Portals without the registry (before 1.18) answer that they know no such method;
+    // the program then has no id there, as before.
+    unregistered_ = false;
+    QDBusMessage registration =
+        QDBusMessage::createMethodCall(kService, kPath, kRegistry, QStringLiteral("Register"));
+    registration << kAppId << QVariantMap();
+    const QDBusMessage reply = bus_.call(registration, QDBus::Block, kCheckTimeoutMs);
+    if (reply.type() != QDBusMessage::ErrorMessage) return;
+    const QString name = reply.errorName();
+    if (name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Unknown")) ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")) {
+        return;
+    }
+    // "App info not found": no desktop file of that name where the portal looks.
+    unregistered_ = true;
 }
 
 bool PortalShortcuts::available() {
@@ -212,13 +260,7 @@ bool PortalShortcuts::available() {
                ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_)
                : QDBusConnection::connectToBus(busAddress_, connectionName_);
     if (bus_.isConnected()) {
-        // A program outside a sandbox names itself before its first portal call; portals
-        // without the registry, or that know the program already, answer with an error.
-        QDBusMessage registration =
-            QDBusMessage::createMethodCall(kService, kPath, kRegistry, QStringLiteral("Register"));
-        registration << kAppId << QVariantMap();
-        bus_.call(registration, QDBus::Block, kCheckTimeoutMs);
-
+        registerApp();
         QDBusMessage version = QDBusMessage::createMethodCall(
             kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
             QStringLiteral("Get"));
@@ -246,14 +288,15 @@ void PortalShortcuts::bind(int id, const std::string& trigger) {
     if (!available()) return;
     wanted_[id] = trigger;
     if (bound_.count(id) != 0) return;
-    pending_[id] = trigger;
     if (starting_) return;
     starting_ = true;
     // The others asked for in this turn of the event loop go with it.
     QTimer::singleShot(0, this, [this] {
         starting_ = false;
         if (!session_.isEmpty()) {
-            bindPending();
+            // A shortcut asked for once the session stands: what the desktop holds is asked
+            // first, as at the start.
+            listShortcuts();
         } else if (!creating_) {
             creating_ = true;
             createSession();
@@ -263,7 +306,6 @@ void PortalShortcuts::bind(int id, const std::string& trigger) {
 
 void PortalShortcuts::release(int id) {
     wanted_.erase(id);
-    pending_.erase(id);
     if (!wanted_.empty() || session_.isEmpty()) return;
     bus_.asyncCall(
         QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")));
@@ -273,8 +315,9 @@ void PortalShortcuts::release(int id) {
 void PortalShortcuts::dropSession() {
     ++generation_;
     if (!watchedRequest_.isEmpty()) {
-        for (const char* slot : {SLOT(onSessionResponse(uint, QVariantMap)),
-                                 SLOT(onBindResponse(uint, QVariantMap))}) {
+        for (const char* slot :
+             {SLOT(onSessionResponse(uint, QVariantMap)), SLOT(onListResponse(uint, QVariantMap)),
+              SLOT(onBindResponse(uint, QVariantMap))}) {
             bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
                             slot);
         }
@@ -283,12 +326,14 @@ void PortalShortcuts::dropSession() {
     if (!session_.isEmpty()) {
         bus_.disconnect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
                         SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        bus_.disconnect(kService, kPath, kShortcuts, QStringLiteral("ShortcutsChanged"), this,
+                        SLOT(onShortcutsChanged(QDBusMessage)));
     }
     session_.clear();
     creating_ = false;
     retried_ = false;
-    asked_.clear();
-    pending_.clear();
+    busy_ = false;
+    again_ = false;
     bound_.clear();
 }
 
@@ -297,8 +342,9 @@ void PortalShortcuts::onPortalOwner(const QString&, const QString&, const QStrin
     portalOwner_ = newOwner;
     dropSession();
     if (newOwner.isEmpty() || wanted_.empty()) return;
-    // The new portal knows nothing of the program: everything wanted is asked for again.
-    pending_ = wanted_;
+    // The new portal knows nothing of the program: it is named again before anything else,
+    // and what is wanted is asked for in a new session.
+    registerApp();
     creating_ = true;
     createSession();
 }
@@ -314,12 +360,12 @@ QString PortalShortcuts::requestPath(const QString& token) const {
     return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 }
 
-void PortalShortcuts::request(const QString& interfaceName, const QString& method,
-                              const QList<QVariant>& args, const QString& token, const char* slot) {
+void PortalShortcuts::request(const QString& method, const QList<QVariant>& args,
+                              const QString& token, const char* slot) {
     // Listening before the call, so that a quick answer is not missed.
     watchedRequest_ = requestPath(token);
     bus_.connect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this, slot);
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, interfaceName, method);
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kShortcuts, method);
     call.setArguments(args);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     const QString expected = watchedRequest_;
@@ -333,8 +379,16 @@ void PortalShortcuts::request(const QString& interfaceName, const QString& metho
                 if (reply.isError()) {
                     bus_.disconnect(kService, expected, kRequest, QStringLiteral("Response"), this,
                                     slot);
-                    fail("the desktop's global shortcuts portal refused " + method.toStdString() +
-                         " (" + reply.error().message().toStdString() + ")");
+                    watchedRequest_.clear();
+                    busy_ = false;
+                    if (method == QLatin1String("ListShortcuts")) {
+                        // A portal without the list: the shortcuts are bound as before.
+                        bindWanted();
+                        return;
+                    }
+                    failUnbound("the desktop's global shortcuts portal refused " +
+                                method.toStdString() + " (" +
+                                reply.error().message().toStdString() + "); ");
                     return;
                 }
                 // Older portals choose their own request path.
@@ -355,8 +409,8 @@ void PortalShortcuts::createSession() {
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("session_handle_token"), kSessionToken);
     // The early form of the interface registers only what is listed here.
-    options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(ShortcutList(pending_)));
-    request(kShortcuts, QStringLiteral("CreateSession"), {options}, token,
+    options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(ShortcutList(wanted_)));
+    request(QStringLiteral("CreateSession"), {options}, token,
             SLOT(onSessionResponse(uint, QVariantMap)));
 }
 
@@ -373,7 +427,7 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
         const int generation = generation_;
         QTimer::singleShot(kRetryDelayMs, this, [this, generation] {
             if (generation != generation_) return;
-            if (pending_.empty()) {
+            if (wanted_.empty()) {
                 creating_ = false;
                 return;
             }
@@ -384,28 +438,62 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
     creating_ = false;
     if (response != 0 || session_.isEmpty()) {
         session_.clear();
-        fail("the desktop did not open a global shortcuts session");
+        failUnbound("the desktop did not open a global shortcuts session; ");
         return;
     }
     retried_ = false;
     bus_.connect(kService, kPath, kShortcuts, QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-    bindPending();
+    bus_.connect(kService, kPath, kShortcuts, QStringLiteral("ShortcutsChanged"), this,
+                 SLOT(onShortcutsChanged(QDBusMessage)));
+    listShortcuts();
 }
 
-void PortalShortcuts::bindPending() {
-    // One request at a time: what is asked for meanwhile goes with the next.
-    if (pending_.empty() || !asked_.empty()) return;
-    const QList<Shortcut> shortcuts = ShortcutList(pending_);
-    for (const auto& [id, trigger] : pending_) asked_.insert(id);
-    pending_.clear();
+void PortalShortcuts::listShortcuts() {
+    // One request at a time: what is asked for meanwhile is looked at when it is answered.
+    if (busy_) again_ = true;
+    if (busy_ || session_.isEmpty()) return;
+    busy_ = true;
     const QString token = nextToken();
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
-    // No parent window: the display is not a window to put the portal's dialog on.
-    request(kShortcuts, QStringLiteral("BindShortcuts"),
-            {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts),
-             QString(), options},
+    request(QStringLiteral("ListShortcuts"),
+            {QVariant::fromValue(QDBusObjectPath(session_)), options}, token,
+            SLOT(onListResponse(uint, QVariantMap)));
+}
+
+void PortalShortcuts::onListResponse(uint response, const QVariantMap& results) {
+    bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
+                    SLOT(onListResponse(uint, QVariantMap)));
+    watchedRequest_.clear();
+    busy_ = false;
+    // What the desktop already holds for the program is not bound again: a desktop that opens
+    // its settings or a dialog for each bind does so once, not at every login.
+    const std::map<QString, bool> listed = ListedKeys(results.value(QStringLiteral("shortcuts")));
+    bool complete = response == 0;
+    for (const auto& [id, trigger] : wanted_) {
+        complete = complete && listed.count(ShortcutName(id)) != 0;
+    }
+    if (!complete) {
+        bindWanted();
+        return;
+    }
+    judge(listed);
+}
+
+void PortalShortcuts::bindWanted() {
+    if (busy_ || session_.isEmpty() || wanted_.empty()) return;
+    busy_ = true;
+    // Every shortcut, also those the desktop holds: some desktops keep only what the last
+    // bind listed.
+    const QString token = nextToken();
+    QVariantMap options;
+    options.insert(QStringLiteral("handle_token"), token);
+    // No parent window: the display is not a window to put the portal's dialog on. The
+    // request stays open while the desktop's dialog waits for the user.
+    request(QStringLiteral("BindShortcuts"),
+            {QVariant::fromValue(QDBusObjectPath(session_)),
+             QVariant::fromValue(ShortcutList(wanted_)), QString(), options},
             token, SLOT(onBindResponse(uint, QVariantMap)));
 }
 
@@ -413,41 +501,64 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     bus_.disconnect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this,
                     SLOT(onBindResponse(uint, QVariantMap)));
     watchedRequest_.clear();
-    std::set<int> asked;
-    asked.swap(asked_);
-    if (response != 0) {
-        fail(response == 1 ? "the desktop's shortcut dialog was declined"
-                           : "the desktop could not bind them");
+    busy_ = false;
+    // The list decides, not the code: GNOME answers 2 also after the user added the keys.
+    const QVariant list = results.value(QStringLiteral("shortcuts"));
+    std::map<QString, bool> listed = ListedKeys(list);
+    if (!list.isValid() && response == 0) {
+        // An answer without a list: what was asked is bound.
+        for (const auto& [id, trigger] : wanted_) listed[ShortcutName(id)] = true;
+    }
+    bool any = false;
+    for (const auto& [name, key] : listed) any = any || key;
+    if (!any && response == 1) {
+        failUnbound(
+            "the desktop's shortcut dialog was declined; Vexlo asks again at its next start, "
+            "or ");
         return;
     }
-    // The answer lists what the session has bound; without a list, take what was asked.
+    if (!any && response != 0) {
+        failUnbound("the desktop could not bind them; ");
+        return;
+    }
+    judge(listed);
+}
+
+void PortalShortcuts::judge(const std::map<QString, bool>& listed) {
     std::set<int> withKey;
     std::set<int> withoutKey;
-    const QVariant listed = results.value(QStringLiteral("shortcuts"));
-    if (!listed.isValid()) {
-        withKey = asked;
-    } else {
-        QList<Shortcut> shortcuts;
-        if (listed.canConvert<QDBusArgument>()) {
-            listed.value<QDBusArgument>() >> shortcuts;
-        }
-        // Bound is what the list names with a key; the rest waits for the user to assign one.
-        withoutKey = asked;
-        for (const Shortcut& s : shortcuts) {
-            for (int id : asked) {
-                if (ShortcutName(id) == s.id &&
-                    !s.properties.value(QStringLiteral("trigger_description"))
-                         .toString()
-                         .isEmpty()) {
-                    withKey.insert(id);
-                    withoutKey.erase(id);
-                }
-            }
+    for (const auto& [id, trigger] : wanted_) {
+        const auto it = listed.find(ShortcutName(id));
+        if (it != listed.end() && it->second) {
+            withKey.insert(id);
+        } else {
+            withoutKey.insert(id);
         }
     }
     bound_.insert(withKey.begin(), withKey.end());
     checkActiveKeys(withKey, withoutKey);
-    bindPending();
+    // A shortcut asked for while the desktop was answering is looked up now.
+    if (again_) {
+        again_ = false;
+        listShortcuts();
+    }
+}
+
+void PortalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
+    const QList<QVariant> args = message.arguments();
+    if (args.size() < 2 || PathText(args[0]) != session_) return;
+    // The user's choice in the desktop's settings or dialog: the keys now set count, and
+    // nothing more is told.
+    const std::map<QString, bool> listed = ListedKeys(args[1]);
+    for (const auto& [id, trigger] : wanted_) {
+        const auto it = listed.find(ShortcutName(id));
+        if (it == listed.end()) continue;
+        if (it->second) {
+            bound_.insert(id);
+        } else {
+            bound_.erase(id);
+        }
+    }
 }
 
 void PortalShortcuts::checkActiveKeys(const std::set<int>& withKey, std::set<int> withoutKey) {
@@ -457,17 +568,44 @@ void PortalShortcuts::checkActiveKeys(const std::set<int>& withKey, std::set<int
         reportWithoutKey(withoutKey);
         return;
     }
+    askComponent(0, withKey, std::move(withoutKey));
+}
+
+void PortalShortcuts::askComponent(std::size_t candidate, const std::set<int>& withKey,
+                                   std::set<int> withoutKey) {
+    // KDE names the program's group of shortcuts after the application id (Plasma 6), after
+    // the session token where the desktop does not know the id (Plasma 6 without the desktop
+    // file), or after the token alone (Plasma 5.27). Object paths spell it with "_" for
+    // every other character than a letter or digit.
+    static const QString kComponents[] = {kAppId, QStringLiteral("token_") + kSessionToken,
+                                          kSessionToken};
+    if (candidate >= std::size(kComponents)) {
+        reportWithoutKey(withoutKey);
+        return;
+    }
+    QString name = kComponents[candidate];
+    for (QChar& c : name) {
+        if (!c.isLetterOrNumber() || c.unicode() > 127) c = QLatin1Char('_');
+    }
     QDBusMessage call =
-        QDBusMessage::createMethodCall(kKdeService, QStringLiteral("/component/") + kSessionToken,
+        QDBusMessage::createMethodCall(kKdeService, QStringLiteral("/component/") + name,
                                        kKdeComponent, QStringLiteral("allShortcutInfos"));
     call.setAutoStartService(false);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kKdeTimeoutMs), this);
     const int generation = generation_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, withKey, withoutKey, generation]() mutable {
+            [this, watcher, candidate, withKey, withoutKey, generation]() mutable {
                 watcher->deleteLater();
                 if (generation != generation_) return;
-                const std::set<QString> inactive = WithoutActiveKey(watcher->reply());
+                const QDBusMessage reply = watcher->reply();
+                std::set<QString> names;
+                const std::set<QString> inactive = WithoutActiveKey(reply, &names);
+                bool ours = false;
+                for (int id : withKey) ours = ours || names.count(ShortcutName(id)) != 0;
+                if (!ours) {
+                    askComponent(candidate + 1, withKey, std::move(withoutKey));
+                    return;
+                }
                 for (int id : withKey) {
                     if (inactive.count(ShortcutName(id)) == 0) continue;
                     bound_.erase(id);
@@ -480,11 +618,15 @@ void PortalShortcuts::checkActiveKeys(const std::set<int>& withKey, std::set<int
 void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
     std::string names;
     for (int id : ids) {
-        if (wanted_.count(id) == 0) continue;
+        if (wanted_.count(id) == 0 || bound_.count(id) != 0) continue;
         if (!names.empty()) names += " and ";
         names += "\"" + Description(id).toStdString() + "\"";
     }
     if (names.empty()) return;
+    if (unregistered_) {
+        failUnbound("");
+        return;
+    }
     fail("the desktop has no key for " + names + " yet; assign one in " +
          SettingsPlace(CurrentDesktop()));
 }

@@ -5,15 +5,24 @@
 // One session per program: the shortcuts asked for in one turn of the event loop are bound
 // together. Everything after the first availability check is asynchronous.
 //
+// The program names itself by its application id first (the portal's host registry), so that
+// the desktop keeps its shortcuts under that name. After CreateSession it asks what the
+// desktop already holds (ListShortcuts) and binds only when a shortcut is missing: desktops
+// open their settings (Plasma 6) or a dialog (GNOME) for each bind, which the user should see
+// once, not at every login. The shortcuts listed with a key decide what is bound, whatever
+// the answer's code (GNOME answers 2 after the user added them); ShortcutsChanged reports the
+// user's later choice. A bind request stays open for as long as the desktop's dialog waits.
+//
 // Desktops speak two forms of the interface. The current one binds what BindShortcuts lists;
 // the early one (KDE Plasma 5.27) registers only the shortcuts given in CreateSession's options
 // and names its shortcut group after the session token. Both get the list, and the token is
 // the same in every run, so that a key the user assigned stays with the program. When the
-// desktop's answer lists a shortcut without a key, or not at all, the user is told where to
-// assign one; on KDE, so is a shortcut that its global shortcuts service holds without an
-// active key, whatever the answer said. An activation of one still counts, since the desktop
-// may send one once the user has assigned a key. A restarted portal gets a new session with
-// what is wanted.
+// keys are not set the user is told once, with what to do on that desktop: where a shortcut
+// has no key, where to assign one (on KDE also a shortcut its global shortcuts service holds
+// without an active key, whatever the answer said); a declined dialog or a refusal, how to bind
+// the volume commands instead; without the program's desktop file, that it is missing. An
+// activation of a keyless shortcut still counts, since the desktop may send one once the user
+// has assigned a key. A restarted portal is named to again and gets a new session.
 #pragma once
 
 #include <QDBusConnection>
@@ -27,6 +36,7 @@
 #include <set>
 #include <string>
 
+class QDBusMessage;
 class QDBusObjectPath;
 
 namespace vexlo::linux_platform {
@@ -76,27 +86,40 @@ class PortalShortcuts : public QObject {
 
   private slots:
     void onSessionResponse(uint response, const QVariantMap& results);
+    void onListResponse(uint response, const QVariantMap& results);
     void onBindResponse(uint response, const QVariantMap& results);
+    void onShortcutsChanged(const QDBusMessage& message);
     void onActivated(const QDBusObjectPath& session, const QString& shortcut, qulonglong timestamp,
                      const QVariantMap& options);
     void onPortalOwner(const QString& service, const QString& oldOwner, const QString& newOwner);
 
   private:
+    // Names the program to the portal by its application id; remembers a refusal.
+    void registerApp();
     void createSession();
-    void bindPending();
+    void listShortcuts();
+    void bindWanted();
+    // Takes what the desktop lists (shortcut name -> has a key) as bound, and tells once about
+    // the rest.
+    void judge(const std::map<QString, bool>& listed);
     // On KDE, asks its global shortcuts service which of withKey have no active key after all,
     // then tells those and withoutKey.
     void checkActiveKeys(const std::set<int>& withKey, std::set<int> withoutKey);
+    void askComponent(std::size_t candidate, const std::set<int>& withKey,
+                      std::set<int> withoutKey);
     // Tells, once, which of ids the desktop gave no key.
     void reportWithoutKey(const std::set<int>& ids);
     // Forgets the session and any unanswered request of a portal that is gone.
     void dropSession();
     void fail(const std::string& text);
+    // Tells why the keys are not set: why (ending in "; " or ", or ") and how to bind the
+    // volume commands instead, or that the program's desktop file is missing.
+    void failUnbound(const std::string& why);
     QString requestPath(const QString& token) const;
     QString nextToken();
-    // Calls method on the portal object; the reply's request handle is watched for Response.
-    void request(const QString& interfaceName, const QString& method, const QList<QVariant>& args,
-                 const QString& token, const char* slot);
+    // Calls method of GlobalShortcuts; the reply's request handle is watched for Response.
+    void request(const QString& method, const QList<QVariant>& args, const QString& token,
+                 const char* slot);
 
     QString busAddress_;
     QString connectionName_;
@@ -109,13 +132,14 @@ class PortalShortcuts : public QObject {
     bool reported_ = false;
     bool starting_ = false;
     bool creating_ = false;
-    bool retried_ = false;  // the session was refused once
+    bool retried_ = false;       // the session was refused once
+    bool busy_ = false;          // a ListShortcuts or BindShortcuts request is unanswered
+    bool again_ = false;         // a shortcut was asked for meanwhile
+    bool unregistered_ = false;  // the portal knows no application of the program's id
     QString session_;
     QString watchedRequest_;
-    std::map<int, std::string> pending_;  // id -> trigger, not yet sent
-    std::set<int> asked_;                 // sent, not yet answered
-    std::map<int, std::string> wanted_;   // ids asked for and not released, with their triggers
-    std::set<int> bound_;                 // ids the desktop bound
+    std::map<int, std::string> wanted_;  // ids asked for and not released, with their triggers
+    std::set<int> bound_;                // ids the desktop bound
     int serial_ = 0;
     int generation_ = 0;  // counts sessions dropped; late answers of older ones are ignored
 };

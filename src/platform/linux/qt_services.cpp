@@ -5,9 +5,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -111,7 +113,30 @@ float QtScreen::twipsPerPixelY() const {
 namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
 constexpr int kBalloonMs = 10000;
+constexpr int kNotifyTimeoutMs = 5000;
+
+// The program's icon as installed in the icon theme, which notification services take by
+// name; empty when it is not installed (a build folder).
+QString InstalledIconName() {
+    QStringList folders;
+    const QByteArray home = qgetenv("XDG_DATA_HOME");
+    folders << (home.startsWith('/')
+                    ? QString::fromLocal8Bit(home)
+                    : QString::fromLocal8Bit(qgetenv("HOME")) + QStringLiteral("/.local/share"));
+    const QByteArray dirs = qgetenv("XDG_DATA_DIRS");
+    folders << (dirs.isEmpty() ? QStringLiteral("/usr/local/share:/usr/share")
+                               : QString::fromLocal8Bit(dirs))
+                   .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& folder : folders) {
+        if (QFile::exists(folder + QStringLiteral("/icons/hicolor/scalable/apps/vexlo.svg")) ||
+            QFile::exists(folder + QStringLiteral("/icons/hicolor/256x256/apps/vexlo.png"))) {
+            return QStringLiteral("vexlo");
+        }
+    }
+    return QString();
+}
 constexpr int kProbeMs = 500;
 // A request of a StatusNotifier host to show the application's own menu is answered with the
 // core's popup unless the host opened the exported menu about then: a host may do both.
@@ -398,6 +423,43 @@ void QtTray::watcherChanged() {
     probe();
 }
 
+void QtTray::notifyOrBalloon(Key key, const QString& title, const QString& text) {
+    // A notification of the desktop's service where the session has one (running or started
+    // on demand): at normal urgency, so that every desktop shows it as a banner, and with the
+    // application id, by which the desktop finds the program's entry and icon. Elsewhere the
+    // tray's own balloon.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        showEntryBalloon(key, title, text);
+        return;
+    }
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(1)));
+    hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kNotifications, QStringLiteral("/org/freedesktop/Notifications"), kNotifications,
+        QStringLiteral("Notify"));
+    call << QStringLiteral("Vexlo") << 0u << InstalledIconName() << title << text << QStringList()
+         << hints << kBalloonMs;
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus.asyncCall(call, kNotifyTimeoutMs), context_.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
+                     [this, watcher, key, title, text] {
+                         watcher->deleteLater();
+                         if (watcher->isError()) showEntryBalloon(key, title, text);
+                     });
+}
+
+void QtTray::showEntryBalloon(Key key, const QString& title, const QString& text) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end()) return;
+    if (it->second.icon == nullptr) {
+        it->second.balloon.emplace(title, text);  // no tray host yet
+        return;
+    }
+    showBalloon(*it->second.icon, title, text, 20);
+}
+
 void QtTray::showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
                          int triesLeft) {
     // A notification where the desktop has a service for them, else Qt's own balloon, which
@@ -425,17 +487,12 @@ bool QtTray::balloon(const TrayIconRecord& record, const std::string& title,
                      const std::string& text) {
     const auto it = entries_.find({record.hWnd, record.uID});
     if (it == entries_.end()) return false;
-    const QString qtitle = QString::fromStdString(title), qtext = QString::fromStdString(text);
-    if (it->second.icon == nullptr) {
-        it->second.balloon.emplace(qtitle, qtext);  // no tray host yet
-        return true;
-    }
-    showBalloon(*it->second.icon, qtitle, qtext, 20);
+    notifyOrBalloon(it->first, QString::fromStdString(title), QString::fromStdString(text));
     return true;
 }
 
 bool QtTray::notify(std::uint32_t message, const TrayIconRecord& record) {
-    const Key key{record.hWnd, record.uID};
+    const Key key {record.hWnd, record.uID};
     const auto it = entries_.find(key);
     switch (message) {
         case NIM_ADD: {

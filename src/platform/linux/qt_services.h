@@ -102,6 +102,8 @@ class QtTray : public TrayService {
     void fillMenu(Key key);
     void probe();
     void watcherChanged();
+    void notifyOrBalloon(Key key, const QString& title, const QString& text);
+    void showEntryBalloon(Key key, const QString& title, const QString& text);
     void showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
                      int triesLeft);
     // The icon for a picture's images: the same QIcon for the same images. The program loads

@@ -2,17 +2,23 @@
 """A stand-in for the desktop's portal service, for tests on a private session bus.
 
 Owns org.freedesktop.portal.Desktop and answers, at /org/freedesktop/portal/desktop, the host
-app registry (Register), GlobalShortcuts (CreateSession, BindShortcuts, the Request objects'
-Response signals, Activated) and the version properties. The test drives it through the
-interface org.vexlo.Test on the same object:
+app registry (Register), GlobalShortcuts (CreateSession, ListShortcuts, BindShortcuts, the
+Request objects' Response signals, Activated, ShortcutsChanged) and the version properties.
+What an application bound is kept under its id (or its session token) for its later sessions,
+as desktops keep it. The test drives it through the interface org.vexlo.Test on the same object:
 
     Activate(s shortcut_id)   emits Activated for the last session with that shortcut bound
+    Change(s id, s trigger)   the user sets a key: ShortcutsChanged for the last session
     Calls() -> as             what the clients asked, one line per call
 
   portal_standin.py [--bind accept|decline] [--no-shortcuts] [--early] [--keyless ID]
                     [--unlisted ID] [--stale-session] [--kglobalaccel] [--no-active-key ID]
-                    [--ready FILE]
+                    [--holds ID] [--bind-response N] [--unknown-app] [--ready FILE]
     --bind decline   BindShortcuts answers 1 (the user cancelled)
+    --holds ID       the desktop holds that shortcut for the application already, with its key
+                     (a later start); ListShortcuts lists it
+    --bind-response N  BindShortcuts answers N with the shortcuts (GNOME 48 answers 2)
+    --unknown-app    Register fails as for an application without a desktop file
     --no-shortcuts   the portal offers no GlobalShortcuts interface
     --early          the interface's early form, as with KDE Plasma 5.27: no host app registry;
                      the session binds only the shortcuts of CreateSession's "shortcuts" option
@@ -106,6 +112,9 @@ class Portal(dbus.service.Object):
         self.sessions = {}  # session path -> {shortcut id: trigger}
         self.serial = 0
         self.components = {}  # token -> Component
+        self.apps = {}  # sender -> the id it registered
+        self.kept = {}  # application id or token -> {shortcut id: trigger}
+        self.session_app = {}  # session path -> application id or token
 
     def _respond(self, sender, token, response, results):
         if not token:
@@ -134,7 +143,11 @@ class Portal(dbus.service.Object):
         if sender in self.registered or sender in self.used:
             raise dbus.exceptions.DBusException(
                 "registered too late or twice", name="org.freedesktop.portal.Error.Failed")
+        if self.options.unknown_app:
+            raise dbus.exceptions.DBusException(
+                "App info not found for '%s'" % app_id, name="org.freedesktop.portal.Error.Failed")
         self.registered.add(sender)
+        self.apps[sender] = str(app_id)
 
     # ---- global shortcuts
 
@@ -161,6 +174,10 @@ class Portal(dbus.service.Object):
             if token not in self.components:
                 self.components[token] = Component(self.bus, token, {}, self.options)
             self.components[token].shortcuts = self.sessions[session]
+        app = self.apps.get(sender, "token_" + token)
+        self.session_app[session] = app
+        if app not in self.kept:
+            self.kept[app] = {sid: "LOGO+" + sid for sid in self.options.holds}
         Session(self.bus, session, self)
         return self._respond(sender, str(options.get("handle_token", "")), 0,
                              {"session_handle": dbus.String(session)})
@@ -178,13 +195,34 @@ class Portal(dbus.service.Object):
         if not self.options.early:
             bound.update({str(sid): str(props.get("preferred_trigger", ""))
                           for sid, props in shortcuts})
-        results = dbus.Array([
+            self.kept[self.session_app[str(session)]].update(bound)
+        return self._respond(sender, token, self.options.bind_response,
+                             {"shortcuts": self._listing(bound)})
+
+    @dbus.service.method(SHORTCUTS, in_signature="oa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def ListShortcuts(self, session, options, sender=None):
+        self._require_shortcuts()
+        self.calls.append("ListShortcuts")
+        token = str(options.get("handle_token", ""))
+        if str(session) not in self.sessions:
+            return self._respond(sender, token, 2, {})
+        bound = self.sessions[str(session)]
+        if not self.options.early:
+            bound.update(self.kept[self.session_app[str(session)]])
+        return self._respond(sender, token, 0, {"shortcuts": self._listing(bound)})
+
+    def _listing(self, bound):
+        return dbus.Array([
             dbus.Struct((sid, dbus.Dictionary(
                 {"trigger_description": "" if sid in self.options.keyless else trigger},
                 signature="sv")))
             for sid, trigger in bound.items() if sid not in self.options.unlisted],
             signature="(sa{sv})")
-        return self._respond(sender, token, 0, {"shortcuts": results})
+
+    @dbus.service.signal(SHORTCUTS, signature="oa(sa{sv})")
+    def ShortcutsChanged(self, session_handle, shortcuts):
+        pass
 
     @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
     def Activated(self, session_handle, shortcut_id, timestamp, options):
@@ -218,6 +256,14 @@ class Portal(dbus.service.Object):
         raise dbus.exceptions.DBusException("not bound: " + shortcut_id,
                                             name="org.freedesktop.DBus.Error.InvalidArgs")
 
+    @dbus.service.method(CONTROL, in_signature="ss")
+    def Change(self, shortcut_id, trigger):
+        session, bound = list(self.sessions.items())[-1]
+        bound[str(shortcut_id)] = str(trigger)
+        self.options.keyless = [k for k in self.options.keyless if k != shortcut_id]
+        self.options.unlisted = [k for k in self.options.unlisted if k != shortcut_id]
+        self.ShortcutsChanged(dbus.ObjectPath(session), self._listing(bound))
+
     @dbus.service.method(CONTROL, out_signature="as")
     def Calls(self):
         return dbus.Array(self.calls, signature="s")
@@ -233,6 +279,9 @@ def main():
     parser.add_argument("--stale-session", action="store_true")
     parser.add_argument("--kglobalaccel", action="store_true")
     parser.add_argument("--no-active-key", action="append", default=[])
+    parser.add_argument("--holds", action="append", default=[])
+    parser.add_argument("--bind-response", type=int, default=0)
+    parser.add_argument("--unknown-app", action="store_true")
     parser.add_argument("--ready")
     options = parser.parse_args()
 
