@@ -518,7 +518,11 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
         return;
     }
     if (!any && response != 0) {
-        failUnbound("the desktop could not bind them; ");
+        // GNOME answers its dialog's "Cancel" so: 2 without a list (and "Add" with 2 and the
+        // list), as it answers a refusal of its own.
+        failUnbound(
+            "the desktop did not add them (its shortcut dialog was cancelled, or it refused "
+            "them); Vexlo asks again at its next start, or ");
         return;
     }
     judge(listed);

@@ -1,5 +1,6 @@
 // The window, tray, timer, message box and hotkey adapters on the session's X display.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 
@@ -423,6 +425,19 @@ TEST(Termination, ASignalIsTheQuitCommandAndWaitsForAnOpenBoxWhichItCloses) {
     EXPECT_EQ(now.sa_handler, SIG_DFL);
     ::sigaction(SIGINT, nullptr, &now);
     EXPECT_NE(now.sa_handler, SIG_DFL);
+}
+
+// The end of a session takes the program's connections away: a write to one whose other end
+// is gone fails, and the program goes on.
+TEST(Termination, AWriteToAConnectionWithoutItsOtherEndFails) {
+    EventPort port;
+    TerminationSignals termination(port, [](EventSink&) {});
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    ::close(pair[1]);
+    EXPECT_EQ(::write(pair[0], "x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    ::close(pair[0]);
 }
 
 // ---- Tray --------------------------------------------------------------------------------
@@ -889,7 +904,9 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // GNOME answers 2 after the user added the keys in its dialog: the list decides.
         {"--bind-response 2", "GNOME", true, true, true, nullptr},
         {"--bind-response 2 --unlisted volume-up --unlisted volume-down", "GNOME", false, false,
-         true, "the desktop could not bind them; bind Super + = and Super + - to the commands"},
+         true,
+         "the desktop did not add them (its shortcut dialog was cancelled, or it refused them); "
+         "Vexlo asks again at its next start, or bind Super + = and Super + - to the commands"},
         // What the desktop holds from an earlier start is not bound again.
         {"--holds volume-up --holds volume-down", "GNOME", true, true, false, nullptr},
         {"--holds volume-up", "GNOME", true, true, true, nullptr},
