@@ -33,7 +33,9 @@ class QtWindow;
 class QtWindowSystem;
 
 // The native widget of one window. It outlives its QtWindow by a little (deleteLater), so a
-// window may be destroyed from inside the handling of its own mouse event.
+// window may be destroyed from inside the handling of its own mouse event. When Qt ends the
+// program with exit() before that deletion came (the X connection broke), it is dropped
+// (termination.h).
 class Surface : public QWidget {
   public:
     Surface(QtWindow* owner, Qt::WindowFlags flags);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -29,10 +31,42 @@ extern "C" void OnSignal(int signal) {
     errno = saved;
 }
 
+// With this handler a write to a connection whose other end is gone (the X server, the sound
+// server or the bus ended first) fails with EPIPE, which the library in question takes for a
+// lost connection, instead of ending the process. A handler rather than SIG_IGN: programs
+// started from here do not inherit it.
+extern "C" void OnBrokenPipe(int) {}
+
+// Qt ends the program with exit() from inside its event loop when the X connection breaks.
+// Since Qt 6.8 that exit() first runs Qt's clean-up of the main thread (a thread_local), which
+// delivers the deferred deletions still pending: windows that a quit in the same moment (a
+// session ending) handed to deleteLater would be destroyed after Qt's per-thread storage is
+// gone, and ~QWindow crashes. Thread-locals end in the reverse order of their making, so this
+// one, made after Qt's, runs first and drops those deletions: the process is ending, and none
+// of its other windows is destroyed on that path either. After a normal end the QApplication
+// is gone by then and so is everything it could drop.
+struct ExitFromEventLoop {
+    ExitFromEventLoop() = default;
+    ExitFromEventLoop(const ExitFromEventLoop&) = delete;
+    ExitFromEventLoop& operator=(const ExitFromEventLoop&) = delete;
+    ~ExitFromEventLoop() {
+        if (QCoreApplication::instance() != nullptr) {
+            QCoreApplication::removePostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+};
+
 }  // namespace
 
 TerminationSignals::TerminationSignals(EventPort& port, std::function<void(EventSink&)> quit)
     : port_(port), quit_(std::move(quit)) {
+    // Made on the main thread, once the QApplication exists.
+    static thread_local ExitFromEventLoop exitGuard;
+    struct sigaction broken {};
+    broken.sa_handler = &OnBrokenPipe;
+    sigemptyset(&broken.sa_mask);
+    broken.sa_flags = SA_RESTART;
+    ::sigaction(SIGPIPE, &broken, nullptr);
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
     QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] { received(); });
@@ -50,8 +84,7 @@ TerminationSignals::~TerminationSignals() {
 
 void TerminationSignals::received() {
     char buffer[16];
-    while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-    }
+    while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {}
     if (pending_ || done_) return;
     pending_ = true;
     tryQuit();

@@ -3,6 +3,12 @@
 // does, so the slider window saves its position and the tray icon and key grabs go away. The
 // quit waits while one of the program's message boxes is open, and that box is closed first.
 // A second signal of the same kind ends the process at once, the system's default.
+//
+// The end of a session takes the X server, the sound server and the bus away in any order,
+// often in the same moment as the signal: from then on a write to a connection whose other end
+// is gone fails (no SIGPIPE), and when Qt ends the program itself because the X connection
+// broke, windows whose deletion was still pending are left to the end of the process instead
+// of being destroyed inside exit().
 #pragma once
 
 #include <functional>
