@@ -2,6 +2,10 @@
 # waiting, processes and how they are stopped, the session's sound server, memory, pictures
 # and recordings. Sourced, not run; tests/e2e/linux/lib.sh and tests/e2e/win32/env.sh source it.
 
+# A client of a sound server that hangs (stopped, or stuck starting) waits for it: every
+# pactl call here is bounded.
+pactl() { timeout -k 2 20 pactl "$@"; }
+
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 # wait_until MILLISECONDS COMMAND...: true once the command succeeds.
@@ -28,6 +32,15 @@ stop_pids() {
         wait_until 2000 ended "$p" || kill -9 "$p" 2>/dev/null
         wait "$p" 2>/dev/null
     done
+    return 0
+}
+
+# interrupt PID: ends a recorder as Ctrl-C does (SIGINT: it writes out what it has), gives it
+# three seconds, then kills it; collects it when it is this shell's child.
+interrupt() {
+    kill -INT "$1" 2>/dev/null
+    wait_until 3000 ended "$1" || kill -9 "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
     return 0
 }
 

@@ -145,11 +145,13 @@ void AlsaMixer::openSession(Open& open) {
 }
 
 bool AlsaMixer::usable(Open& open) {
+    bool newDefault = false;
     if (open.mixer != nullptr) {
         if (open.defaultSeen != defaultChanges()) {
             // Another output became the default: the device is opened again at once.
             closeDevice(open);
             open.nextAttempt = clock_();
+            newDefault = true;
         } else if (snd_mixer_handle_events(open.mixer) >= 0) {
             // Took in changes other programs made since the last transfer. An error there
             // means the connection is gone (the sound server ended): the element values are
@@ -164,6 +166,11 @@ bool AlsaMixer::usable(Open& open) {
     if (now < open.nextAttempt) return false;
     open.nextAttempt = now + kReopenIntervalMs;
     openSession(open);
+    if (open.mixer != nullptr && !newDefault) {
+        // Back after the server was away (or there for the first time): it is settling.
+        open.settleUntil = now + kSettleMs;
+        open.cameValues.clear();
+    }
     reachable(open.mixer != nullptr);
     return open.mixer != nullptr;
 }
@@ -263,10 +270,8 @@ MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
                                   std::uint32_t controlType, std::uint32_t cbControl, void* block) {
     Open* open = find(handle);
     if (open == nullptr) return MMSYSERR_INVALHANDLE;
-    if (block == nullptr || cbControl < kPublishedControlSize) {
-        return MMSYSERR_INVALPARAM;
-    }
-    ControlRecord record{};
+    if (block == nullptr || cbControl < kPublishedControlSize) { return MMSYSERR_INVALPARAM; }
+    ControlRecord record {};
     record.cbStruct = cbControl;
     record.dwControlType = controlType;
     if (open->mixer == nullptr && lineId == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS) {
@@ -367,6 +372,11 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
     const auto out = static_cast<std::uint32_t>(value);
     open->lastValues[details.dwControlID] = out;
     fill(out);
+    if (clock_() < open->settleUntil) {
+        // The server settling its levels after it came back: not a change anybody made.
+        const auto came = open->cameValues.try_emplace(details.dwControlID, out).first;
+        if (came->second != out) return MMSYSERR_NODRIVER;
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -383,6 +393,8 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
     if (!usable(*open)) return MMSYSERR_NODRIVER;
     const Element e = element(*open, details.dwControlID >> kKindBits);
     if (e.elem == nullptr) return MIXERR_INVALCONTROL;
+    // The program changes the level itself: what the device says from now on counts.
+    open->settleUntil = 0;
     std::int32_t raw = 0;
     std::memcpy(&raw, details.paDetails, 4);
     int rc = 0;

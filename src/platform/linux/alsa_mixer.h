@@ -19,6 +19,14 @@
 // device that appears differ. The adapter says on stderr when the server cannot be reached
 // and when it is back, once each time.
 //
+// A server that has just come (back) is still settling its levels: the session manager
+// (WirePlumber) restores the levels of the last session a moment after the outputs appear,
+// and until then pipewire-pulse reports them at full volume. For kSettleMs after the device
+// came back, a read that finds a level other than the one the device had when it came answers
+// MMSYSERR_NODRIVER (with that level in the block), as while the server was away: the caller
+// takes what the device says after the settling as where things stand, not as a change. A
+// write of the program's own ends the settling at once.
+//
 // ALSA's pulse plugin binds the output that is the server's default when the device is opened
 // and stays with it. Given a counter of the server's default changes, the adapter opens the
 // device again at the first transfer after a change, so that reads and writes follow the new
@@ -45,6 +53,7 @@ class AlsaMixer : public MixerDevice {
     // Milliseconds of a monotonic clock; tests pass their own.
     using Clock = std::function<std::int64_t()>;
     static constexpr std::int64_t kReopenIntervalMs = 300;
+    static constexpr std::int64_t kSettleMs = 3000;
 
     explicit AlsaMixer(std::string device = "default", Clock clock = nullptr);
     ~AlsaMixer() override;
@@ -86,6 +95,8 @@ class AlsaMixer : public MixerDevice {
         std::int64_t nextAttempt = 0;    // when the next re-open may be tried
         std::uint64_t defaultSeen = 0;   // the default changes counted when it was opened
         std::map<std::uint32_t, std::uint32_t> lastValues;  // by control id
+        std::int64_t settleUntil = 0;  // the end of the settling after the device came back
+        std::map<std::uint32_t, std::uint32_t> cameValues;  // what it said first then, by id
         std::map<std::uint32_t, Range> described;           // volume ranges as told, by id
     };
     Open* find(MixerHandle handle);

@@ -12,7 +12,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${VEXLO_SESSION:-}" != 1 ]; then
-    exec "$here/with-session.sh" --desktop ${VEXLO_DISPLAY:+--display "$VEXLO_DISPLAY"} "$0" "$@"
+    exec "$here/with-session.sh" --desktop ${VEXLO_DISPLAY:+--display "$VEXLO_DISPLAY"} "$0" "$@" </dev/null
 fi
 [ $# -ge 2 ] || { echo "usage: $0 BINARY SHOTS [ARGS...]" >&2; exit 2; }
 bin=$1
@@ -22,7 +22,7 @@ shift 2
 
 pid=""
 stop_vexlo() {
-    [ -n "$pid" ] && alive "$pid" && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    [ -n "$pid" ] && stop_pids "$pid"
 }
 trap stop_vexlo EXIT
 trap 'exit 130' INT TERM

@@ -33,24 +33,26 @@ build_folder() {
 
 # enter_session SCRIPT DISPLAY [with-session options...]: for the reliability scripts. Builds
 # the Linux program when it is missing, then runs SCRIPT again as "SCRIPT --inside" in a
-# session of its own on DISPLAY (VEXLO_REL_DISPLAY, when set, instead). Does not return.
-# Uses $root and $name of the caller.
+# session of its own on a display chosen free at run time (on VEXLO_REL_DISPLAY when that is
+# set; DISPLAY, the script's old fixed number, is no longer used). Does not return. Uses $root
+# and $name of the caller.
 enter_session() {
-    local script=$1 display=${VEXLO_REL_DISPLAY:-$2}
+    local script=$1 display=()
     shift 2
+    [ -n "${VEXLO_REL_DISPLAY:-}" ] && display=(--display "$VEXLO_REL_DISPLAY")
     cd "$root" || exit 1
     need_linux_build
     mkdir -p build/reliability
     exec env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop "$@" \
-        --display "$display" "$script" --inside
+        "${display[@]}" "$script" --inside </dev/null
 }
 
 # run_shards SCRIPT WORK SHARDS FIRST_DISPLAY: splits WORK/jobs.txt into SHARDS parts and runs
-# "SCRIPT --shard JOBS RESULTS WORK" for each in its own session (displays FIRST_DISPLAY on),
-# side by side (from VEXLO_REL_DISPLAY on, when set). Sets total (the number of jobs) and
-# seconds (how long they took).
+# "SCRIPT --shard JOBS RESULTS WORK" for each in its own session, side by side, each on a
+# display chosen free at run time (from VEXLO_REL_DISPLAY on, when set; FIRST_DISPLAY is no
+# longer used). Sets total (the number of jobs) and seconds (how long they took).
 run_shards() {
-    local script=$1 work=$2 shards=$3 first=${VEXLO_REL_DISPLAY:-$4} i p pids=()
+    local script=$1 work=$2 shards=$3 first=${VEXLO_REL_DISPLAY:-} i p pids=() display
     total=$(wc -l <"$work/jobs.txt")
     for ((i = 0; i < shards; i++)); do
         awk -v n="$shards" -v i=$i '(NR - 1) % n == i' "$work/jobs.txt" >"$work/jobs.$i"
@@ -59,9 +61,11 @@ run_shards() {
     local start
     start=$(date +%s%N)
     for ((i = 0; i < shards; i++)); do
+        display=()
+        [ -n "$first" ] && display=(--display $((first + i)))
         env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop --no-compositor \
-            --display $((first + i)) "$script" --shard "$work/jobs.$i" "$work/results.$i" "$work" \
-            >"$work/shard.$i.log" 2>&1 &
+            "${display[@]}" "$script" --shard "$work/jobs.$i" "$work/results.$i" "$work" \
+            </dev/null >"$work/shard.$i.log" 2>&1 &
         pids+=($!)
     done
     for p in "${pids[@]}"; do wait "$p"; done
@@ -88,9 +92,38 @@ exit_code() {
     code=$?
 }
 
+# The X tools, as every script that sources this file calls them. Without a window, xwininfo,
+# xprop and import ask the user to click one, and "-id ''" is no window: such a call would
+# wait for a click that never comes. Here a call with an empty argument, or without a window
+# to work on, fails at once (saying so on stderr), and none runs longer than its bound (a
+# "--sync" of xdotool waits for an event that may never come). Something that must run for
+# long (xprop -spy) is started as "command xprop".
+window_id_ok() { [[ ${1:-} =~ ^(0x[0-9a-fA-F]+|[0-9]+)$ ]] && (($1 != 0)); }
+x_call_ok() {  # x_call_ok TOOL ARGS...: true when TOOL may be run with ARGS
+    local tool=$1 a prev="" target=0
+    shift
+    for a in "$@"; do
+        [ -n "$a" ] || { echo "$tool: refused, an empty argument: $tool $*" >&2; return 1; }
+        case $prev in
+            -id) window_id_ok "$a" || { echo "$tool: refused, -id $a is no window" >&2; return 1; } ;;
+        esac
+        case $a in -id | -root | -name | -font | -window) target=1 ;; esac
+        prev=$a
+    done
+    if [ "$tool" != xdotool ] && [ $target = 0 ]; then
+        echo "$tool: refused, no window given (it would wait for a click): $tool $*" >&2
+        return 1
+    fi
+}
+xwininfo() { x_call_ok xwininfo "$@" && timeout -k 2 10 xwininfo "$@"; }
+xprop() { x_call_ok xprop "$@" && timeout -k 2 10 xprop "$@"; }
+import() { x_call_ok import "$@" && timeout -k 2 20 import "$@"; }
+xdotool() { x_call_ok xdotool "$@" && timeout -k 2 30 xdotool "$@"; }
+
 visible() { xdotool search --onlyvisible --pid "$1" 2>/dev/null; }
-name_of() { xdotool getwindowname "$1" 2>/dev/null; }
-geometry() {  # x y width height
+name_of() { window_id_ok "${1:-}" && xdotool getwindowname "$1" 2>/dev/null; }
+geometry() {  # x y width height; nothing (and false) for no window
+    window_id_ok "${1:-}" || return 1
     xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
         /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}'
 }
@@ -98,15 +131,22 @@ width_of() { geometry "$1" | cut -d' ' -f3; }
 # named PID NAME: the visible windows of the process with exactly that name. Qt names an
 # untitled window after the program, "Vexlo" as the display: the tray icon (at most 32 x 32)
 # and a tray message (a tooltip window) are left out.
+# One listing of all windows (xwininfo -tree: id, name, size) serves every window of the
+# process, which keeps a look at the display cheap on a loaded machine.
 named() {
-    local w g
-    for w in $(visible "$1"); do
-        [ "$(name_of "$w")" = "$2" ] || continue
-        g=($(geometry "$w"))
-        [ "${g[2]:-99}" -le 32 ] && [ "${g[3]:-99}" -le 32 ] && continue
+    local ids w width height
+    ids=" $(visible "$1" | tr '\n' ' ') "
+    [ -n "${ids// /}" ] || return 0
+    while read -r w width height; do
+        w=$((w))
+        [[ $ids == *" $w "* ]] || continue
+        [ "$width" -le 32 ] && [ "$height" -le 32 ] && continue
         is_tooltip "$w" && continue
         echo "$w"
-    done
+    done < <(xwininfo -root -tree 2>/dev/null |
+        awk -v n="\"$2\":" '$1 ~ /^0x/ && $2 == n {
+            for (i = 3; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+[+-]/) {
+                split($i, g, /[x+-]/); print $1, g[1], g[2]; break } }')
 }
 is_tooltip() { xprop -id "$1" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_TOOLTIP; }
 tray_icon() {  # the process's icon in the tray: a small visible window
@@ -129,7 +169,7 @@ dialog() {  # a visible dialog (message box) of the process
 has_dialog() { [ -n "$(dialog "$1")" ]; }
 osd_shown() { [ -n "$(named "$1" Vexlo)" ]; }
 osd_hidden() { [ -z "$(named "$1" Vexlo)" ] && [ -z "$(named "$1" Hidden)" ]; }
-opacity() { xprop -id "$1" _NET_WM_WINDOW_OPACITY | awk -F' = ' '/=/ {print int($2 / 16777216)}'; }
+opacity() { xprop -id "$1" _NET_WM_WINDOW_OPACITY 2>/dev/null | awk -F' = ' '/=/ {print int($2 / 16777216)}'; }
 # held_translucent WIN: the display's hold at 125 of 255, as the window says it: in the window
 # opacity on a plain X server, in its own pixels (a visual with alpha, the opacity left at
 # opaque) where a compositor runs (gnome_shell.sh measures those pixels on screen).
@@ -141,9 +181,18 @@ held_translucent() {
     fi
 }
 shot() { import -window root "$art/$1.png"; }
-press_icon() {  # press_icon PID BUTTON
+# keep_shots FROM TO: a run takes its screenshots in a folder of its own (two runs side by side
+# must not read each other's); at its end they replace TO's as a whole.
+keep_shots() {
+    local tmp
+    tmp=$(mktemp -d "$2.XXXXXX") || return 1
+    cp -a "$1"/. "$tmp"/ 2>/dev/null
+    rm -rf "$2"
+    mv -T "$tmp" "$2" 2>/dev/null || rm -rf "$tmp"
+}
+press_icon() {  # press_icon PID BUTTON; false when the process has no icon in the tray
     local g
-    g=($(geometry "$(tray_icon "$1")"))
+    g=($(geometry "$(tray_icon "$1")")) && [ ${#g[@]} = 4 ] || return 1
     xdotool mousemove $((g[0] + g[2] / 2)) $((g[1] + g[3] / 2)) click "$2"
 }
 answer_dialog() {  # focuses the box and presses Return
@@ -166,7 +215,7 @@ menu_of() {
 }
 has_menu() { menu_of "$1" >/dev/null; }
 quit_from_tray() {  # quit_from_tray PID: "Quit" from the tray icon's menu
-    press_icon "$1" 3
+    press_icon "$1" 3 || return 1
     wait_until 2000 has_menu "$1" || return 1
     xdotool key Down Return
 }
@@ -206,13 +255,22 @@ lit_chunks() {  # lit_chunks SHOT X Y
 
 # Checks the display for a level: centred, the bar and the second overlay at the widths of
 # the level's chunk count, the background translucent at 125 while held.
+overlay_widths() {  # overlay_widths PID: the widths of the shown overlays, ascending
+    local over
+    for over in $(named "$1" Hidden); do width_of "$over"; done | sort -n | tr '\n' ' '
+}
 check_display() {  # check_display PID LEVEL SHOTNAME
-    local pid=$1 n main g over widths lit expect
+    local pid=$1 n main g widths lit expect
     n=$(chunks_for "$2")
+    expect=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
     wait_until 2000 osd_shown "$pid" || { fail "no display for level $2"; return 1; }
-    sleep 0.2
+    # On a loaded machine the windows come one after the other: the shot waits for the overlays
+    # (a moment more for their paint), not longer than the display is held.
+    wait_until 800 eval '[ "$(overlay_widths "$pid")" = "$expect" ]'
+    sleep 0.1
     shot "$3"
     main=$(named "$pid" Vexlo)
+    [ -n "$main" ] || { fail "the display for level $2 went before it was measured"; return 1; }
     g=($(geometry "$main"))
     [ "${g[*]}" = "$(((screen_w - 212) / 2)) $(((screen_h - 200) / 2)) 212 200" ] ||
         { fail "display at ${g[*]}, not centred"; return 1; }
@@ -220,8 +278,7 @@ check_display() {  # check_display PID LEVEL SHOTNAME
     # Outside the window manager's care: no frame, no focus, no taskbar entry.
     xwininfo -id "$main" -all | grep -q 'Override Redirect State: yes' ||
         { fail "display window is managed"; return 1; }
-    widths=$(for over in $(named "$pid" Hidden); do width_of "$over"; done | sort -n | tr '\n' ' ')
-    expect=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
+    widths=$(overlay_widths "$pid")
     [ "$widths" = "$expect" ] || { fail "overlay widths $widths, expected $expect"; return 1; }
     lit=$(lit_chunks "$art/$3.png" "${g[0]}" "${g[1]}")
     [ "$lit" = "$n" ] || { fail "$lit chunks lit for level $2, expected $n"; return 1; }
@@ -278,4 +335,13 @@ result() {  # result NAME STATUS
         [ -s "$work/vexlo.log" ] && sed 's/^/    vexlo: /' "$work/vexlo.log" | head -10
     fi
     why=""
+}
+
+# descendants PID: the processes PID started, and theirs, the last generation first.
+descendants() {
+    local c
+    for c in $(pgrep -P "$1"); do
+        descendants "$c"
+        echo "$c"
+    done
 }

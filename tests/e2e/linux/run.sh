@@ -7,8 +7,9 @@
 #   tests/e2e/linux/run.sh BUILD_DIR      BUILD_DIR holds the vexlo binary and the skin
 #
 # Prints one line per scenario and "N passed, M failed"; exits non-zero when one failed.
-# Screenshots go to BUILD_DIR/e2e-linux/. VEXLO_E2E_DISPLAY overrides the display number (72);
-# VEXLO_E2E_ONLY names the scenarios to run (all by default).
+# Screenshots go to BUILD_DIR/e2e-linux/. The X displays are chosen free at run time
+# (VEXLO_E2E_DISPLAY names the session's instead); VEXLO_E2E_ONLY names the scenarios to run
+# (all by default). Two runs side by side do not meet.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -17,15 +18,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" != "--inside" ]; then
     build=$(build_folder "$0" "$@") || exit 2
     exec env -u VEXLO_SESSION "$here/with-session.sh" --desktop \
-        --display "${VEXLO_E2E_DISPLAY:-72}" "$0" --inside "$build"
+        ${VEXLO_E2E_DISPLAY:+--display "$VEXLO_E2E_DISPLAY"} "$0" --inside "$build" </dev/null
 fi
 
 build=$2
 bin=$build/vexlo
-art=$build/e2e-linux
-rm -rf "$art"
-mkdir -p "$art"
 work=$(mktemp -d /tmp/vexlo-e2e.XXXXXX)
+art=$work/shots  # BUILD_DIR/e2e-linux at the end
+mkdir -p "$art"
 pids=()
 tray_pid=${VEXLO_TRAY_PID:-}  # the session's tray (trayer); scenarios may stop and restart it
 passed=0
@@ -35,7 +35,7 @@ cleanup_pids() {
     stop_pids "${pids[@]}"
     pids=()
 }
-trap 'cleanup_pids; stop_tray; rm -rf "$work"' EXIT
+trap 'cleanup_pids; stop_tray; keep_shots "$art" "$build/e2e-linux"; rm -rf "$work"' EXIT
 
 # ---- Helpers -------------------------------------------------------------------------------
 
@@ -54,9 +54,7 @@ start_at() {  # start_at BINARY [ARGS...]
 }
 stop_tray() {
     [ -n "$tray_pid" ] || return 0
-    kill "$tray_pid" 2>/dev/null
-    wait_until 3000 ended "$tray_pid"
-    wait "$tray_pid" 2>/dev/null
+    stop_pids "$tray_pid"
     tray_pid=""
 }
 start_tray() {
@@ -72,8 +70,23 @@ extra_display() {
     pids+=($!)
     wait_until 5000 test -s "$fdfile" || return 1
     xdisplay=:$(tr -dc 0-9 <"$fdfile")
-    DISPLAY=$xdisplay xprop -root -spy >/dev/null 2>&1 &
+    DISPLAY=$xdisplay command xprop -root -spy >/dev/null 2>&1 &
     pids+=($!)
+}
+# once COMMAND...: a one-shot call of the program (or anything that must end by itself), ended
+# after 10 s: a hang fails the check instead of the run.
+once() { timeout -k 2 10 "$@"; }
+# unserved_display: an X display number that nothing serves now (no lock file, no socket in
+# /tmp/.X11-unix, no abstract socket of that name).
+unserved_display() {
+    local n
+    for ((n = 500; n < 1000; n++)); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix && continue
+        echo "$n"
+        return 0
+    done
+    return 1
 }
 config() {  # config TEXT: the scenario's core.ini
     mkdir -p "$XDG_CONFIG_HOME/vexlo"
@@ -131,8 +144,7 @@ outside_change_shows_the_display_and_clicks() {
     pactl set-sink-volume "$sink" 49000
     wait_until 2000 osd_shown "$vpid" || { fail "no display for a change inside a chunk"; return 1; }
     sleep 2
-    kill -INT "$parec_pid"
-    wait "$parec_pid" 2>/dev/null
+    interrupt "$parec_pid"
     local loud
     loud=$(loud_samples "$rec")
     [ "${loud:-0}" -gt 0 ] || { fail "no click reached the sink"; return 1; }
@@ -192,7 +204,8 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
     wait_until 5000 eval 'portal Calls | grep -q "BindShortcuts volume-up=LOGO+equal volume-down=LOGO+minus"' ||
         { fail "shortcuts not bound: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
-    portal Calls | grep -q '"Register vexlo"' || { fail "not registered as vexlo"; return 1; }
+    portal Calls | grep -q '"Register io.github.vexlo.vexlo"' ||
+        { fail "not registered as io.github.vexlo.vexlo: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
     # Also in the session's options, for desktops with the interface's early form (KDE 5.27).
     portal Calls | grep -q '"CreateSession vexlo volume-up=LOGO+equal volume-down=LOGO+minus"' ||
         { fail "the session was opened without the shortcuts: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
@@ -216,14 +229,14 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     start_at env DBUS_SESSION_BUS_ADDRESS="$bus_address" WAYLAND_DISPLAY=wayland-vexlo-test "$bin"
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeys off"; return 1; }
     sleep 0.5
-    [ "$(portal Calls | grep -c '"Register vexlo"')" = 1 ] ||
+    [ "$(portal Calls | grep -c '"Register io.github.vexlo.vexlo"')" = 1 ] ||
         { fail "with the hotkeys off: $(portal Calls | tr -s ' \n' ' ')"; return 1; }
 }
 tray_menu_quit_ends_the_program() {
     start_vexlo
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
     local icon menu w
-    icon=$(tray_icon "$vpid")
+    icon=$(tray_icon "$vpid") || { fail "no tray icon"; return 1; }
     press_icon "$vpid" 3
     menu_shown() {
         for w in $(visible "$vpid"); do
@@ -363,21 +376,23 @@ second_instance_says_so_and_exits() {
 command_line_and_no_display() {
     local out code
     for arg in --help -h; do
-        out=$(env -u DISPLAY "$bin" "$arg" 2>&1)
+        out=$(once env -u DISPLAY "$bin" "$arg" 2>&1)
         code=$?
         [ "$code" = 0 ] && [[ $out == "Usage: vexlo"*Super*core.ini* ]] ||
             { fail "$arg without a display: exit $code, '$(head -1 <<<"$out")'"; return 1; }
     done
-    out=$(env -u DISPLAY "$bin" --version 2>&1)
+    out=$(once env -u DISPLAY "$bin" --version 2>&1)
     [[ $out =~ ^vexlo\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || { fail "--version said '$out'"; return 1; }
     # No display: one line and a plain failure, not Qt's abort.
-    out=$(env -u DISPLAY "$bin" 2>&1)
+    out=$(once env -u DISPLAY "$bin" 2>&1)
     code=$?
     [ "$code" = 1 ] && [ "$(wc -l <<<"$out")" = 1 ] && [[ $out == *"no X display"* ]] ||
         { fail "without DISPLAY: exit $code, '$out'"; return 1; }
-    out=$(DISPLAY=:129 "$bin" /control 2>&1)
+    local none
+    none=$(unserved_display) || { fail "no display number free"; return 1; }
+    out=$(DISPLAY=:$none once "$bin" /control 2>&1)
     code=$?
-    [ "$code" = 1 ] && [ "$out" = 'vexlo: cannot open the X display ":129".' ] ||
+    [ "$code" = 1 ] && [ "$out" = "vexlo: cannot open the X display \":$none\"." ] ||
         { fail "with a display that is not there: exit $code, '$out'"; return 1; }
     # The long form of the slider switch.
     start_vexlo --control
@@ -391,9 +406,9 @@ check_skin_table() {
     local out
     # shellcheck source=../../skins/table.sh
     source "$here/../../skins/table.sh"
-    linux_check() { "$bin" --check-skin "$1"; }
+    linux_check() { once "$bin" --check-skin "$1"; }
     out=$(skin_table "$sdir/skins" linux_check) || { fail "$(grep FAIL <<<"$out" | head -3)"; return 1; }
-    out=$("$bin" --check-skin 2>&1)
+    out=$(once "$bin" --check-skin 2>&1)
     [ $? = 1 ] && [ "$out" = "vexlo: --check-skin needs the skin folder, as in: --check-skin FOLDER." ] ||
         { fail "--check-skin alone said '$out'"; return 1; }
 }
@@ -458,7 +473,7 @@ volume_commands_step_with_and_without_vexlo() {
     for level in 26214 0 65536 3000; do
         for dir in up down; do
             pactl set-sink-volume "$sink" "$level"
-            out=$(env -u DISPLAY "$bin" --volume-$dir 2>&1)
+            out=$(once env -u DISPLAY "$bin" --volume-$dir 2>&1)
             code=$?
             [ "$code" = 0 ] && [ -z "$out" ] || { fail "--volume-$dir at $level: exit $code, '$out'"; return 1; }
             level_is "$(step_$dir "$level")" ||
@@ -466,7 +481,7 @@ volume_commands_step_with_and_without_vexlo() {
         done
     done
     # No sound server: a failure, said in one line.
-    out=$(PULSE_SERVER=unix:$sdir/no-server env -u DISPLAY "$bin" --volume-up 2>&1)
+    out=$(PULSE_SERVER=unix:$sdir/no-server once env -u DISPLAY "$bin" --volume-up 2>&1)
     code=$?
     [ "$code" = 1 ] && [ "$(wc -l <<<"$out")" = 1 ] && [[ $out == "vexlo: "*volume* ]] ||
         { fail "without a sound server: exit $code, '$out'"; return 1; }
@@ -475,12 +490,12 @@ volume_commands_step_with_and_without_vexlo() {
     start_vexlo
     local resident=$vpid
     wait_until 5000 has_tray_icon "$resident" || { fail "no tray icon"; return 1; }
-    out=$(timeout 5 "$bin" --volume-up 2>&1)
+    out=$(once "$bin" --volume-up 2>&1)
     code=$?
     [ "$code" = 0 ] && [ -z "$out" ] || { fail "--volume-up beside Vexlo: exit $code, '$out'"; return 1; }
     check_display "$resident" "$(step_up 26214)" command-up || return 1
     wait_until 4000 osd_hidden "$resident" || { fail "display still shown"; return 1; }
-    timeout 5 "$bin" --volume-down || { fail "--volume-down beside Vexlo failed"; return 1; }
+    once "$bin" --volume-down || { fail "--volume-down beside Vexlo failed"; return 1; }
     check_display "$resident" 26214 command-down || return 1
     alive "$resident" || { fail "the resident copy ended"; return 1; }
 }
@@ -662,6 +677,8 @@ tray_wheel_steps_the_level() {
     press_icon "$vpid" 4
     wait_until 2000 level_is "$up" || { fail "XEmbed wheel up: level $(level), expected $up"; return 1; }
     check_display "$vpid" "$up" wheel-xembed-up || return 1
+    # A change while the display fades out does not stop the fade: the next one waits.
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
     press_icon "$vpid" 5
     wait_until 2000 level_is 26214 || { fail "XEmbed wheel down: level $(level)"; return 1; }
     check_display "$vpid" 26214 wheel-xembed-down || return 1
@@ -701,6 +718,7 @@ tray_wheel_steps_the_level() {
     scroll 120 vertical
     wait_until 2000 level_is "$up" || { fail "Scroll 120: level $(level), expected $up"; return 1; }
     check_display "$vpid" "$up" wheel-sni-up || return 1
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
     scroll 120 horizontal
     scroll -60 vertical
     sleep 0.3
@@ -766,6 +784,6 @@ run tray_icon_appears_when_a_tray_starts_later
 run tray_wheel_steps_the_level
 run status_notifier_tray
 
-echo "screenshots: $art"
+echo "screenshots: $build/e2e-linux"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -10,7 +10,8 @@
 #   tests/e2e/linux/sound_servers.sh BUILD_DIR
 #
 # Prints one line per scenario, the measured times, and "N passed, M failed". Screenshots go
-# to BUILD_DIR/e2e-sound/. VEXLO_SOUND_DISPLAY overrides the display number (74).
+# to BUILD_DIR/e2e-sound/. The X display is chosen free at run time (VEXLO_SOUND_DISPLAY names
+# one instead); sound servers and buses are the scenario's own, in a private runtime folder.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,20 +20,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" != "--inside" ]; then
     build=$(build_folder "$0" "$@") || exit 2
     exec env -u VEXLO_SESSION "$here/with-session.sh" --desktop \
-        --display "${VEXLO_SOUND_DISPLAY:-74}" "$0" --inside "$build"
+        ${VEXLO_SOUND_DISPLAY:+--display "$VEXLO_SOUND_DISPLAY"} "$0" --inside "$build" </dev/null
 fi
 
 build=$2
 bin=$build/vexlo
-art=$build/e2e-sound
-rm -rf "$art"
-mkdir -p "$art"
 
 # pipewire-alsa is not installed (it would replace PulseAudio's ALSA setup); scripts/setup
 # unpacks it here.
 pw_alsa=${VEXLO_PIPEWIRE_ALSA:-/opt/vexlo-test/pipewire-alsa}
 work=$(mktemp -d /tmp/vexlo-sound.XXXXXX)
 chmod 700 "$work"
+art=$work/shots  # BUILD_DIR/e2e-sound at the end
+mkdir -p "$art"
 pids=()       # the scenario's processes, stopped after it
 servers=()    # the sound server's processes
 passed=0
@@ -50,6 +50,7 @@ cleanup() {
     stop_pids "${pids[@]}"
     stop_servers
     [ -n "${bus_pid:-}" ] && stop_pids "$bus_pid"
+    keep_shots "$art" "$build/e2e-sound"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -81,7 +82,15 @@ printf 'ctl_type.pipewire { lib "%s/libasound_module_ctl_pipewire.so" }\n' "$lib
 
 # ---- Servers -------------------------------------------------------------------------------
 
-# The sinks as PipeWire objects, so that they come back with a restarted server.
+# The clients of PipeWire wait for a server that hangs: bounded here.
+wpctl() { timeout -k 2 20 wpctl "$@"; }
+
+# The sinks as PipeWire objects, so that they come back with a restarted server. They are
+# processed all the time (node.always-process), as a sink of a user's that has played sound
+# once: PipeWire 1.4 holds back every volume change of a sink that never ran (pactl, wpctl,
+# WirePlumber's restore alike) until something links to it, reporting the old volume until
+# then. Sinks of sound cards (on profiles with routes) keep their volume in the card's route
+# and are not affected; see docs/desktop-parts.md.
 pipewire_sinks() {
     mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
     cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/vexlo-sinks.conf" <<'EOF'
@@ -89,11 +98,13 @@ context.objects = [
     { factory = adapter
       args = { factory.name = support.null-audio-sink node.name = vexlo_a
                node.description = vexlo_a media.class = Audio/Sink audio.position = [ FL FR ]
-               monitor.channel-volumes = true priority.session = 2000 } }
+               monitor.channel-volumes = true priority.session = 2000
+               node.always-process = true } }
     { factory = adapter
       args = { factory.name = support.null-audio-sink node.name = vexlo_b
                node.description = vexlo_b media.class = Audio/Sink audio.position = [ FL FR ]
-               monitor.channel-volumes = true priority.session = 1000 } }
+               monitor.channel-volumes = true priority.session = 1000
+               node.always-process = true } }
 ]
 EOF
 }
@@ -113,15 +124,15 @@ start_server() {
             pipewire >"$sdir/pipewire.log" 2>&1 &
             servers+=($!)
             wait_until 5000 test -S "$XDG_RUNTIME_DIR/pipewire-0" || return 1
-            # A session manager that comes a moment later, as on a loaded desktop: until it
-            # restores them, the sinks are at full volume.
-            sleep "${wireplumber_delay:-0}"
-            wireplumber >"$sdir/wireplumber.log" 2>&1 &
-            servers+=($!)
             if [ "$1" = pipewire ]; then
                 pipewire-pulse >"$sdir/pipewire-pulse.log" 2>&1 &
                 servers+=($!)
             fi
+            # A session manager that comes a moment later, as on a loaded desktop: until it
+            # restores them, the sinks are at full volume (and pipewire-pulse says so).
+            sleep "${wireplumber_delay:-0}"
+            wireplumber >"$sdir/wireplumber.log" 2>&1 &
+            servers+=($!)
             wait_until 10000 eval 'wpctl status 2>/dev/null | grep -q "\*.*vexlo_a"' || return 1
             [ "$1" = pipewire-bare ] || wait_until 10000 eval 'pactl info >/dev/null 2>&1' || return 1
             ;;
@@ -166,6 +177,32 @@ no_display_for() {
     return 0
 }
 
+# watch_displays: from now on, each moment the display is up is noted (and the first one
+# shot); displays_seen ends the watch and prints how many moments it noted. The watch ends by
+# itself after a minute.
+watch_displays() {
+    rm -f "$sdir/watch.stop"
+    : >"$sdir/displays"
+    (
+        end=$(($(now_ms) + 60000))
+        while [ ! -e "$sdir/watch.stop" ] && [ "$(now_ms)" -lt "$end" ]; do
+            if osd_shown "$vpid"; then
+                [ -s "$sdir/displays" ] || shot "$kind-phantom"
+                now_ms >>"$sdir/displays"
+            fi
+            sleep 0.05
+        done
+    ) &
+    watcher=$!
+    pids+=("$watcher")  # ended with the scenario's processes when it fails before the end
+}
+displays_seen() {
+    touch "$sdir/watch.stop"
+    wait_until 40000 ended "$watcher" || kill -9 "$watcher" 2>/dev/null
+    wait "$watcher" 2>/dev/null
+    wc -l <"$sdir/displays"
+}
+
 # ---- Scenarios -----------------------------------------------------------------------------
 
 # Another output becomes the default: everything moves to it within a second.
@@ -203,15 +240,26 @@ default_output_is_followed() {
     check_display "$vpid" 52000 "$kind-outside" || return 1
 }
 
-# The server comes after Vexlo (pipewire) or is restarted under it (pipewire-alsa), the level
-# as it was: no display; a real change afterwards shows.
+# The server comes after Vexlo (pipewire) or is restarted under it (pipewire-alsa,
+# pipewire-bare), with the level of before, which WirePlumber restores a moment after the
+# server is up: no display; a real change afterwards shows.
 server_back_shows_nothing() {
-    local before
+    local before shown
     if [ "$kind" = pipewire ]; then
+        # The level of the last session, which WirePlumber keeps.
+        start_server "$server" || { fail "the sound server did not start"; return 1; }
+        set_sink_level vexlo_a 30000
+        sleep 2
+        stop_servers
+        # As at login: the session's autostart runs a while before the sound server, and
+        # WirePlumber restores the level a moment after pipewire-pulse is up.
         start_vexlo
         wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
-        sleep 0.5
-        start_server "$server" || { fail "the sound server did not start"; return 1; }
+        sleep 5
+        watch_displays
+        wireplumber_delay=1 start_server "$server" || { fail "the sound server did not start"; return 1; }
+        wait_until 3000 level_of_is vexlo_a 30000 ||
+            { fail "the level was not restored: $(sink_level vexlo_a), not 30000"; return 1; }
     else
         start_server "$server" || { fail "the sound server did not start"; return 1; }
         set_sink_level vexlo_a 30000
@@ -219,6 +267,7 @@ server_back_shows_nothing() {
         start_vexlo
         wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
         before=$(sink_level vexlo_a)
+        watch_displays
         stop_servers
         sleep 0.5
         wireplumber_delay=1 start_server "$server" ||
@@ -226,29 +275,36 @@ server_back_shows_nothing() {
         [ "$(sink_level vexlo_a)" = "$before" ] ||
             { fail "the restarted server has level $(sink_level vexlo_a), not $before"; return 1; }
     fi
-    no_display_for 2500 || { fail "a display with no change"; shot "$kind-phantom"; return 1; }
+    # From the server's start until 3.5 s after it is up: a display while it came up would
+    # have faded by then, and Vexlo takes what a server says in its first 3 s back as the
+    # server settling, so that the change below is past that.
+    sleep 3.5
+    shown=$(displays_seen)
+    [ "$shown" = 0 ] || { fail "a display with no change (seen $shown times, $kind-phantom.png)"; return 1; }
     set_sink_level vexlo_a 45000
     check_display "$vpid" 45000 "$kind-after-gap" || return 1
 }
 
 # Without a PulseAudio server the click goes through ALSA to the default output.
 click_without_pulse() {
-    local rec=$sdir/click.wav
+    local rec=$sdir/click.wav rpid amp
     start_server "$server" || { fail "the sound server did not start"; return 1; }
     set_sink_level vexlo_a 20000
     start_vexlo
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
     pw-record --target vexlo_a -P stream.capture.sink=true --rate 44100 --channels 1 \
         --format s16 "$rec" >/dev/null 2>&1 &
-    local rpid=$!
-    sleep 1
+    rpid=$!
+    pids+=("$rpid")
+    # Recording once samples come (a tenth of a second past the header).
+    wait_until 5000 eval '[ "$(stat -c %s "$rec" 2>/dev/null || echo 0)" -gt 8864 ]' ||
+        { fail "the sink's monitor cannot be recorded"; return 1; }
     set_sink_level vexlo_a 50000
-    check_display "$vpid" 50000 "$kind-click" || { kill -INT "$rpid"; return 1; }
+    check_display "$vpid" 50000 "$kind-click" || return 1
     sleep 1.5
-    kill -INT "$rpid"
-    wait "$rpid" 2>/dev/null
-    local amp
+    interrupt "$rpid"
     amp=$(sox "$rec" -n stat 2>&1 | awk '/Maximum amplitude/ { print int($3 * 1000) }')
+    timings+=("$kind: the click's peak on the sink ${amp:-none}/1000")
     [ "${amp:-0}" -gt 30 ] || { fail "no click on the sink (peak ${amp:-none}/1000)"; return 1; }
     ! grep -q "cannot be played" "$sdir/vexlo.log" || { fail "$(cat "$sdir/vexlo.log")"; return 1; }
 }
@@ -259,7 +315,9 @@ run() {  # run SCENARIO PATH SERVER
     local name=$1 start status
     kind=$2
     server=$3
-    [ -z "${VEXLO_E2E_ONLY:-}" ] || [[ " $VEXLO_E2E_ONLY " == *" $name "* ]] || return 0
+    # VEXLO_E2E_ONLY="name name:path ...": only those scenarios (on every path, or on one).
+    [ -z "${VEXLO_E2E_ONLY:-}" ] || [[ " $VEXLO_E2E_ONLY " == *" $name "* ]] ||
+        [[ " $VEXLO_E2E_ONLY " == *" $name:$kind "* ]] || return 0
     sdir=$work/$name-$kind
     mkdir -p "$sdir/runtime" "$sdir/config"
     chmod 700 "$sdir/runtime"
@@ -302,6 +360,6 @@ run server_back_shows_nothing pipewire-bare pipewire-bare
 run click_without_pulse pipewire-bare pipewire-bare
 
 printf '%s\n' "${timings[@]}"
-echo "screenshots: $art"
+echo "screenshots: $build/e2e-sound"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -7,7 +7,8 @@
 #   with-session.sh [--desktop] [--no-compositor] [--display N] COMMAND [ARGS...]
 #     --desktop        also start openbox, trayer and xcompmgr
 #     --no-compositor  with --desktop: no xcompmgr (translucency is then not painted)
-#     --display N      use display :N (default: a free one chosen by Xvfb)
+#     --display N      use display :N (default: a free one chosen by Xvfb at run time, so
+#                      that sessions side by side, and a desktop, never meet)
 #
 # Inside an outer session (VEXLO_SESSION=1) the command just runs.
 set -uo pipefail
@@ -88,7 +89,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 export HOME="$session_dir/home"
 mkdir -p "$HOME"
 unset PULSE_SERVER
-pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit -n --use-pid-file=yes \
+timeout -k 2 20 pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit -n --use-pid-file=yes \
     --load="module-null-sink sink_name=vexlo_test" \
     --load=module-native-protocol-unix --load=module-always-sink \
     >"$session_dir/pulse.log" 2>&1

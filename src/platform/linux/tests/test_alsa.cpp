@@ -434,6 +434,39 @@ TEST_F(MixerReopen, AMixerOpenedBeforeTheServerFollowsItOnceItIsThere) {
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+TEST_F(MixerReopen, LevelsTheServerSettlesOnAfterItCameBackAreNoChangeUntilTheProgramWrites) {
+    StopServer();
+    std::uint32_t value = 0;
+    ReadUntilLost(master, value);
+    StartServer();
+    SetSinkVolume(65536);  // as pipewire-pulse reports the sinks before WirePlumber runs
+    now += AlsaMixer::kReopenIntervalMs;
+    MMResult rc = 0;
+    EXPECT_EQ(Read(master, &rc), 65536u);
+    EXPECT_EQ(rc, MMSYSERR_NOERROR);
+    // The session manager restores the level of the last session a moment later: read, but
+    // answered as while the server was away, until the settling is over.
+    SetSinkVolume(30000);
+    EXPECT_EQ(ReadSoon(master, 30000), 30000u);
+    EXPECT_EQ(Read(master, &rc), 30000u);
+    EXPECT_EQ(rc, MMSYSERR_NODRIVER);
+    now += AlsaMixer::kSettleMs;
+    EXPECT_EQ(Read(master, &rc), 30000u);
+    EXPECT_EQ(rc, MMSYSERR_NOERROR);
+
+    // Back once more; the program's own write ends the settling at once.
+    StopServer();
+    ReadUntilLost(master, value);
+    StartServer();
+    SetSinkVolume(30000);
+    now += AlsaMixer::kReopenIntervalMs;
+    EXPECT_EQ(Write(master, 40000), MMSYSERR_NOERROR);
+    SetSinkVolume(41000);
+    EXPECT_EQ(ReadSoon(master, 41000), 41000u);
+    EXPECT_EQ(Read(master, &rc), 41000u);
+    EXPECT_EQ(rc, MMSYSERR_NOERROR);
+}
+
 TEST(ServerRestart, TheClickSoundPlaysAgainOnceTheServerIsBack) {
     REQUIRE_SOUND_SERVER();
     const std::string wav = std::string(VEXLO_SKIN_DIR) + "/sound.wav";
