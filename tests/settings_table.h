@@ -68,7 +68,7 @@ inline std::vector<SettingsCase> LoadSettingsCases(const std::string& path) {
             start = tab + 1;
         }
         const std::string raw = line.substr(start);
-        SettingsCase c{fields[0], fields[1] == "runs", fields[2] == "runs", std::nullopt};
+        SettingsCase c {fields[0], fields[1] == "runs", fields[2] == "runs", std::nullopt};
         if (raw != "-") c.content = ExpandContent(raw);
         cases.push_back(std::move(c));
     }

@@ -241,13 +241,13 @@ TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
         bool malformed;
     };
     for (const SkinRow& row :
-         {SkinRow{"/checkskin C:\\skins\\glass", SkinCommand::Check, "C:\\skins\\glass", false},
-          SkinRow{" /previewskin  \"C:\\My Skins\\x\" ", SkinCommand::Preview, "C:\\My Skins\\x",
-                  false},
-          SkinRow{"--check-skin", SkinCommand::Check, "", true},
-          SkinRow{"/checkskin \"a\" \"b\"", SkinCommand::Check, "", true},
-          SkinRow{"/checkskins x", SkinCommand::None, "", false},
-          SkinRow{"/control", SkinCommand::None, "", false}}) {
+         {SkinRow {"/checkskin C:\\skins\\glass", SkinCommand::Check, "C:\\skins\\glass", false},
+          SkinRow {" /previewskin  \"C:\\My Skins\\x\" ", SkinCommand::Preview, "C:\\My Skins\\x",
+                   false},
+          SkinRow {"--check-skin", SkinCommand::Check, "", true},
+          SkinRow {"/checkskin \"a\" \"b\"", SkinCommand::Check, "", true},
+          SkinRow {"/checkskins x", SkinCommand::None, "", false},
+          SkinRow {"/control", SkinCommand::None, "", false}}) {
         const SkinRequest request = ReadSkinRequest(row.line);
         EXPECT_EQ(request.command, row.command) << row.line;
         EXPECT_EQ(request.folder, row.folder) << row.line;
@@ -258,8 +258,8 @@ TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
         std::int32_t max;
         std::uint32_t level;
     };
-    for (const Row row : {Row{65535, 0}, Row{65535, 30000}, Row{65535, 65535}, Row{65535, 3856},
-                          Row{65535, 3855}, Row{100, 6}, Row{65536, 65000}}) {
+    for (const Row row : {Row {65535, 0}, Row {65535, 30000}, Row {65535, 65535}, Row {65535, 3856},
+                          Row {65535, 3855}, Row {100, 6}, Row {65536, 65000}}) {
         for (const bool upwards : {true, false}) {
             Harness keys;
             keys.fp.mixer

@@ -124,7 +124,7 @@ TEST(PictureCheck, AbsurdSizesAreRefusedWhateverTheFileHolds) {
 
 TEST(PictureCheck, MissingDataAnywhereIsACutOffFile) {
     const Bytes bmp = Bmp(212, 200);
-    for (std::size_t keep : {std::size_t{1}, std::size_t{20}, std::size_t{53}, std::size_t{54},
+    for (std::size_t keep : {std::size_t {1}, std::size_t {20}, std::size_t {53}, std::size_t {54},
                              bmp.size() / 2, bmp.size() - 1}) {
         const Bytes cut(bmp.begin(), bmp.begin() + static_cast<std::ptrdiff_t>(keep));
         const PictureCheck c = Check(cut, PictureFormat::Bmp);
@@ -134,7 +134,7 @@ TEST(PictureCheck, MissingDataAnywhereIsACutOffFile) {
               std::string::npos);
 
     const Bytes ico = Ico(32);
-    for (std::size_t keep : {std::size_t{3}, std::size_t{10}, std::size_t{30}, ico.size() - 1}) {
+    for (std::size_t keep : {std::size_t {3}, std::size_t {10}, std::size_t {30}, ico.size() - 1}) {
         EXPECT_FALSE(Check(Bytes(ico.begin(), ico.begin() + static_cast<std::ptrdiff_t>(keep)),
                            PictureFormat::Ico)
                          .ok)

@@ -116,7 +116,7 @@ TEST(Numbers, PositionsAreWrittenAsSingles) {
 
 struct ReadWriteTest : ::testing::Test {
     FakePlatform fp;
-    ReadWrite rw{fp.profile, fp.program, fp.messageBox};
+    ReadWrite rw {fp.profile, fp.program, fp.messageBox};
     void SetUp() override { rw.SetIniPath("core.ini"); }
 };
 
@@ -222,17 +222,13 @@ TEST_F(FileProfileTest, KeepsModeAndOwnerRefusesReadOnlyFilesAndRewritesInReadOn
     { std::ofstream(native()) << "; mine\r\n[pos]\r\nx=1\r\n"; }
     ::chmod(native().c_str(), 0604);
     const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown(native().c_str(), 65534, 65534), 0);
-    }
+    if (root) { ASSERT_EQ(::chown(native().c_str(), 65534, 65534), 0); }
     ASSERT_EQ(profile.writeString("pos", "x", "2", path()), 1);
     EXPECT_EQ(contents(), "; mine\r\n[pos]\r\nx=2\r\n");
     struct stat st {};
     ::stat(native().c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0604u);
-    if (root) {
-        EXPECT_EQ(st.st_uid, 65534u);
-    }
+    if (root) { EXPECT_EQ(st.st_uid, 65534u); }
 
     // A file its owner made read-only is refused, also to root.
     ::chmod(native().c_str(), 0444);
@@ -309,7 +305,7 @@ TEST_F(FileProfileTest, ByteOrderMarksAndUtf16AreReadAndKept) {
     const std::string mark8 = "\xEF\xBB\xBF";
     auto utf16 = [](const std::string& ascii, bool be) {
         std::string out = be ? "\xFE\xFF" : "\xFF\xFE";
-        for (char c : ascii) out += be ? std::string{'\0', c} : std::string{c, '\0'};
+        for (char c : ascii) out += be ? std::string {'\0', c} : std::string {c, '\0'};
         return out;
     };
     const std::string before = "[general]\r\nontop=0\r\n[pos]\r\nx=1\r\n";

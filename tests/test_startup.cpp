@@ -46,7 +46,7 @@ TEST(Startup, WithoutCoreIniEverythingIsOn) {
     EXPECT_EQ(r.szTip[63], ' ');
     // Hotkeys registered in order, then the procedure replaced.
     EXPECT_EQ(h.fp.hotkeys.log,
-              (std::vector<std::string>{"register 1331", "register 1332", "setproc 0xc0de"}));
+              (std::vector<std::string> {"register 1331", "register 1332", "setproc 0xc0de"}));
     EXPECT_EQ(h.fp.hotkeys.registered[0].modifiers, MOD_WIN);
     EXPECT_EQ(h.fp.hotkeys.registered[0].virtualKey, VK_OEM_PLUS);
     EXPECT_EQ(h.fp.hotkeys.registered[1].virtualKey, VK_OEM_MINUS);

@@ -10,7 +10,7 @@ TEST(TrayClicks, LeftPressOpensTheMixerOrTheSlider) {
     h.fp.launcher.installed = {"sndvol32"};
     h.fp.trayNotify(WM_LBUTTONDOWN);
     // No core.ini: "1" names no program, so the system mixer starts.
-    EXPECT_EQ(h.fp.launcher.started, (std::vector<std::pair<std::string, int>>{
+    EXPECT_EQ(h.fp.launcher.started, (std::vector<std::pair<std::string, int>> {
                                          {"1", SW_SHOWNORMAL}, {"sndvol32", SW_SHOWNORMAL}}));
     // Releases, double clicks, moves and the middle button do nothing.
     for (std::uint32_t other :
@@ -78,7 +78,7 @@ TEST(TrayMenu, RightPressPopsTheMenuFromTheMainWindow) {
     h.start();
     h.fp.trayNotify(WM_RBUTTONDOWN);
     ASSERT_EQ(h.fp.windows.menus.size(), 1u);
-    EXPECT_EQ(h.fp.windows.foreground, (std::vector<NativeHandle>{h.main().handle}));
+    EXPECT_EQ(h.fp.windows.foreground, (std::vector<NativeHandle> {h.main().handle}));
     EXPECT_EQ(h.fp.windows.menus[0].first, h.main().handle);
     const auto& items = h.fp.windows.menus[0].second;
     ASSERT_EQ(items.size(), 2u);
@@ -105,7 +105,7 @@ TEST(Quit, FullModeTearsDownInOrderAndEnds) {
     EXPECT_TRUE(h.fp.program.exited);
     EXPECT_EQ(h.fp.program.exitCode, 0);
     EXPECT_EQ(h.fp.hotkeys.log,
-              (std::vector<std::string>{"unregister 1331", "unregister 1332", "setproc 0x40100"}));
+              (std::vector<std::string> {"unregister 1331", "unregister 1332", "setproc 0x40100"}));
     EXPECT_EQ(h.fp.hotkeys.procOf(main), fake::FakeHotkeys::OwnProc(main));
     EXPECT_EQ(h.fp.tray.calls.back().first, NIM_DELETE);
     EXPECT_FALSE(h.fp.tray.shown);
@@ -134,7 +134,7 @@ TEST(Quit, HotkeySettingIsReadAgainAtQuit) {
     on.fp.setIni("[general]\nhotkeys=1\ntrayicon=0\n");
     on.app->onMenuCommand(kMenuQuit);
     EXPECT_TRUE(on.fp.program.exited);
-    EXPECT_EQ(on.fp.hotkeys.log, (std::vector<std::string>{"unregister 1331", "unregister 1332"}));
+    EXPECT_EQ(on.fp.hotkeys.log, (std::vector<std::string> {"unregister 1331", "unregister 1332"}));
     EXPECT_TRUE(on.fp.tray.calls.empty());  // no icon to remove
 }
 

@@ -26,9 +26,9 @@ struct VolumeTest : ::testing::Test {
 TEST_F(VolumeTest, DiscoveryOrderAndRecords) {
     auto vol = make();
     EXPECT_EQ(fp.mixer.log.front(), "open 0");
-    EXPECT_EQ(lookups(), (std::vector<std::string>{"0x4", "0x1003", "0x1002", "0x1005", "0x1004",
-                                                   "0x1008", "0x4", "0x1003", "0x1002", "0x1005",
-                                                   "0x1004", "0x1008", "0x7", "0x1008"}));
+    EXPECT_EQ(lookups(), (std::vector<std::string> {"0x4", "0x1003", "0x1002", "0x1005", "0x1004",
+                                                    "0x1008", "0x4", "0x1003", "0x1002", "0x1005",
+                                                    "0x1004", "0x1008", "0x7", "0x1008"}));
     const ControlRecord& r = vol->VolumeRecord();
     EXPECT_EQ(r.cbStruct, 152u);
     EXPECT_EQ(r.dwControlType, MIXERCONTROL_CONTROLTYPE_VOLUME);
@@ -47,7 +47,7 @@ TEST_F(VolumeTest, NoDeviceReadsZeroAndWritesNothing) {
     fp.mixer.openResult = MMSYSERR_NODRIVER;
     auto vol = make();
     EXPECT_EQ(vol->LastResult(), MMSYSERR_NODRIVER);
-    EXPECT_EQ(fp.mixer.log, (std::vector<std::string>{"open 0"}));  // no lookups at all
+    EXPECT_EQ(fp.mixer.log, (std::vector<std::string> {"open 0"}));  // no lookups at all
     EXPECT_EQ(vol->VolumeMax(), 0);
     EXPECT_EQ(vol->VolumeMin(), 0);
     EXPECT_EQ(vol->VolumeLevel(), 0);
@@ -141,8 +141,8 @@ TEST_F(VolumeTest, InputMeterStartsOneCaptureAndRequeuesFinishedBlocks) {
     EXPECT_TRUE(fp.waveIn.log.empty());  // the output meter starts no capture
 
     EXPECT_EQ(vol->CurrentVolumeMeterInput(), 1200);
-    EXPECT_EQ(fp.waveIn.log, (std::vector<std::string>{"open 0", "prepare 0 32", "prepare 1 32",
-                                                       "add 0", "add 1", "start"}));
+    EXPECT_EQ(fp.waveIn.log, (std::vector<std::string> {"open 0", "prepare 0 32", "prepare 1 32",
+                                                        "add 0", "add 1", "start"}));
     EXPECT_EQ(fp.waveIn.lastFormat.nSamplesPerSec, 8000u);
     EXPECT_EQ(fp.waveIn.lastFormat.wBitsPerSample, 8);
     EXPECT_EQ(fp.waveIn.lastFormat.nBlockAlign, 1);
@@ -154,12 +154,12 @@ TEST_F(VolumeTest, InputMeterStartsOneCaptureAndRequeuesFinishedBlocks) {
     EXPECT_TRUE(fp.waveIn.log.empty());  // running: nothing reopened, nothing done yet
     fp.waveIn.fillQueued();
     vol->CurrentVolumeMeterOutput();
-    EXPECT_EQ(fp.waveIn.log, (std::vector<std::string>{"add 0", "add 1"}));
+    EXPECT_EQ(fp.waveIn.log, (std::vector<std::string> {"add 0", "add 1"}));
 
     fp.waveIn.log.clear();
     vol.reset();
     EXPECT_EQ(fp.waveIn.log,
-              (std::vector<std::string>{"reset", "stop", "unprepare 0", "unprepare 1", "close"}));
+              (std::vector<std::string> {"reset", "stop", "unprepare 0", "unprepare 1", "close"}));
 }
 
 TEST_F(VolumeTest, NoWaveInDeviceShowsTwoBoxesPerReadAndStillReads) {

@@ -61,8 +61,9 @@ TEST_F(Watch, OneChangeShowsTheDisplayInOrderAndFadesOut) {
     h.levelFromElsewhere(36000);  // 9 chunks
     h.fp.advance(5);
     ASSERT_TRUE(h.displayShown());
-    EXPECT_EQ(h.fp.windows.stacking(),
-              (std::vector<NativeHandle>{h.main().handle, h.under(1)->handle, h.under(2)->handle}));
+    EXPECT_EQ(
+        h.fp.windows.stacking(),
+        (std::vector<NativeHandle> {h.main().handle, h.under(1)->handle, h.under(2)->handle}));
     EXPECT_EQ(h.barWidth(), 81);
     EXPECT_EQ(h.under(2)->width, 35 + 81);
     EXPECT_EQ(h.under(2)->x, h.under(1)->x);
@@ -72,25 +73,25 @@ TEST_F(Watch, OneChangeShowsTheDisplayInOrderAndFadesOut) {
     EXPECT_EQ(h.fp.sound.played[0].second, SND_ASYNC);
     EXPECT_EQ(h.trayIcon(), "icon2.ico");
     // Held: main at 125, the overlays opaque with the key only (before the first fade).
-    EXPECT_EQ(alphas(), (std::vector<int>{125, 255, 255}));
+    EXPECT_EQ(alphas(), (std::vector<int> {125, 255, 255}));
     EXPECT_EQ(h.under(1)->layeredFlags, LWA_COLORKEY);
 
     h.fp.advance(999);  // 999 ms after the poll that saw the change
     EXPECT_TRUE(h.displayShown());
-    EXPECT_EQ(alphas(), (std::vector<int>{125, 255, 255}));
+    EXPECT_EQ(alphas(), (std::vector<int> {125, 255, 255}));
     h.fp.advance(1);  // 1000: the hold ends
-    EXPECT_EQ(alphas(), (std::vector<int>{125, 125, 125}));
+    EXPECT_EQ(alphas(), (std::vector<int> {125, 125, 125}));
     const int expected[] = {100, 75, 50, 25, 0};
     for (int step : expected) {
         h.fp.advance(50);
-        EXPECT_EQ(alphas(), (std::vector<int>{step, step, step}));
+        EXPECT_EQ(alphas(), (std::vector<int> {step, step, step}));
         EXPECT_TRUE(h.displayShown());
     }
     h.fp.advance(49);
     EXPECT_TRUE(h.displayShown());
     h.fp.advance(1);  // 1300: hidden, alphas ready for the next time
     EXPECT_TRUE(h.displayHidden());
-    EXPECT_EQ(alphas(), (std::vector<int>{125, 255, 255}));
+    EXPECT_EQ(alphas(), (std::vector<int> {125, 255, 255}));
     EXPECT_EQ(h.under(1)->layeredFlags, 3u);
     EXPECT_EQ(h.app->Transparency().LastAlpha(), 255);
     EXPECT_FALSE(h.form().Timer3().enabled());
@@ -148,7 +149,7 @@ TEST_F(Watch, AChangeDuringTheFadeUpdatesTheBarButDoesNotStopIt) {
     h.fp.advance(250);
     EXPECT_FALSE(h.form().Timer3().enabled());
     EXPECT_TRUE(h.displayHidden());
-    EXPECT_EQ(alphas(), (std::vector<int>{125, 255, 255}));
+    EXPECT_EQ(alphas(), (std::vector<int> {125, 255, 255}));
 }
 
 TEST_F(Watch, AChangeDuringAnInvisibleFadeShowsTheWindowsAtTheFadesAlpha) {

@@ -10,7 +10,7 @@ namespace {
 
 struct Program {
     vexlo::fake::FakePlatform fp;
-    vexlo::Application app{fp.platform};
+    vexlo::Application app {fp.platform};
     Program() {
         fp.installSkin();
         fp.connect(app);

@@ -22,7 +22,7 @@ void AdapterRead(benchmark::State& state) {
     AlsaMixer mixer;
     MixerHandle handle = 0;
     std::uint32_t line = 0;
-    ControlRecord record{};
+    ControlRecord record {};
     if (mixer.open(0, handle) != MMSYSERR_NOERROR ||
         mixer.lineByComponentType(handle, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line) != 0 ||
         mixer.controlByType(handle, line, MIXERCONTROL_CONTROLTYPE_VOLUME, kControlRecordSize,

@@ -45,7 +45,7 @@ bool WaitForMap(xcb_connection_t* c, Clock::time_point deadline) {
             std::free(e);
             if (mapped) return true;
         }
-        pollfd p{fd, POLLIN, 0};
+        pollfd p {fd, POLLIN, 0};
         poll(&p, 1, 1);
     }
     return false;

@@ -18,12 +18,13 @@ Application::Application(Platform& platform)
       skin_(platform.images, platform.program),
       systray_(platform.tray),
       hotKey_(platform.hotkeys,
-              HotKey::Actions{[this] { Main().upvol(); }, [this] { Main().downvol(); },
-                              [this](const std::string& text) {
-                                  // At the tray icon; without one the platform's own
-                                  // diagnostics are all there is.
-                                  if (main_ && main_->TrayOn) systray_.ShowBalloon(kAppTitle, text);
-                              }}) {}
+              HotKey::Actions {[this] { Main().upvol(); }, [this] { Main().downvol(); },
+                               [this](const std::string& text) {
+                                   // At the tray icon; without one the platform's own
+                                   // diagnostics are all there is.
+                                   if (main_ && main_->TrayOn)
+                                       systray_.ShowBalloon(kAppTitle, text);
+                               }}) {}
 
 Application::~Application() = default;
 
@@ -40,9 +41,7 @@ void Application::Guarded(F&& handler) {
     if (Blocked()) return;
     try {
         handler();
-    } catch (const ProgramEnd& end) {
-        End(end.exitCode);
-    } catch (const std::exception& error) {
+    } catch (const ProgramEnd& end) { End(end.exitCode); } catch (const std::exception& error) {
         ended_ = true;  // nothing more runs, also while the box is open
         boxes_.show(error.what(), kAppTitle, MB_OK | MB_ICONHAND);
         End(1);

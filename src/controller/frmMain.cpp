@@ -173,7 +173,7 @@ void frmMain::Tray_Wheel(int delta, bool vertical) {
     if (!vertical || delta == 0) return;
     // A turn the other way starts afresh: what was left of the last one would only eat into it.
     if (WheelRest != 0 && (WheelRest > 0) != (delta > 0)) WheelRest = 0;
-    const std::int64_t units = std::int64_t{WheelRest} + delta;
+    const std::int64_t units = std::int64_t {WheelRest} + delta;
     const std::int64_t notches = units / kWheelNotch;
     WheelRest = static_cast<int>(units - notches * kWheelNotch);
     for (std::int64_t i = 0; i < std::min(notches, kMostNotches); ++i) upvol();

@@ -42,7 +42,7 @@ SkinRequest ReadSkinRequest(const std::string& commandLine) {
         return Malformed(command, word, "takes one folder, in double quotes if it has spaces");
     }
     if (rest.empty()) return Malformed(command, word, "needs the skin folder");
-    return SkinRequest{command, rest, {}};
+    return SkinRequest {command, rest, {}};
 }
 
 SkinRequest ReadSkinRequest(const std::string& word, const std::string* folder, int extra) {
@@ -52,7 +52,7 @@ SkinRequest ReadSkinRequest(const std::string& word, const std::string* folder, 
         return Malformed(command, word, "needs the skin folder");
     }
     if (extra > 0) return Malformed(command, word, "takes one folder");
-    return SkinRequest{command, *folder, {}};
+    return SkinRequest {command, *folder, {}};
 }
 
 }  // namespace vexlo

@@ -81,7 +81,7 @@ void SkinPreview::End() {
     window_->hide();
     under_->Hide();
     under2_->Hide();
-    throw ProgramEnd{0};
+    throw ProgramEnd {0};
 }
 
 }  // namespace vexlo

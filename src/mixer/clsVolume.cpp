@@ -68,7 +68,7 @@ bool clsVolume::FindControl(MixerHandle handle, std::uint32_t componentType,
                             std::uint32_t controlType, ControlRecord& record) {
     std::uint32_t lineId = 0;
     if (mixer_.lineByComponentType(handle, componentType, lineId) != MMSYSERR_NOERROR) return false;
-    ControlRecord block{};
+    ControlRecord block {};
     record.cbStruct = kControlRecordSize;
     const MMResult result =
         mixer_.controlByType(handle, lineId, controlType, kControlRecordSize, &block);
@@ -122,7 +122,7 @@ bool clsVolume::StartCapture() {
     CaptureFormat.cbSize = 0;
     for (std::size_t i = 0; i < 2; ++i) {
         CaptureBuffers[i].assign(kCaptureBlockSize, 0);
-        CaptureHeaders[i] = WaveHeader{};
+        CaptureHeaders[i] = WaveHeader {};
         CaptureHeaders[i].lpData = CaptureBuffers[i].data();
         CaptureHeaders[i].dwBufferLength = kCaptureBlockSize;
     }

@@ -99,22 +99,22 @@ class clsVolume {
     bool opened_ = false;
 
     MixerHandle MixerHandle_ = 0;
-    ControlRecord VolumeCtl{}, MicCtl{}, LineCtl{}, CDCtl{}, SynCtl{}, WaveCtl{};
-    ControlRecord VolumeMuteCtl{}, MicMuteCtl{}, LineMuteCtl{}, CDMuteCtl{}, SynMuteCtl{},
-        WaveMuteCtl{};
+    ControlRecord VolumeCtl {}, MicCtl {}, LineCtl {}, CDCtl {}, SynCtl {}, WaveCtl {};
+    ControlRecord VolumeMuteCtl {}, MicMuteCtl {}, LineMuteCtl {}, CDMuteCtl {}, SynMuteCtl {},
+        WaveMuteCtl {};
     MMResult LastResult_ = MMSYSERR_NOERROR;
     std::string ErrorText;
     WaveInHandle WaveInHandle_ = 0;
-    WaveFormat CaptureFormat{};
+    WaveFormat CaptureFormat {};
     std::array<std::vector<char>, 2> CaptureBuffers;
-    std::array<WaveHeader, 2> CaptureHeaders{};
+    std::array<WaveHeader, 2> CaptureHeaders {};
     bool Capturing_ = false;
-    ControlRecord InputMeterCtl{}, OutputMeterCtl{};
+    ControlRecord InputMeterCtl {}, OutputMeterCtl {};
     std::int32_t MeterValue = 0;
     // The meter value block, shared by both meters; it exists only once the device opened,
     // and it starts zeroed.
     std::vector<std::int32_t> MeterBlock;
-    ControlDetails MeterDetails{};
+    ControlDetails MeterDetails {};
 };
 
 }  // namespace vexlo

@@ -53,7 +53,7 @@ void frmHelper::Quit_Click() {
         app_.UnloadDisplay();
     }
     if (app_.ControlLoaded()) app_.UnloadControl();
-    throw ProgramEnd{0};
+    throw ProgramEnd {0};
 }
 
 }  // namespace vexlo

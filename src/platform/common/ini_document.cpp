@@ -68,7 +68,7 @@ std::optional<Entry> KeyValue(std::string_view line) {
     if (trimmed.empty() || trimmed.front() == ';') return std::nullopt;
     const std::size_t eq = trimmed.find('=');
     if (eq == std::string_view::npos) return std::nullopt;
-    return Entry{Trim(trimmed.substr(0, eq)), Trim(trimmed.substr(eq + 1))};
+    return Entry {Trim(trimmed.substr(0, eq)), Trim(trimmed.substr(eq + 1))};
 }
 
 // Where the lines of a section lie: the header line and one past its last line.
@@ -83,7 +83,7 @@ std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, const std
         if (!name || !SameName(*name, section)) continue;
         std::size_t end = i + 1;
         while (end < lines.size() && !SectionName(lines[end].body)) ++end;
-        return SectionSpan{i, end};
+        return SectionSpan {i, end};
     }
     return std::nullopt;
 }

@@ -74,7 +74,7 @@ PictureCheck CheckBmp(const unsigned char* d, std::size_t size) {
         headerSize != 108 && headerSize != 124) {
         return Refuse(fmt, "unknown bitmap header (" + std::to_string(headerSize) + " bytes)");
     }
-    if (size < 14 + std::uint64_t{headerSize}) return Refuse(fmt, CutOff(14 + headerSize, size));
+    if (size < 14 + std::uint64_t {headerSize}) return Refuse(fmt, CutOff(14 + headerSize, size));
     const bool core = headerSize == 12;
     const std::int64_t width = core ? static_cast<std::int64_t>(U16(d + 18)) : I32(d + 18);
     const std::int64_t rawHeight = core ? static_cast<std::int64_t>(U16(d + 20)) : I32(d + 22);
@@ -105,19 +105,20 @@ PictureCheck CheckBmp(const unsigned char* d, std::size_t size) {
     std::uint64_t tables = 0;
     if (headerSize == 40 && fields) tables += compression == kAlphaBitfields ? 16 : 12;
     if (bitCount <= 8) {
-        const std::uint64_t entries = colorsUsed != 0 ? colorsUsed : (std::uint64_t{1} << bitCount);
-        if (entries > (std::uint64_t{1} << bitCount)) {
+        const std::uint64_t entries =
+            colorsUsed != 0 ? colorsUsed : (std::uint64_t {1} << bitCount);
+        if (entries > (std::uint64_t {1} << bitCount)) {
             return Refuse(fmt, "the palette claims " + std::to_string(colorsUsed) + " colours");
         }
         tables += entries * (core ? 3 : 4);
     }
-    const std::uint64_t headersEnd = 14 + std::uint64_t{headerSize} + tables;
+    const std::uint64_t headersEnd = 14 + std::uint64_t {headerSize} + tables;
     if (headersEnd > size) return Refuse(fmt, CutOff(headersEnd, size));
-    if (bitsOffset < 14 + std::uint64_t{headerSize} || bitsOffset >= size) {
+    if (bitsOffset < 14 + std::uint64_t {headerSize} || bitsOffset >= size) {
         return Refuse(
             fmt, "the pixel data offset " + std::to_string(bitsOffset) + " lies outside the file");
     }
-    const std::uint64_t pixels = rle ? std::uint64_t{imageSize}
+    const std::uint64_t pixels = rle ? std::uint64_t {imageSize}
                                      : Stride(width, bitCount) * static_cast<std::uint64_t>(height);
     if (rle && imageSize == 0) return Refuse(fmt, "a compressed bitmap without its data size");
     if (bitsOffset + pixels > size) return Refuse(fmt, CutOff(bitsOffset + pixels, size));
@@ -145,8 +146,8 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
         if (offset < directoryEnd || offset >= size) {
             return Refuse(fmt, "an icon picture lies outside the file" + which);
         }
-        if (std::uint64_t{offset} + length > size) {
-            return Refuse(fmt, CutOff(std::uint64_t{offset} + length, size) + which);
+        if (std::uint64_t {offset} + length > size) {
+            return Refuse(fmt, CutOff(std::uint64_t {offset} + length, size) + which);
         }
         const unsigned char* image = d + offset;
         std::int64_t width = 0;
@@ -183,8 +184,8 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
             std::uint64_t palette = 0;
             if (bitCount <= 8) {
                 const std::uint64_t entries =
-                    colorsUsed != 0 ? colorsUsed : (std::uint64_t{1} << bitCount);
-                if (entries > (std::uint64_t{1} << bitCount)) {
+                    colorsUsed != 0 ? colorsUsed : (std::uint64_t {1} << bitCount);
+                if (entries > (std::uint64_t {1} << bitCount)) {
                     return Refuse(fmt, "the icon's palette claims " + std::to_string(colorsUsed) +
                                            " colours" + which);
                 }
@@ -193,7 +194,7 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
             const std::uint64_t needed =
                 40 + palette + Stride(width, bitCount) * height + Stride(width, 1) * height;
             if (needed > length) {
-                return Refuse(fmt, CutOff(std::uint64_t{offset} + needed, size) + which);
+                return Refuse(fmt, CutOff(std::uint64_t {offset} + needed, size) + which);
             }
         }
         if (i == 0 || width * height > shownWidth * shownHeight) {

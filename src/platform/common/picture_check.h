@@ -23,7 +23,7 @@ const char* FormatName(PictureFormat format);
 // The largest picture accepted: no side above kMaxPictureSide pixels and no more than
 // kMaxPicturePixels in all (8K screens are 7680 x 4320 = 33 177 600 pixels).
 inline constexpr std::int64_t kMaxPictureSide = 16384;
-inline constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 25;
+inline constexpr std::int64_t kMaxPicturePixels = std::int64_t {1} << 25;
 // Icons hold pictures of at most 256 x 256 (PNG-compressed ones included).
 inline constexpr std::int64_t kMaxIconSide = 256;
 

@@ -38,14 +38,14 @@ class FakeTimer : public Timer {
 
 std::unique_ptr<Timer> FakeTimers::createTimer(int intervalMs, bool enabled) {
     const TimerId id = nextId_++;
-    timers_[id] = Entry{intervalMs, enabled, now_ + intervalMs};
+    timers_[id] = Entry {intervalMs, enabled, now_ + intervalMs};
     return std::make_unique<FakeTimer>(*this, id);
 }
 
 std::optional<FakeTimers::State> FakeTimers::state(TimerId id) const {
     const auto it = timers_.find(id);
     if (it == timers_.end()) return std::nullopt;
-    return State{it->second.interval, it->second.enabled, it->second.due};
+    return State {it->second.interval, it->second.enabled, it->second.due};
 }
 
 void FakeTimers::advance(std::int64_t ms) {
@@ -91,10 +91,10 @@ void FakeMixer::clear() {
 
 void FakeMixer::addControl(std::uint32_t componentType, std::uint32_t controlType, std::int32_t min,
                            std::int32_t max, std::uint32_t value, std::uint32_t multipleItems) {
-    auto [it, added] = lines_.try_emplace(componentType, Line{nextLineId_, {}});
+    auto [it, added] = lines_.try_emplace(componentType, Line {nextLineId_, {}});
     if (added) ++nextLineId_;
     it->second.controls.push_back(
-        Control{nextControlId_++, controlType, min, max, multipleItems, value});
+        Control {nextControlId_++, controlType, min, max, multipleItems, value});
 }
 
 void FakeMixer::removeLine(std::uint32_t componentType) {
@@ -165,7 +165,7 @@ MMResult FakeMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
         if (line.id != lineId) continue;
         for (const auto& control : line.controls) {
             if (control.type != controlType) continue;
-            ControlRecord record{};
+            ControlRecord record {};
             record.cbStruct = kControlRecordSize;
             record.dwControlID = control.id;
             record.dwControlType = control.type;
@@ -596,8 +596,8 @@ LaunchResult FakeLauncher::start(const std::string& commandLine, int showCommand
 // ---- The whole platform ---------------------------------------------------------------
 
 FakePlatform::FakePlatform()
-    : platform{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
-               hotkeys, profile, sound,   launcher, messageBox, program, program} {}
+    : platform {mixer,   waveIn,  windows, images,   timers,     screen,  tray,
+                hotkeys, profile, sound,   launcher, messageBox, program, program} {}
 
 void FakePlatform::installSkin() {
     images.put(skinPath("\\back.bmp"), 220, 200);
@@ -622,7 +622,7 @@ void FakePlatform::connect(EventSink& sink) {
 }
 
 void FakePlatform::mouse(NativeHandle target, std::uint32_t message, int buttons, int x, int y) {
-    if (sink_) sink_->onMouse(MouseEvent{target, message, buttons, x, y});
+    if (sink_) sink_->onMouse(MouseEvent {target, message, buttons, x, y});
 }
 
 void FakePlatform::trayNotify(std::uint32_t mouseMessage) {

@@ -86,7 +86,7 @@ class NotificationClient final : public IMMNotificationClient {
     ~NotificationClient() = default;
     std::atomic<HWND> window_;
     const UINT message_;
-    std::atomic<ULONG> references_{1};
+    std::atomic<ULONG> references_ {1};
 };
 
 class EnumeratorWatch : public EndpointWatch {

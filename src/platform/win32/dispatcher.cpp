@@ -10,7 +10,7 @@ constexpr const char* kHiddenClass = "VexloHidden";
 void RegisterHiddenClass(WNDPROC procedure) {
     static bool registered = false;
     if (registered) return;
-    WNDCLASSA wc{};
+    WNDCLASSA wc {};
     wc.lpfnWndProc = procedure;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = kHiddenClass;

@@ -48,7 +48,7 @@ class BitmapPicture : public Win32Picture {
     std::vector<std::uint32_t> pixels() const override {
         std::vector<std::uint32_t> rows(static_cast<std::size_t>(width_) * height_);
         if (rows.empty()) return rows;
-        BITMAPINFO info{};
+        BITMAPINFO info {};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
         info.bmiHeader.biWidth = width_;
         info.bmiHeader.biHeight = -height_;  // top-down
@@ -128,7 +128,7 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t limit) {
         result.error = SystemErrorText(GetLastError());
         return result;
     }
-    LARGE_INTEGER size{};
+    LARGE_INTEGER size {};
     if (!GetFileSizeEx(file, &size)) {
         result.error = SystemErrorText(GetLastError());
     } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
@@ -154,7 +154,7 @@ namespace {
 std::shared_ptr<const Picture> LoadBitmapFile(const std::string& path, std::string& error) {
     auto* bitmap = static_cast<HBITMAP>(
         LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
-    BITMAP info{};
+    BITMAP info {};
     if (!bitmap || !GetObjectA(bitmap, sizeof info, &info)) {
         if (bitmap) DeleteObject(bitmap);
         error = "not a readable bitmap";
@@ -168,13 +168,13 @@ std::shared_ptr<const Picture> LoadIconFile(const std::string& path,
                                             std::string& error) {
     auto* icon =
         static_cast<HICON>(LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
-    ICONINFO info{};
+    ICONINFO info {};
     if (!icon || !GetIconInfo(icon, &info)) {
         if (icon) DestroyIcon(icon);
         error = "not a readable icon";
         return nullptr;
     }
-    BITMAP bits{};
+    BITMAP bits {};
     int width = 0;
     int height = 0;
     if (info.hbmColor && GetObjectA(info.hbmColor, sizeof bits, &bits)) {

@@ -111,8 +111,8 @@ int Run(const char* commandLine) {
     Win32ProgramInfo program(commandLine ? commandLine : "");
     Win32Process process(tray);
 
-    vexlo::Platform platform{mixer,   waveIn,  windows, images,   timers,       screen,  tray,
-                             hotkeys, profile, sound,   launcher, messageBoxes, program, process};
+    vexlo::Platform platform {mixer,   waveIn,  windows, images,   timers,       screen,  tray,
+                              hotkeys, profile, sound,   launcher, messageBoxes, program, process};
     vexlo::Application app(platform);
     dispatcher.setSink(&app);
     // A close request from outside (taskkill without /f, the end of the session) is the

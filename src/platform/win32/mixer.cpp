@@ -32,7 +32,7 @@ void DescribeEndpointControl(ControlRecord& record, std::uint32_t controlType) {
 }
 
 MIXERCONTROLDETAILS ToNative(const ControlDetails& details) {
-    MIXERCONTROLDETAILS native{};
+    MIXERCONTROLDETAILS native {};
     native.cbStruct = sizeof native;
     native.dwControlID = details.dwControlID;
     native.cChannels = details.cChannels;
@@ -54,7 +54,7 @@ template <typename Range>
 std::int32_t Rescale(std::int64_t value, const Range& from, const Range& to) {
     if (from.minimum == to.minimum && from.maximum == to.maximum) return Limit(value, to);
     if (from.maximum <= from.minimum) return to.minimum;
-    const double fraction = static_cast<double>(Limit(value, from) - std::int64_t{from.minimum}) /
+    const double fraction = static_cast<double>(Limit(value, from) - std::int64_t {from.minimum}) /
                             (static_cast<double>(from.maximum) - from.minimum);
     return Limit(
         std::llround(to.minimum + fraction * (static_cast<double>(to.maximum) - to.minimum)), to);
@@ -80,8 +80,7 @@ Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches, WinmmOpe
             // Reports that piled up while this one waited are answered by this one.
             MSG more;
             while (PeekMessageA(&more, window_->hwnd(), kDefaultEndpointChanged,
-                                kDefaultEndpointChanged, PM_REMOVE)) {
-            }
+                                kDefaultEndpointChanged, PM_REMOVE)) {}
             defaultEndpointChanged();
             result = 0;
             return true;
@@ -202,7 +201,7 @@ MMResult Win32Mixer::lineByComponentType(MixerHandle handle, std::uint32_t compo
     if (!s) return MMSYSERR_INVALHANDLE;
     MMResult result = MMSYSERR_NODRIVER;
     if (s->mixer) {
-        MIXERLINEA line{};
+        MIXERLINEA line {};
         line.cbStruct = sizeof line;
         line.dwComponentType = componentType;
         result = mixerGetLineInfoA(reinterpret_cast<HMIXEROBJ>(s->mixer), &line,
@@ -242,7 +241,7 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     }
     if (!s->mixer) return MIXERR_INVALLINE;
 
-    MIXERLINECONTROLSA request{};
+    MIXERLINECONTROLSA request {};
     request.cbStruct = sizeof request;
     request.dwLineID = lineId;
     request.dwControlType = controlType;
@@ -255,7 +254,7 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     if (result == MMSYSERR_INVALPARAM && cbControl != sizeof(MIXERCONTROLA)) {
         // Some winmm implementations accept only the published size: ask with that and
         // copy the description into the caller's larger block.
-        MIXERCONTROLA control{};
+        MIXERCONTROLA control {};
         control.cbStruct = sizeof control;
         request.cbmxctrl = sizeof control;
         request.pamxctrl = &control;
@@ -267,7 +266,7 @@ MMResult Win32Mixer::controlByType(MixerHandle handle, std::uint32_t lineId,
     }
     if (result == MMSYSERR_NOERROR) {
         const auto* control = static_cast<const MIXERCONTROLA*>(block);
-        const Range range{control->Bounds.lMinimum, control->Bounds.lMaximum};
+        const Range range {control->Bounds.lMinimum, control->Bounds.lMaximum};
         if (IsFader(control->dwControlType)) s->faders[control->dwControlID] = range;
         if (described) {
             *described = {true, control->dwControlID, range};
@@ -283,7 +282,7 @@ const Win32Mixer::WinmmControl& Win32Mixer::winmmMaster(Session& s, std::uint32_
         controlType == MIXERCONTROL_CONTROLTYPE_VOLUME ? s.winmmVolume : s.winmmMute;
     if (own.looked || !s.mixer) return own;
     own.looked = true;
-    MIXERLINEA line{};
+    MIXERLINEA line {};
     line.cbStruct = sizeof line;
     line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
     const auto object = reinterpret_cast<HMIXEROBJ>(s.mixer);
@@ -291,9 +290,9 @@ const Win32Mixer::WinmmControl& Win32Mixer::winmmMaster(Session& s, std::uint32_
         MMSYSERR_NOERROR) {
         return own;
     }
-    MIXERCONTROLA control{};
+    MIXERCONTROLA control {};
     control.cbStruct = sizeof control;
-    MIXERLINECONTROLSA request{};
+    MIXERLINECONTROLSA request {};
     request.cbStruct = sizeof request;
     request.dwLineID = line.dwLineID;
     request.dwControlType = controlType;
@@ -314,7 +313,7 @@ MMResult Win32Mixer::readMaster(Session& s, bool volume, std::uint32_t& value) {
         if (volume) {
             float scalar = 0;
             if (FAILED(s.endpoint->getScalar(scalar))) return MMSYSERR_ERROR;
-            const Range whole{0, kEndpointMaximum};
+            const Range whole {0, kEndpointMaximum};
             const auto level = static_cast<std::int32_t>(std::nearbyint(
                 std::fmin(std::fmax(scalar, 0.0f), 1.0f) * static_cast<double>(kEndpointMaximum)));
             value = static_cast<std::uint32_t>(Rescale(level, whole, told.range));
@@ -349,7 +348,7 @@ MMResult Win32Mixer::writeMaster(Session& s, bool volume, std::int32_t value) {
         HRESULT hr;
         if (volume) {
             // Levels outside the range are limited to it, never wrapped.
-            const Range whole{0, kEndpointMaximum};
+            const Range whole {0, kEndpointMaximum};
             const std::int32_t level = Rescale(value, told.range, whole);
             hr = s.endpoint->setScalar(static_cast<float>(level) / kEndpointMaximum);
         } else {

@@ -164,11 +164,11 @@ namespace {
 DWORD StartProcess(const std::string* program, const std::string& commandLine, int showCommand) {
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');  // CreateProcessA may write into the command line
-    STARTUPINFOA startup{};
+    STARTUPINFOA startup {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showCommand);
-    PROCESS_INFORMATION process{};
+    PROCESS_INFORMATION process {};
     if (!CreateProcessA(program ? program->c_str() : nullptr, line.data(), nullptr, nullptr, FALSE,
                         0, nullptr, nullptr, &startup, &process)) {
         return GetLastError();

@@ -31,7 +31,7 @@ WAVEHDR* Native(WaveHeader& header) {
 }  // namespace
 
 MMResult Win32WaveIn::open(WaveInHandle& handle, std::uint32_t deviceId, const WaveFormat& format) {
-    WAVEFORMATEX native{};
+    WAVEFORMATEX native {};
     native.wFormatTag = format.wFormatTag;
     native.nChannels = format.nChannels;
     native.nSamplesPerSec = format.nSamplesPerSec;

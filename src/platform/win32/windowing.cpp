@@ -23,9 +23,9 @@ const char* ClassName(WindowRole role) {
 }
 
 void RegisterWindowClass(const char* name, UINT style, WNDPROC procedure) {
-    WNDCLASSA existing{};
+    WNDCLASSA existing {};
     if (GetClassInfoA(GetModuleHandleA(nullptr), name, &existing)) return;
-    WNDCLASSA wc{};
+    WNDCLASSA wc {};
     wc.style = style;
     wc.lpfnWndProc = procedure;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -120,7 +120,7 @@ PictureElement::~PictureElement() {
 }
 
 RECT PictureElement::bounds() const {
-    RECT r{};
+    RECT r {};
     GetWindowRect(hwnd_, &r);
     MapWindowPoints(HWND_DESKTOP, GetParent(hwnd_), reinterpret_cast<POINT*>(&r), 2);
     return r;
@@ -238,7 +238,7 @@ void Win32Window::setBackground(std::shared_ptr<const Picture> picture) {
 }
 
 RECT Win32Window::windowRect() const {
-    RECT r{};
+    RECT r {};
     GetWindowRect(hwnd_, &r);
     return r;
 }
@@ -376,7 +376,7 @@ LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         dragging_ = false;  // a new press ends the move and is the core's again
         ReleaseCapture();
     }
-    const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    const POINT point {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ImageElement* element = captured_ ? captured_ : hitTest(point);
     if (IsPress(message) && element && !captured_) {
         // Moves keep coming to the pressed element while a button is held.
@@ -449,7 +449,7 @@ void Win32WindowSystem::popupMenu(NativeHandle owner, const std::vector<MenuItem
     for (const MenuItem& item : items) {
         AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(item.id), item.caption.c_str());
     }
-    POINT at{};
+    POINT at {};
     GetCursorPos(&at);
     const HWND window = reinterpret_cast<HWND>(owner);
     TrackPopupMenu(menu, 0, at.x, at.y, 0, window, nullptr);

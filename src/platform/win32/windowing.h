@@ -41,7 +41,7 @@ class ImageElement : public Element {
   private:
     Win32Window& owner_;
     std::shared_ptr<const Picture> picture_;
-    RECT rect_{};
+    RECT rect_ {};
     bool visible_ = true;
 };
 
@@ -109,7 +109,7 @@ class Win32Window : public Window {
     std::vector<ImageElement*> images_;
     ImageElement* captured_ = nullptr;  // the element a held button was pressed on
     bool dragging_ = false;             // moving with the pointer (SC_MOVE by the caption)
-    POINT dragOffset_{};                // pointer position within the window while dragging
+    POINT dragOffset_ {};               // pointer position within the window while dragging
 };
 
 class Win32WindowSystem : public WindowSystem {

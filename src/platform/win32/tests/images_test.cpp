@@ -22,7 +22,7 @@ struct Canvas {
     Canvas(int width, int height, COLORREF fill) {
         HDC screen = GetDC(nullptr);
         dc = CreateCompatibleDC(screen);
-        BITMAPINFO info{};
+        BITMAPINFO info {};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
         info.bmiHeader.biWidth = width;
         info.bmiHeader.biHeight = -height;
@@ -32,7 +32,7 @@ struct Canvas {
         bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         ReleaseDC(nullptr, screen);
         old = SelectObject(dc, bitmap);
-        RECT all{0, 0, width, height};
+        RECT all {0, 0, width, height};
         HBRUSH brush = CreateSolidBrush(fill);
         FillRect(dc, &all, brush);
         DeleteObject(brush);
@@ -60,7 +60,7 @@ TEST(Images, LoadsBitmapIconAndGifWithTheirPixelSizes) {
     EXPECT_EQ(ico->width(), 24);
     EXPECT_EQ(ico->height(), 24);
     // The tray names the icon by this handle: it must be the icon itself.
-    ICONINFO info{};
+    ICONINFO info {};
     ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(ico->handle()), &info));
     if (info.hbmColor) DeleteObject(info.hbmColor);
     if (info.hbmMask) DeleteObject(info.hbmMask);

@@ -90,10 +90,10 @@ class MixerTest : public ::testing::Test {
     // Every test starts with fresh devices, before the fixture's mixer registers.
     struct FreshDevices {
         FreshDevices() {
-            g_endpoint = EndpointState{};
-            g_otherDevice = EndpointState{};
+            g_endpoint = EndpointState {};
+            g_otherDevice = EndpointState {};
             g_default = &g_endpoint;
-            g_watch = WatchState{};
+            g_watch = WatchState {};
             g_winmmPresent = true;
         }
     };
@@ -125,7 +125,7 @@ class MixerTest : public ::testing::Test {
     }
 
     FreshDevices fresh;
-    Win32Mixer mixer{&FakeEndpoints, &FakeWatches};
+    Win32Mixer mixer {&FakeEndpoints, &FakeWatches};
 };
 
 TEST_F(MixerTest, SettableEndpointCarriesTheMasterLineAsZeroTo65535) {
@@ -164,7 +164,7 @@ TEST_F(MixerTest, SettableEndpointCarriesTheMasterLineAsZeroTo65535) {
 
 TEST_F(MixerTest, EndpointThatCannotBeSetOrIsMissingLeavesTheMasterToWinmm) {
     for (bool exists : {true, false}) {
-        g_endpoint = EndpointState{};
+        g_endpoint = EndpointState {};
         g_endpoint.exists = exists;
         g_endpoint.setResult = E_NOTIMPL;  // what Wine answers
         MixerHandle h = 0;
@@ -240,18 +240,18 @@ TEST_F(MixerTest, NoDeviceAndNoEndpointReportsWinmmsError) {
 bool WinmmMaster(std::uint32_t& level, std::int32_t& maximum) {
     HMIXER mixer = nullptr;
     if (mixerOpen(&mixer, 0, 0, 0, MIXER_OBJECTF_MIXER) != MMSYSERR_NOERROR) return false;
-    MIXERLINEA line{};
+    MIXERLINEA line {};
     line.cbStruct = sizeof line;
     line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    MIXERCONTROLA control{};
+    MIXERCONTROLA control {};
     control.cbStruct = sizeof control;
-    MIXERLINECONTROLSA request{};
+    MIXERLINECONTROLSA request {};
     request.cbStruct = sizeof request;
     request.dwControlType = MIXERCONTROL_CONTROLTYPE_VOLUME;
     request.cControls = 1;
     request.cbmxctrl = sizeof control;
     request.pamxctrl = &control;
-    MIXERCONTROLDETAILS details{};
+    MIXERCONTROLDETAILS details {};
     details.cbStruct = sizeof details;
     details.cChannels = 1;
     details.cbDetails = sizeof level;
@@ -398,7 +398,7 @@ TEST_F(MixerTest, AReportAfterTheMixerIsGoneIsHarmless) {
 TEST_F(MixerTest, WithoutAnyDeviceTheMasterWaitsAndTakesTheDeviceThatAppears) {
     for (const bool reported : {true, false}) {
         SCOPED_TRACE(reported ? "reported" : "found by the retry");
-        g_endpoint = EndpointState{};
+        g_endpoint = EndpointState {};
         g_endpoint.exists = false;
         g_winmmPresent = false;
         Win32Mixer own(&FakeEndpoints, &FakeWatches, &FakeWinmm, reported ? 60000 : 200);
@@ -411,7 +411,7 @@ TEST_F(MixerTest, WithoutAnyDeviceTheMasterWaitsAndTakesTheDeviceThatAppears) {
         EXPECT_EQ(own.lineByComponentType(h, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, line),
                   MMSYSERR_NODRIVER);
         line = kEndpointLineId;
-        ControlRecord volume{};
+        ControlRecord volume {};
         ASSERT_EQ(own.controlByType(h, line, MIXERCONTROL_CONTROLTYPE_VOLUME, kControlRecordSize,
                                     &volume),
                   MMSYSERR_NOERROR);
@@ -457,7 +457,7 @@ TEST_F(MixerTest, WithoutAnEndpointTheWaitingMasterGoesToTheWinmmDeviceThatAppea
     ASSERT_EQ(own.open(0, h), MMSYSERR_NOERROR);
     std::uint32_t line = 0;
     own.lineByComponentType(h, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line);
-    ControlRecord volume{};
+    ControlRecord volume {};
     ASSERT_EQ(
         own.controlByType(h, line, MIXERCONTROL_CONTROLTYPE_VOLUME, kControlRecordSize, &volume),
         MMSYSERR_NOERROR);

@@ -71,7 +71,7 @@ std::vector<DWORD> Processes(const std::string& match) {
     const std::string needle = Lower(match);
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return found;
-    PROCESSENTRY32 entry{};
+    PROCESSENTRY32 entry {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more;
          more = Process32Next(snapshot, &entry)) {
@@ -98,7 +98,7 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM data) {
 }
 
 std::vector<HWND> TopLevelWindows(DWORD pid) {
-    WindowSearch search{pid, {}};
+    WindowSearch search {pid, {}};
     EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&search));
     return search.windows;
 }
@@ -158,7 +158,7 @@ int ListWindows(const std::string& match) {
 // upper word, then a type word that is non-zero while the entry is in use). -1 when the table
 // cannot be read. GetGuiResources answers nothing under Wine; this does ("gdi-check" shows it).
 long GdiObjects(HANDLE process) {
-    PROCESS_BASIC_INFORMATION basic{};
+    PROCESS_BASIC_INFORMATION basic {};
     ULONG size = 0;
     if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, &size) !=
             0 ||
@@ -217,7 +217,7 @@ int Stats(const std::string& match) {
         const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
         const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
         const DWORD guiError = GetLastError();
-        PROCESS_MEMORY_COUNTERS memory{};
+        PROCESS_MEMORY_COUNTERS memory {};
         memory.cb = sizeof memory;
         const BOOL haveMemory = GetProcessMemoryInfo(process, &memory, sizeof memory);
         std::printf(
@@ -272,7 +272,7 @@ LRESULT CALLBACK TaskbarWatcher(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 int WatchTaskbar(DWORD seconds) {
     g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
-    WNDCLASSA wc{};
+    WNDCLASSA wc {};
     wc.lpfnWndProc = &TaskbarWatcher;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "VexloProbeTaskbar";
@@ -356,7 +356,7 @@ LRESULT CALLBACK TrayHost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 int HostTray(DWORD seconds) {
-    WNDCLASSA wc{};
+    WNDCLASSA wc {};
     wc.lpfnWndProc = &TrayHost;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);

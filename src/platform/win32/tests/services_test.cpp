@@ -208,7 +208,7 @@ TEST(Dispatcher, EventsWaitNeitherForNorDuringAModalBox) {
     dispatcher.setSink(&sink);
     sink.holding = true;
     dispatcher.timer(4);
-    dispatcher.mouse(MouseEvent{});
+    dispatcher.mouse(MouseEvent {});
     dispatcher.postMenuCommand(1);
     Pump(50);
     sink.holding = false;
@@ -216,11 +216,11 @@ TEST(Dispatcher, EventsWaitNeitherForNorDuringAModalBox) {
     EXPECT_TRUE(sink.mice.empty());
     EXPECT_TRUE(sink.menuCommands.empty());
     dispatcher.timer(4);
-    EXPECT_EQ(sink.timers, std::vector<TimerId>{4});
+    EXPECT_EQ(sink.timers, std::vector<TimerId> {4});
     dispatcher.postMenuCommand(2);
     EXPECT_TRUE(sink.menuCommands.empty()) << "menu commands come from the loop";
     Pump(500, [&] { return !sink.menuCommands.empty(); });
-    EXPECT_EQ(sink.menuCommands, std::vector<int>{2});
+    EXPECT_EQ(sink.menuCommands, std::vector<int> {2});
 }
 
 TEST(Dispatcher, ACloseRequestFromOutsideIsTheProgramsQuitAndKeepsTheHelper) {
@@ -266,9 +266,9 @@ TEST(Dispatcher, ACloseRequestWaitsForTheEventOrTheBoxThatHoldsTheCore) {
         Pump(200);
         order.push_back("mouse ends");
     };
-    dispatcher.mouse(MouseEvent{});
+    dispatcher.mouse(MouseEvent {});
     Pump(200);
-    EXPECT_EQ(order, (std::vector<std::string>{"mouse begins", "mouse ends", "close"}));
+    EXPECT_EQ(order, (std::vector<std::string> {"mouse begins", "mouse ends", "close"}));
 
     // A box the event opened: the close comes once the box and the event are done.
     order.clear();
@@ -280,9 +280,9 @@ TEST(Dispatcher, ACloseRequestWaitsForTheEventOrTheBoxThatHoldsTheCore) {
         sink.holding = false;
         order.push_back("box closed");
     };
-    dispatcher.mouse(MouseEvent{});
+    dispatcher.mouse(MouseEvent {});
     Pump(1000, [&] { return order.size() > 1; });
-    EXPECT_EQ(order, (std::vector<std::string>{"box closed", "close"}));
+    EXPECT_EQ(order, (std::vector<std::string> {"box closed", "close"}));
 }
 
 TEST(Hotkeys, CoreProcedureHandsEveryMessageToTheCoreAndBack) {

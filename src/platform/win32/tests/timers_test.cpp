@@ -28,7 +28,7 @@ class TimersTest : public ::testing::Test {
     }
     Dispatcher dispatcher;
     RecordingSink sink;
-    Win32TimerService timers{dispatcher};
+    Win32TimerService timers {dispatcher};
 };
 
 TEST_F(TimersTest, EnabledTimersTickAndDisabledOnesDoNot) {

@@ -25,7 +25,7 @@ class WindowsTest : public ::testing::Test {
 
     Dispatcher dispatcher;
     RecordingSink sink;
-    Win32WindowSystem system{dispatcher};
+    Win32WindowSystem system {dispatcher};
     Win32ImageLoader images;
 };
 
@@ -197,7 +197,7 @@ TEST_F(WindowsTest, MenuChoicesAreDeliveredFromTheLoop) {
     SendMessageA(Hwnd(*window), WM_COMMAND, MAKEWPARAM(2, 0), 0);
     EXPECT_TRUE(sink.menuCommands.empty());
     Pump(500, [&] { return !sink.menuCommands.empty(); });
-    EXPECT_EQ(sink.menuCommands, std::vector<int>{2});
+    EXPECT_EQ(sink.menuCommands, std::vector<int> {2});
 }
 
 TEST_F(WindowsTest, LayeredAttributesAndStackingPassThrough) {
