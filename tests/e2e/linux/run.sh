@@ -394,6 +394,20 @@ command_line_and_no_display() {
     code=$?
     [ "$code" = 1 ] && [ "$out" = "vexlo: cannot open the X display \":$none\"." ] ||
         { fail "with a display that is not there: exit $code, '$out'"; return 1; }
+    # Started at login: a user who turned the autostart of 1.0.0 (vexlo.desktop) off keeps it
+    # off; otherwise --autostart is the resident program (here: no display).
+    local config
+    config=$(mktemp -d)
+    mkdir -p "$config/autostart"
+    printf '[Desktop Entry]\r\nHidden=true\r\n' >"$config/autostart/vexlo.desktop"
+    out=$(XDG_CONFIG_HOME=$config once env -u DISPLAY "$bin" --autostart 2>&1)
+    code=$?
+    rm "$config/autostart/vexlo.desktop"
+    [ "$code" = 0 ] && [ -z "$out" ] || { rm -rf "$config"; fail "--autostart turned off: exit $code, '$out'"; return 1; }
+    out=$(XDG_CONFIG_HOME=$config once env -u DISPLAY "$bin" --autostart 2>&1)
+    code=$?
+    rm -rf "$config"
+    [ "$code" = 1 ] && [[ $out == *"no X display"* ]] || { fail "--autostart: exit $code, '$out'"; return 1; }
     # The long form of the slider switch.
     start_vexlo --control
     wait_until 5000 has_named "$vpid" Control || { fail "--control shows no slider"; return 1; }
