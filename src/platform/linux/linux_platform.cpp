@@ -10,8 +10,8 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       tray(port),
       hotkeys(port, windows),
       program(std::move(executableFolder), std::move(commandLine)),
-      platform_{mixer,   waveIn,  windows, images,   timers,     screen,  tray,
-                hotkeys, profile, sound,   launcher, messageBox, program, process} {
+      platform_ {mixer,   waveIn,  windows, images,   timers,     screen,  tray,
+                 hotkeys, profile, sound,   launcher, messageBox, program, process} {
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;
     outputs = std::make_unique<PulseDefaultWatch>();

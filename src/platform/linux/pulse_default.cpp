@@ -51,7 +51,7 @@ void PulseDefaultWatch::connect() {
 void PulseDefaultWatch::retryLater() {
     if (retry_ != nullptr) return;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-    timeval when{};
+    timeval when {};
     pa_gettimeofday(&when);
     pa_timeval_add(&when, static_cast<pa_usec_t>(kRetryMs) * PA_USEC_PER_MSEC);
     retry_ = api->time_new(api, &when, &PulseDefaultWatch::onRetry, this);

@@ -49,7 +49,7 @@ class PulseDefaultWatch {
     pa_time_event* retry_ = nullptr;
     std::string default_;  // loop thread only
     bool known_ = false;   // default_ holds a server's answer
-    std::atomic<std::uint64_t> changes_{0};
+    std::atomic<std::uint64_t> changes_ {0};
 };
 
 }  // namespace vexlo::linux_platform

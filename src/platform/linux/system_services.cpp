@@ -172,7 +172,7 @@ Command ResolveCommand(const std::string& commandLine) {
     }
     std::vector<std::string> words = SplitWords(line);
     if (words.empty()) return {};
-    Command command{words.front(), FindProgram(words.front()), {}};
+    Command command {words.front(), FindProgram(words.front()), {}};
     command.arguments.assign(words.begin() + 1, words.end());
     return command;
 }
@@ -210,8 +210,7 @@ LaunchResult StartCommand(const Command& command) {
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) return {false, std::strerror(rc)};
     std::thread([pid] {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
     }).detach();
     return {true, {}};
 }

@@ -126,7 +126,7 @@ bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modif
     if (portal_ != nullptr && modifiers != 0 && portal_->available()) {
         const std::string trigger = PortalShortcuts::TriggerFor(modifiers, virtualKey);
         if (trigger.empty()) return false;
-        registrations_[id] = Registration{window, ModifierMask(modifiers), {}, true};
+        registrations_[id] = Registration {window, ModifierMask(modifiers), {}, true};
         portal_->bind(id, trigger);
         return true;
     }
@@ -134,7 +134,7 @@ bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modif
     if (c == nullptr) return false;
     const std::uint32_t keysym = KeysymFor(virtualKey);
     if (keysym == 0) return false;
-    Registration r{window, ModifierMask(modifiers), KeycodesFor(keysym), false};
+    Registration r {window, ModifierMask(modifiers), KeycodesFor(keysym), false};
     if (r.keycodes.empty()) return false;
 
     const xcb_window_t root = X11Root();

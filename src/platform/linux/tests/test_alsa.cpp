@@ -62,7 +62,7 @@ class Mixer : public ::testing::Test {
 
     ControlRecord Find(std::uint32_t componentType, std::uint32_t controlType,
                        MMResult* result = nullptr) {
-        ControlRecord record{};
+        ControlRecord record {};
         std::uint32_t line = 0;
         MMResult rc = mixer.lineByComponentType(handle, componentType, line);
         if (rc == MMSYSERR_NOERROR) {
@@ -98,7 +98,7 @@ class Mixer : public ::testing::Test {
     }
 
     std::int64_t now = 1000;  // the adapter's clock, moved only by the tests that need it
-    AlsaMixer mixer{"default", [this] { return now; }};
+    AlsaMixer mixer {"default", [this] { return now; }};
     MixerHandle handle = 0;
 };
 
@@ -133,9 +133,9 @@ TEST_F(Mixer, DescribesTheMasterLineAndRefusesLinesTheDeviceLacks) {
 
     // A record whose lookup failed names control 0, which is no control.
     MMResult readResult = 0;
-    Read(ControlRecord{}, &readResult);
+    Read(ControlRecord {}, &readResult);
     EXPECT_EQ(readResult, MIXERR_INVALCONTROL);
-    EXPECT_EQ(Write(ControlRecord{}, 5), MIXERR_INVALCONTROL);
+    EXPECT_EQ(Write(ControlRecord {}, 5), MIXERR_INVALCONTROL);
 }
 
 TEST_F(Mixer, ReadsAndWritesTheSinkVolumeAndSeesOutsideChangesAtTheNextRead) {
@@ -156,7 +156,7 @@ TEST_F(Mixer, ReadsAndWritesTheSinkVolumeAndSeesOutsideChangesAtTheNextRead) {
     ASSERT_EQ(other.open(0, second), MMSYSERR_NOERROR);
     std::uint32_t line = 0;
     ASSERT_EQ(other.lineByComponentType(second, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line), 0u);
-    ControlRecord record{};
+    ControlRecord record {};
     ASSERT_EQ(other.controlByType(second, line, MIXERCONTROL_CONTROLTYPE_VOLUME, 152, &record), 0u);
     std::uint32_t value = 0;
     ControlDetails details;
@@ -235,7 +235,7 @@ TEST_F(Mixer, RefusesBadHandlesDevicesAndRequests) {
     std::uint32_t line = 0;
     EXPECT_EQ(mixer.lineByComponentType(handle + 100, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line),
               MMSYSERR_INVALHANDLE);
-    ControlRecord record{};
+    ControlRecord record {};
     ASSERT_EQ(mixer.lineByComponentType(handle, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, line), 0u);
     EXPECT_EQ(mixer.controlByType(handle, line, MIXERCONTROL_CONTROLTYPE_VOLUME, 100, &record),
               MMSYSERR_INVALPARAM);
@@ -269,7 +269,7 @@ TEST(MixerWithoutServer, TheMasterLineIsThereAndReadsZeroUntilTheServerComes) {
     // before its server.
     auto away = std::make_optional<ScopedEnv>("PULSE_SERVER", "unix:/nonexistent/vexlo-no-server");
     std::int64_t now = 1000;
-    AlsaMixer mixer{"default", [&now] { return now; }};
+    AlsaMixer mixer {"default", [&now] { return now; }};
     MixerHandle handle = 0;
     EXPECT_EQ(mixer.open(0, handle), MMSYSERR_NOERROR);
     EXPECT_NE(handle, 0u);
@@ -290,7 +290,7 @@ TEST(MixerWithoutServer, TheMasterLineIsThereAndReadsZeroUntilTheServerComes) {
     EXPECT_TRUE(boxes.shown.empty());
 
     WaveInHandle wave = 0;
-    WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
+    WaveFormat format {1, 1, 8000, 8000, 1, 8, 0};
     EXPECT_EQ(waveIn.open(wave, 0, format), MMSYSERR_BADDEVICEID);
 
     // The session's server becomes reachable: the next attempt finds it.
@@ -354,8 +354,8 @@ class MixerReopen : public Mixer {
         return rc;
     }
 
-    ControlRecord master{};
-    ControlRecord mute{};
+    ControlRecord master {};
+    ControlRecord mute {};
 };
 
 TEST_F(MixerReopen, KeepsTheLastLevelWhileTheServerIsAwayAndReopensAtMostEveryInterval) {
@@ -415,7 +415,7 @@ TEST_F(MixerReopen, TheCoreVolumeClassSeesNoDropToZeroAndWritesAgainAfterTheRest
 
 TEST_F(MixerReopen, AMixerOpenedBeforeTheServerFollowsItOnceItIsThere) {
     StopServer();
-    AlsaMixer early{"default", [this] { return now; }};
+    AlsaMixer early {"default", [this] { return now; }};
     MessageBoxesNever boxes;
     AlsaWaveIn waveIn;
     clsVolume vol(early, waveIn, boxes);
@@ -486,7 +486,7 @@ TEST(WaveIn, FillsQueuedBlocksInOrderAndMarksThemDone) {
     REQUIRE_SOUND_SERVER();
     AlsaWaveIn waveIn;
     WaveInHandle handle = 0;
-    const WaveFormat format{1, 1, 8000, 8000, 1, 8, 0};
+    const WaveFormat format {1, 1, 8000, 8000, 1, 8, 0};
     ASSERT_EQ(waveIn.open(handle, 0, format), MMSYSERR_NOERROR);
 
     // Two small blocks: 0.1 s each.

@@ -282,7 +282,7 @@ TEST(Images, EmptyCutOffAndOverLargeFilesAreRefusedBeforeDecoding) {
 TEST(Launcher, StartsACommandLineWithoutAShellAndReportsMissingPrograms) {
     TempDir dir;
     dir.write("marker.sh", "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.out\"\n", true);
-    ProcessLauncher launcher(std::vector<std::string>{});
+    ProcessLauncher launcher(std::vector<std::string> {});
     const std::string script = dir.file("marker.sh");
     LaunchResult result = launcher.start(script + " \"two words\" $HOME ;", 1);
     ASSERT_TRUE(result.started) << result.error;
