@@ -227,9 +227,73 @@ TEST_F(Stepping, NoHotkeysWhenSwitchedOff) {
 
 // The command-line steps: the same level as a key press from the same start, with no window,
 // and a failure whenever the device could not be read or set.
+TEST(MutedStepping, UpUnmutesAndDownLeavesTheMute) {
+    enum class Way { Key, Wheel, Command };
+    struct Row {
+        Way way;
+        bool upwards;
+        std::uint32_t level;
+        std::uint32_t levelAfter;
+        std::uint32_t mutedAfter;
+    };
+    // Up comes back at the level that was set, stepping only from within the first step;
+    // down steps the level and stays muted.
+    for (const Row& row :
+         {Row {Way::Key, true, 30000, 30000, 0}, Row {Way::Wheel, true, 30000, 30000, 0},
+          Row {Way::Command, true, 30000, 30000, 0}, Row {Way::Key, true, 2000, 5855, 0},
+          Row {Way::Command, true, 0, 3855, 0}, Row {Way::Key, false, 30000, 26145, 1},
+          Row {Way::Command, false, 30000, 26145, 1}}) {
+        Harness h;
+        auto& mute =
+            h.fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE)
+                ->value;
+        mute = 1;
+        h.fp.mixer.setMaster(row.level);
+        const std::string at = std::to_string(static_cast<int>(row.way)) +
+                               (row.upwards ? " up from " : " down from ") +
+                               std::to_string(row.level);
+        if (row.way == Way::Command) {
+            EXPECT_TRUE(RunVolumeCommand(row.upwards ? VolumeCommand::Up : VolumeCommand::Down,
+                                         h.fp.mixer, h.fp.waveIn, h.fp.messageBox)
+                            .ok)
+                << at;
+        } else {
+            h.start();
+            if (row.way == Way::Wheel) {
+                h.form().Tray_Wheel(row.upwards ? 120 : -120, true);
+            } else {
+                h.fp.hotkeys.press(MOD_WIN, row.upwards ? VK_OEM_PLUS : VK_OEM_MINUS);
+            }
+        }
+        EXPECT_EQ(h.fp.mixer.master(), row.levelAfter) << at;
+        EXPECT_EQ(mute, row.mutedAfter) << at;
+    }
+
+    // The mute command switches it over both ways; a device without a switch says so.
+    fake::FakePlatform fp;
+    auto& mute =
+        fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE)->value;
+    fp.mixer.setMaster(30000);
+    for (const std::uint32_t expected : {1u, 0u}) {
+        const VolumeCommandResult result =
+            RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox);
+        EXPECT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.muted, expected == 1);
+        EXPECT_EQ(mute, expected);
+        EXPECT_EQ(fp.mixer.master(), 30000u);
+        EXPECT_EQ(fp.mixer.openHandles, 0);
+    }
+    fp.mixer.removeControl(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    EXPECT_EQ(RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox).error,
+              "the master volume has no mute switch");
+    fp.mixer.readResult = MMSYSERR_NODRIVER;
+    EXPECT_FALSE(RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox).ok);
+}
+
 TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
     EXPECT_EQ(ReadVolumeCommand(" --volume-up "), VolumeCommand::Up);
     EXPECT_EQ(ReadVolumeCommand("--volume-down"), VolumeCommand::Down);
+    EXPECT_EQ(ReadVolumeCommand("--volume-mute"), VolumeCommand::Mute);
     for (const char* other : {"", "/control", "--volume-up --volume-down", "--volume"})
         EXPECT_EQ(ReadVolumeCommand(other), VolumeCommand::None) << other;
     // The skin author's switches, as Windows hands over the text: a folder with spaces stands

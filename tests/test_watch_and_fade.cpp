@@ -234,7 +234,7 @@ TEST_F(Watch, AQuietTickTouchesNothingButTheLevel) {
     const auto profileReads = h.fp.profile.readPaths.size();
     const auto loads = h.fp.images.loads.size();
     h.fp.advance(1000);
-    EXPECT_EQ(h.fp.mixer.reads - reads, 200u);  // one read per 5 ms
+    EXPECT_EQ(h.fp.mixer.reads - reads, 400u);  // the level and the mute switch per 5 ms
     EXPECT_EQ(h.fp.windows.log.size(), windowLog);
     EXPECT_EQ(h.fp.profile.readPaths.size(), profileReads);
     EXPECT_EQ(h.fp.images.loads.size(), loads);
@@ -250,6 +250,70 @@ TEST_F(Watch, TrayPictureByChunk) {
         EXPECT_EQ(h.trayIcon(), icon) << level;
         EXPECT_STREQ(h.fp.tray.shown->szTip, "Vexlo");
     }
+}
+
+TEST_F(Watch, MuteIsShownAsAnEmptyBarWithoutAClick) {
+    auto& mute =
+        h.fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE)->value;
+    h.levelFromElsewhere(40000);  // 10 chunks
+    h.fp.advance(3000);
+    const std::size_t clicks = h.fp.sound.played.size();
+    struct Step {
+        std::uint32_t level;
+        std::uint32_t muted;
+        int bar;  // chunks shown
+        const char* icon;
+        const char* tip;
+        std::size_t clicks;  // more than before the first step
+    };
+    // Muted, another level while muted (a new chunk count clicks as ever), unmuted, and a
+    // skin with its own muted picture.
+    for (const Step& step : {Step {40000, 1, 0, "icon0.ico", "Vexlo (muted)", 0},
+                             Step {50000, 1, 0, "icon0.ico", "Vexlo (muted)", 1},
+                             Step {50000, 0, 12, "icon2.ico", "Vexlo", 1},
+                             Step {50000, 1, 0, "iconmute.ico", "Vexlo (muted)", 1}}) {
+        if (step.icon == std::string("iconmute.ico"))
+            h.fp.images.put(h.fp.skinPath("\\iconmute.ico"), 16, 16);
+        mute = step.muted;
+        h.levelFromElsewhere(step.level);
+        h.fp.advance(5);
+        const std::string at = std::to_string(step.level) + (step.muted ? " muted" : "");
+        EXPECT_TRUE(h.displayShown()) << at;
+        EXPECT_EQ(h.barWidth(), 9 * step.bar) << at;
+        EXPECT_EQ(h.under(2)->width, 9 * step.bar + 35) << at;
+        EXPECT_EQ(h.trayIcon(), step.icon) << at;
+        EXPECT_STREQ(h.fp.tray.shown->szTip, step.tip) << at;
+        EXPECT_EQ(h.fp.sound.played.size() - clicks, step.clicks) << at;
+        h.fp.advance(3000);
+        EXPECT_TRUE(h.displayHidden()) << at;
+    }
+    // A muted picture that cannot be loaded leaves the lowest level's; the program goes on.
+    h.fp.images.remove(h.fp.skinPath("\\iconmute.ico"));
+    h.fp.images.putBroken(h.fp.skinPath("\\iconmute.ico"));
+    mute = 0;
+    h.fp.advance(5);
+    mute = 1;
+    h.fp.advance(5);
+    EXPECT_EQ(h.trayIcon(), "icon0.ico");
+    EXPECT_FALSE(h.fp.program.exited);
+
+    // Started muted: the tray says so from the start, and nothing is shown until a change.
+    Harness q;
+    q.fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE)->value = 1;
+    q.fp.mixer.setMaster(65535);
+    q.start();
+    q.fp.advance(100);
+    EXPECT_EQ(q.trayIcon(), "icon0.ico");
+    EXPECT_STREQ(q.fp.tray.shown->szTip, "Vexlo (muted)");
+    EXPECT_TRUE(q.displayHidden());
+    // A device without a mute switch is never muted, and its level is followed as ever.
+    Harness r;
+    r.fp.mixer.removeControl(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    r.start();
+    r.levelFromElsewhere(65535);
+    r.fp.advance(5);
+    EXPECT_TRUE(r.displayShown());
+    EXPECT_EQ(r.barWidth(), 9 * 16);
 }
 
 TEST_F(Watch, MissingIconFileEndsTheProgramWhenFirstNeeded) {

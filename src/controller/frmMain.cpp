@@ -60,10 +60,14 @@ void frmMain::Form_Load() {
     trans.SetAlpha(handle(), kMainAlpha);
     LastLevel = Vol().VolumeLevel();
     LevelUnknown = Vol().LastResult() != MMSYSERR_NOERROR;
+    if (!LevelUnknown) {
+        LastMute = MasterMuted(Vol());
+        LevelUnknown = Vol().LastResult() != MMSYSERR_NOERROR;
+    }
     if (settings.IsOn(settings::kTrayIcon)) {
         TrayOn = true;
         app_.Systray().SetTrayIcon(false, *tray_, kCaption);
-        SetTrayLevelIcon(ChunkCount());
+        SetTrayLevelIcon(ChunkCount(), LastMute);
     }
     if (settings.IsOn(settings::kHotkeys)) app_.HotKeys().Register(handle());
     window_->show();
@@ -82,11 +86,14 @@ std::int16_t frmMain::ChunkCount() {
 
 void frmMain::Timer1_Timer() {
     NewLevel = Vol().VolumeLevel();
+    // The mute switch is read with the level (the adapters answer it from the same exchange
+    // with the device), so an idle tick costs the device no more than before.
+    if (Vol().LastResult() == MMSYSERR_NOERROR) NewMute = MasterMuted(Vol());
     if (Vol().LastResult() != MMSYSERR_NOERROR) {
         LevelUnknown = true;
         return;
     }
-    if (NewLevel == LastLevel) {
+    if (NewLevel == LastLevel && NewMute == LastMute) {
         LevelUnknown = false;
         return;
     }
@@ -95,24 +102,30 @@ void frmMain::Timer1_Timer() {
         // has now was nobody's change.
         LevelUnknown = false;
         LastLevel = NewLevel;
+        LastMute = NewMute;
         return;
     }
 
     timer2_->setEnabled(false);
     LastLevel = NewLevel;
+    LastMute = NewMute;
     window_->show();
     app_.Under().Show();
     app_.Under2().Show();
     const std::int16_t n = ChunkCount();
+    // The click follows the level's chunks; switching the mute alone leaves them as they were
+    // and is silent.
     if (n != LastChunks) {
         if (app_.Settings().IsOn(settings::kSoundOn)) {
             app_.platform().sound.play(app_.Skin().Path("\\sound.wav"), SND_ASYNC);
         }
         LastChunks = n;
     }
-    if (TrayOn) SetTrayLevelIcon(n);
-    bar_->setBounds(bar_->x(), bar_->y(), BarWidth(n), bar_->height());
-    app_.Under2().SetWidth(Overlay2Width(ChunkCount()));
+    if (TrayOn) SetTrayLevelIcon(n, LastMute);
+    // Muted, nothing is heard: the bar is empty, whatever the level.
+    const std::int16_t shown = LastMute ? 0 : n;
+    bar_->setBounds(bar_->x(), bar_->y(), BarWidth(shown), bar_->height());
+    app_.Under2().SetWidth(Overlay2Width(LastMute ? 0 : ChunkCount()));
     timer2_->setEnabled(true);
 }
 
@@ -145,13 +158,19 @@ void frmMain::Timer3_Timer() {
     timer1_->setEnabled(true);
 }
 
-void frmMain::SetTrayLevelIcon(std::int16_t chunks) {
-    const char* file = chunks > 12  ? "\\icon3.ico"
-                       : chunks > 7 ? "\\icon2.ico"
-                       : chunks > 3 ? "\\icon1.ico"
-                                    : "\\icon0.ico";
-    tray_->setPicture(app_.Skin().Load(file));
-    app_.Systray().SetTrayIcon(true, *tray_, kCaption);
+void frmMain::SetTrayLevelIcon(std::int16_t chunks, bool muted) {
+    std::shared_ptr<const Picture> picture;
+    if (muted) picture = app_.Skin().LoadOptional("\\iconmute.ico");
+    if (!picture) {
+        const char* file = muted         ? "\\icon0.ico"
+                           : chunks > 12 ? "\\icon3.ico"
+                           : chunks > 7  ? "\\icon2.ico"
+                           : chunks > 3  ? "\\icon1.ico"
+                                         : "\\icon0.ico";
+        picture = app_.Skin().Load(file);
+    }
+    tray_->setPicture(std::move(picture));
+    app_.Systray().SetTrayIcon(true, *tray_, muted ? kMutedCaption : kCaption);
 }
 
 void frmMain::Tray_MouseMove(int x) {
@@ -183,7 +202,7 @@ void frmMain::Tray_Wheel(int delta, bool vertical) {
 void frmMain::TaskbarCreated() {
     if (!TrayOn) return;
     app_.Systray().SetTrayIcon(false, *tray_, kCaption);
-    SetTrayLevelIcon(ChunkCount());
+    SetTrayLevelIcon(ChunkCount(), LastMute);
 }
 
 void frmMain::upvol() {

@@ -29,7 +29,9 @@ class frmMain {
 
     // The level as 0..16 chunks of ChunkStep each; updates ChunkStep.
     std::int16_t ChunkCount();
-    void SetTrayLevelIcon(std::int16_t chunks);
+    // The tray's picture for a chunk count, or its muted picture (the skin's "\iconmute.ico",
+    // else the lowest level's), with a tooltip that says so.
+    void SetTrayLevelIcon(std::int16_t chunks, bool muted = false);
     // A tray notification: x carries the mouse message.
     void Tray_MouseMove(int x);
     // The wheel over the tray icon: each whole notch up is upvol, each one down downvol.
@@ -55,6 +57,9 @@ class frmMain {
     std::int32_t NewLevel = 0;
     std::int32_t ChunkStep = 0;
     std::int16_t LastChunks = 0;
+    // The master mute as last seen, and as just read. A muted master shows an empty bar.
+    bool LastMute = false;
+    bool NewMute = false;
     // The device could not be read (no sound server yet, a restart, a device that went away).
     // The first reading after such a gap is the level as it stands, not a change to show.
     bool LevelUnknown = false;
@@ -74,5 +79,6 @@ class frmMain {
 };
 
 inline constexpr const char* kCaption = "Vexlo";
+inline constexpr const char* kMutedCaption = "Vexlo (muted)";
 
 }  // namespace vexlo

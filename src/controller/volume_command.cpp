@@ -12,10 +12,19 @@ VolumeCommand ReadVolumeCommand(const std::string& commandLine) {
     const std::string word = commandLine.substr(first, last - first + 1);
     if (word == "--volume-up") return VolumeCommand::Up;
     if (word == "--volume-down") return VolumeCommand::Down;
+    if (word == "--volume-mute") return VolumeCommand::Mute;
     return VolumeCommand::None;
 }
 
+bool MasterMuted(clsVolume& vol) {
+    return vol.HasVolumeMute() && vol.VolumeMute();
+}
+
 void StepUp(clsVolume& vol) {
+    if (MasterMuted(vol)) {
+        vol.VolumeMute(false);
+        if (vol.VolumeMax() / 17.0 < vol.VolumeLevel()) return;
+    }
     const double m = vol.VolumeMax();
     const double l = vol.VolumeLevel();
     vol.VolumeLevel(RoundToInt32(m / 17 + l));
@@ -42,6 +51,23 @@ VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
     result.before = vol.VolumeLevel();
     if (vol.LastResult() != MMSYSERR_NOERROR) {
         result.error = "cannot read the master volume (is the sound server running?)";
+        return result;
+    }
+    if (command == VolumeCommand::Mute) {
+        if (!vol.HasVolumeMute()) {
+            result.error = "the master volume has no mute switch";
+            return result;
+        }
+        const bool was = vol.VolumeMute();
+        if (vol.LastResult() == MMSYSERR_NOERROR) vol.VolumeMute(!was);
+        if (vol.LastResult() != MMSYSERR_NOERROR) {
+            result.error = "the master mute could not be switched";
+            return result;
+        }
+        result.muted = vol.VolumeMute();
+        result.after = vol.VolumeLevel();
+        result.ok = vol.LastResult() == MMSYSERR_NOERROR && result.muted != was;
+        if (!result.ok) result.error = "the master mute did not change";
         return result;
     }
     if (vol.VolumeMax() <= 0) {

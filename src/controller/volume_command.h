@@ -1,6 +1,7 @@
 // The volume commands of the command line: one step up or down, exactly as the hotkeys step,
-// and the program ends. They need only the mixer: no window, no tray, no settings, and they
-// are no second copy of the resident program (which sees the change through its watch).
+// or the master mute switched over, and the program ends. They need only the mixer: no window, no
+// tray, no settings, and they are no second copy of the resident program (which sees the change
+// through its watch).
 #pragma once
 
 #include <cstdint>
@@ -14,23 +15,30 @@ namespace vexlo {
 
 class clsVolume;
 
-enum class VolumeCommand { None, Up, Down };
+enum class VolumeCommand { None, Up, Down, Mute };
 
-// "--volume-up" or "--volume-down" as the whole argument text (blanks around it allowed).
+// "--volume-up", "--volume-down" or "--volume-mute" as the whole argument text (blanks around
+// it allowed).
 VolumeCommand ReadVolumeCommand(const std::string& commandLine);
 
-// One step of 1/17 of the master range; down steps nothing at or below one step.
+// One step of 1/17 of the master range; down steps nothing at or below one step. Up on a
+// muted master first unmutes it, as the desktops' own volume keys do, and then steps only
+// when the level was within its first step: the user hears again what was set before, and
+// never raises a level that cannot be heard. Down leaves the mute as it is.
 void StepUp(clsVolume& vol);
 void StepDown(clsVolume& vol);
+// Whether the master is muted now (never, without a mute switch).
+bool MasterMuted(clsVolume& vol);
 
 struct VolumeCommandResult {
     bool ok = false;
     std::int32_t before = 0;
     std::int32_t after = 0;
-    std::string error;  // why it failed, one line
+    bool muted = false;  // after a mute command: the switch as it now stands
+    std::string error;   // why it failed, one line
 };
 
-// Opens the mixer, takes one step and closes it again.
+// Opens the mixer, takes one step (or switches the mute over) and closes it again.
 VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
                                      WaveInDevice& waveIn, MessageBoxes& boxes);
 

@@ -17,6 +17,11 @@ std::shared_ptr<const Picture> SkinFiles::Load(const std::string& literal) {
     return picture;
 }
 
+std::shared_ptr<const Picture> SkinFiles::LoadOptional(const std::string& literal) {
+    std::string reason;
+    return images_.load(Path(literal), reason);
+}
+
 void LoadDisplayFace(Window& window, Element& bar, Element& testbox, SkinFiles& skin,
                      Screen& screen) {
     window.setBackground(skin.Load("\\back.bmp"));

@@ -23,6 +23,11 @@ class SkinFiles {
     // The folder followed by the literal, which begins with a backslash.
     std::string Path(const std::string& literal) const { return Folder() + literal; }
     std::shared_ptr<const Picture> Load(const std::string& literal);
+    // A file a skin may leave out: null when it is not there or cannot be loaded (the skin
+    // check tells the author which).
+    std::shared_ptr<const Picture> LoadOptional(const std::string& literal);
+    // Whether the skin has the file at all.
+    bool Has(const std::string& literal) { return images_.exists(Path(literal)); }
 
   private:
     ImageLoader& images_;

@@ -14,6 +14,7 @@ namespace vexlo {
 const std::vector<std::string> kSkinFileNames = {
     "back.bmp",  "chunks.bmp", "overlay1.bmp",  "overlay2.bmp",    "icon0.ico", "icon1.ico",
     "icon2.ico", "icon3.ico",  "controlbg.bmp", "controlknob.gif", "sound.wav"};
+const std::vector<std::string> kOptionalSkinFileNames = {"iconmute.ico"};
 
 namespace {
 
@@ -47,15 +48,10 @@ class Checker {
 
     std::vector<std::string> Run() {
         for (const std::string& name : kSkinFileNames) {
-            if (name == "sound.wav") continue;
-            std::string reason;
-            auto picture = images_.load(Path(name), reason);
-            if (picture) {
-                pictures_[name] = std::move(picture);
-            } else {
-                Say(name,
-                    "cannot be loaded (" + reason + "); the skin needs it as " + KindOf(name));
-            }
+            if (name != "sound.wav") Load(name, "the skin needs it as ");
+        }
+        for (const std::string& name : kOptionalSkinFileNames) {
+            if (images_.exists(Path(name))) Load(name, "leave it out, or save it as ");
         }
         CheckBar();
         // The colour-keyed pictures, each one's pixels fetched once.
@@ -65,7 +61,9 @@ class Checker {
             if (name.rfind("overlay", 0) == 0) CheckOverlay(name, pixels);
             CheckNearKey(name, pixels);
         }
-        for (int i = 0; i < 4; ++i) CheckIcon("icon" + std::to_string(i) + ".ico");
+        for (const char* icon :
+             {"icon0.ico", "icon1.ico", "icon2.ico", "icon3.ico", "iconmute.ico"})
+            CheckIcon(icon);
         CheckSlider();
         const std::string sound = sound_.problem(Path("sound.wav"));
         if (!sound.empty()) {
@@ -73,9 +71,11 @@ class Checker {
         }
         // In the order of the files, each file's findings in the order they were found.
         std::vector<std::string> lines;
-        for (const std::string& name : kSkinFileNames) {
-            for (const std::string& text : findings_[name])
-                lines.push_back(name + ": " + text + ".");
+        for (const auto* names : {&kSkinFileNames, &kOptionalSkinFileNames}) {
+            for (const std::string& name : *names) {
+                for (const std::string& text : findings_[name])
+                    lines.push_back(name + ": " + text + ".");
+            }
         }
         return lines;
     }
@@ -84,6 +84,15 @@ class Checker {
     // As the program names its files: the folder, a backslash, the name.
     std::string Path(const std::string& name) const { return folder_ + "\\" + name; }
     void Say(const std::string& name, const std::string& text) { findings_[name].push_back(text); }
+    void Load(const std::string& name, const std::string& remedy) {
+        std::string reason;
+        auto picture = images_.load(Path(name), reason);
+        if (picture) {
+            pictures_[name] = std::move(picture);
+        } else {
+            Say(name, "cannot be loaded (" + reason + "); " + remedy + KindOf(name));
+        }
+    }
     // The picture's pixels, one per pixel of its size; none when the loader has none to give
     // or they do not fit in memory (a picture at the size limits, in a 32-bit process).
     std::vector<std::uint32_t> PixelsOf(const std::string& name) {

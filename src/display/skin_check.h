@@ -12,6 +12,8 @@ namespace vexlo {
 
 // The files of a skin, as the program names them.
 extern const std::vector<std::string> kSkinFileNames;
+// The files a skin may leave out; checked like the others when they are there.
+extern const std::vector<std::string> kOptionalSkinFileNames;
 
 // One line per finding, each naming the file and what to change; none when the skin would
 // load and look as intended.

@@ -77,6 +77,11 @@ class clsVolume {
     bool Capturing() const { return Capturing_; }
     const ControlRecord& VolumeRecord() const { return VolumeCtl; }
     const ControlRecord& VolumeMuteRecord() const { return VolumeMuteCtl; }
+    // Whether the master line has a mute switch (every device found one so far; a line
+    // without one reads as never muted).
+    bool HasVolumeMute() const {
+        return VolumeMuteCtl.dwControlType == MIXERCONTROL_CONTROLTYPE_MUTE;
+    }
     const ControlRecord& InputMeterRecord() const { return InputMeterCtl; }
     const ControlRecord& OutputMeterRecord() const { return OutputMeterCtl; }
 

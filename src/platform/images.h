@@ -34,6 +34,9 @@ class ImageLoader {
     virtual ~ImageLoader() = default;
     // Loads the file; on failure returns null and puts a short reason into error.
     virtual std::shared_ptr<const Picture> load(const std::string& path, std::string& error) = 0;
+    // Whether a file lies at the path (loadable or not): tells an optional file that is left
+    // out from one that is there but broken.
+    virtual bool exists(const std::string& path) = 0;
 };
 
 }  // namespace vexlo

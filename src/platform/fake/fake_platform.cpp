@@ -286,6 +286,10 @@ std::string FakeWaveIn::errorText(MMResult result, std::uint32_t maxChars) {
 std::shared_ptr<const Picture> FakeImages::load(const std::string& path, std::string& error) {
     loads.push_back(path);
     const auto it = files_.find(path);
+    if (broken_.count(path) != 0) {
+        error = "not a picture this program can read";
+        return nullptr;
+    }
     if (it == files_.end()) {
         error = "file not found";
         return nullptr;

@@ -162,7 +162,12 @@ class FakeImages : public ImageLoader {
     // Makes a file loadable with the given pixel size.
     void put(const std::string& path, int width, int height) { files_[path] = {width, height}; }
     void remove(const std::string& path) { files_.erase(path); }
+    // Makes a file that is there but cannot be loaded.
+    void putBroken(const std::string& path) { broken_.insert(path); }
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
+    bool exists(const std::string& path) override {
+        return files_.count(path) != 0 || broken_.count(path) != 0;
+    }
     std::vector<std::string> loads;  // every path asked for, in order
 
   private:
@@ -171,6 +176,7 @@ class FakeImages : public ImageLoader {
         int height;
     };
     std::map<std::string, Size> files_;
+    std::set<std::string> broken_;
     NativeHandle nextHandle_ = 0x7000;
 };
 

@@ -336,7 +336,9 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
         for (std::uint32_t i = 0; i < details.cChannels; ++i)
             std::memcpy(bytes + i * details.cbDetails, &value, 4);
     };
-    if (!usable(*open)) {
+    const bool fresh = open->justRead && kind == kMuteKind && open->mixer != nullptr;
+    open->justRead = false;
+    if (!fresh && !usable(*open)) {
         const auto last = open->lastValues.find(details.dwControlID);
         fill(last != open->lastValues.end() ? last->second : 0);
         return MMSYSERR_NODRIVER;
@@ -368,6 +370,7 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
         if (rc >= 0) any = true;
     }
     if (!any) return MMSYSERR_ERROR;
+    open->justRead = kind == kVolumeKind;
     if (kind == kVolumeKind) value = toDescribed(*open, details.dwControlID, e, value);
     const auto out = static_cast<std::uint32_t>(value);
     open->lastValues[details.dwControlID] = out;
@@ -390,6 +393,7 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
     if (kind != kVolumeKind && kind != kMuteKind) return MIXERR_INVALCONTROL;
     // The simple mixer skips a write that equals the value it knows; that must be the value
     // the device has now, not one another program has changed since.
+    open->justRead = false;
     if (!usable(*open)) return MMSYSERR_NODRIVER;
     const Element e = element(*open, details.dwControlID >> kKindBits);
     if (e.elem == nullptr) return MIXERR_INVALCONTROL;

@@ -27,6 +27,9 @@
 // takes what the device says after the settling as where things stand, not as a change. A
 // write of the program's own ends the settling at once.
 //
+// The watch reads the master mute right after the master level, every few milliseconds: that
+// read answers from the values the level's read took in, without asking the device again.
+//
 // ALSA's pulse plugin binds the output that is the server's default when the device is opened
 // and stays with it. Given a counter of the server's default changes, the adapter opens the
 // device again at the first transfer after a change, so that reads and writes follow the new
@@ -98,6 +101,9 @@ class AlsaMixer : public MixerDevice {
         std::int64_t settleUntil = 0;  // the end of the settling after the device came back
         std::map<std::uint32_t, std::uint32_t> cameValues;  // what it said first then, by id
         std::map<std::uint32_t, Range> described;           // volume ranges as told, by id
+        // The last transfer was a read of a volume: the element values it took in are still
+        // the device's, and a mute read right after answers from them.
+        bool justRead = false;
     };
     Open* find(MixerHandle handle);
     Element element(Open& open, std::uint32_t componentType);

@@ -1,6 +1,7 @@
 #include "platform/linux/qt_images.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -70,6 +71,11 @@ QIcon QtPicture::icon() const {
     QIcon icon;
     for (const QImage& frame : frames_) icon.addPixmap(QPixmap::fromImage(frame));
     return icon;
+}
+
+bool QtImageLoader::exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(LinuxProgramInfo::NativePath(path).c_str(), &st) == 0;
 }
 
 std::shared_ptr<const Picture> QtImageLoader::load(const std::string& path, std::string& error) {

@@ -44,6 +44,7 @@ class QtImageLoader : public ImageLoader {
     // Paths use the program's backslashes; they are turned into this system's separators.
     // Empty, cut-off and over-large files are refused with a reason before decoding.
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
+    bool exists(const std::string& path) override;
 };
 
 }  // namespace vexlo::linux_platform

@@ -21,6 +21,9 @@ class Win32Picture : public Picture {
 class Win32ImageLoader : public ImageLoader {
   public:
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
+    bool exists(const std::string& path) override {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
 };
 
 // Draws a picture (one of this loader's) at x, y clipped to width × height.
