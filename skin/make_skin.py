@@ -385,6 +385,17 @@ def waves(x, y, s, count, width):
     return [sd_arc(x, y, radii[n], math.radians(48), width) for n in range(count)]
 
 
+def cross(cx, cy, half, width):
+    """An x of two strokes, as drawn beside a speaker that is muted."""
+    def stroke(x0, y0, x1, y1):
+        dx, dy = x1 - x0, y1 - y0
+        n = math.hypot(dx, dy)
+        ox, oy = -dy / n * width / 2, dx / n * width / 2
+        return sd_polygon([(x0 + ox, y0 + oy), (x1 + ox, y1 + oy), (x1 - ox, y1 - oy), (x0 - ox, y0 - oy)])
+    return sd_union(stroke(cx - half, cy - half, cx + half, cy + half),
+                    stroke(cx - half, cy + half, cx + half, cy - half))
+
+
 def slate_panel(w, h, radius):
     """Opaque dark panel with a light rim; returns the image and its outline distance."""
     img = Image(w, h, PANEL_BOTTOM)
@@ -508,8 +519,9 @@ def make_chunks():
     return img
 
 
-def make_icon(level, size):
-    """Tray/window icon rows of (r, g, b, a): a speaker with `level` waves (0..3).
+def make_icon(level, size, muted=False):
+    """Tray/window icon rows of (r, g, b, a): a speaker with `level` waves (0..3), or muted:
+    a speaker with an x in front of it.
 
     32 px is drawn smooth; 16 px is drawn on the pixel grid with a hard 1 px outline,
     which reads far better at tray size than a blurred scale-down."""
@@ -519,6 +531,8 @@ def make_icon(level, size):
         x, y, s = 12.0 * k, 16.0 * k, 22.0 * k
         shape = sd_union(speaker(x, y, s),
                          *[sd_arc(x, y, r * k, math.radians(50), 2.2 * k) for r in (5.0, 11.0, 17.0)[:level]])
+        if muted:
+            shape = sd_union(speaker(x, y, s), cross(23.5 * k, 16.0 * k, 4.5 * k, 2.6 * k))
         img.paint(sd_offset(shape, 1.1 * k), (16, 20, 26), 0.7)
         img.paint(shape, vgrad((255, 255, 255), (214, 222, 232), y - s / 2, y + s / 2))
         return [[img.pixel(i, j) + (int(clamp(img.a[j][i]) * 255 + 0.5),) if img.a[j][i] > 0.002
@@ -528,6 +542,10 @@ def make_icon(level, size):
     shape = sd_union(sd_round_rect(1, 6, 4, 10, 0),
                      sd_polygon([(3.4, 6), (6, 3.4), (6, 12.6), (3.4, 10)]),
                      *[sd_arc(x, y, r, math.radians(55), 1.2) for r in (3.5, 6.0, 8.5)[:level]])
+    if muted:
+        shape = sd_union(sd_round_rect(1, 6, 4, 10, 0),
+                         sd_polygon([(3.4, 6), (6, 3.4), (6, 12.6), (3.4, 10)]),
+                         cross(12.0, 8.0, 2.5, 1.1))
     lit = [[shape(i + 0.5, j + 0.5) <= 0 for i in range(size)] for j in range(size)]
     rows = []
     for j in range(size):
@@ -630,6 +648,7 @@ def build():
 
     for level in range(4):
         files["icon%d.ico" % level] = ico([(16, make_icon(level, 16)), (32, make_icon(level, 32))])
+    files["iconmute.ico"] = ico([(16, make_icon(0, 16, True)), (32, make_icon(0, 32, True))])
 
     ctrl, _ = make_controlbg()
     files["controlbg.bmp"] = bmp24(keyed(ctrl, lambda i, j: True))

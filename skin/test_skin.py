@@ -21,7 +21,7 @@ import make_skin  # noqa: E402
 MAGENTA = (255, 0, 255)
 BAR_X, BAR_Y, CHUNK_W, CHUNKS = 34, 168, 9, 16
 FILES = ["back.bmp", "chunks.bmp", "overlay1.bmp", "overlay2.bmp", "controlbg.bmp",
-         "controlknob.gif", "sound.wav"] + ["icon%d.ico" % n for n in range(4)]
+         "controlknob.gif", "sound.wav", "iconmute.ico"] + ["icon%d.ico" % n for n in range(4)]
 
 
 def read(name):
@@ -243,14 +243,18 @@ class Layout(unittest.TestCase):
 class Formats(unittest.TestCase):
     def test_icons(self):
         opaque = {16: [], 32: []}
-        for n in range(4):
-            images = load_ico(read("icon%d.ico" % n))
+        for name in ["icon%d.ico" % n for n in range(4)] + ["iconmute.ico"]:
+            images = load_ico(read(name))
             self.assertEqual(sorted(images), [16, 32])
             for size, alpha in images.items():
                 self.assertEqual(alpha[0], 0, "corners should be clear")
                 opaque[size].append(sum(1 for a in alpha if a))
         for size, counts in opaque.items():
-            self.assertEqual(counts, sorted(set(counts)), "icons should gain a wave per level (%d px)" % size)
+            levels, muted = counts[:4], counts[4]
+            self.assertEqual(levels, sorted(set(levels)), "icons should gain a wave per level (%d px)" % size)
+            # The muted picture is the bare speaker and more (its x): never one of the others.
+            self.assertGreater(muted, levels[0])
+            self.assertNotIn(muted, levels)
 
     def test_knob_gif(self):
         w, h, palette, transparent, idx = load_gif(read("controlknob.gif"))
