@@ -2,6 +2,7 @@
 #include "controller/skin_command.h"
 #include "controller/volume_command.h"
 #include "harness.h"
+#include "hotkeys/key_chord.h"
 
 namespace vexlo::testing {
 namespace {
@@ -132,7 +133,9 @@ TEST_F(Stepping, ATakenCombinationLeavesTheOtherWorking) {
     const auto& balloon = h.fp.tray.balloons[0];
     EXPECT_EQ(balloon.hWnd, h.main().element("Tray")->handle());
     EXPECT_EQ(balloon.title, "Vexlo");
-    EXPECT_EQ(balloon.text, "Vexlo cannot use Windows + plus: another program holds it.");
+    EXPECT_EQ(balloon.text,
+              "Vexlo cannot use Windows + plus: another program holds it; choose other keys with "
+              "the settings hotkeyup and hotkeydown in core.ini.");
     h.app->onHotkeysUnavailable("the desktop refused them");
     EXPECT_EQ(h.fp.tray.balloons.size(), 1u);
 }
@@ -148,7 +151,8 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     withIcon.start();
     ASSERT_EQ(withIcon.fp.tray.balloons.size(), 1u);
     EXPECT_EQ(withIcon.fp.tray.balloons[0].text,
-              "Vexlo cannot use Windows + plus and Windows + minus: another program holds them.");
+              "Vexlo cannot use Windows + plus and Windows + minus: another program holds them; "
+              "choose other keys with the settings hotkeyup and hotkeydown in core.ini.");
     // A platform that finds out later (the desktop declined them) names both, through the
     // event path; only once.
     Harness later;
@@ -159,6 +163,116 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     EXPECT_EQ(later.fp.tray.balloons[0].text,
               "Vexlo cannot use Windows + plus and Windows + minus: the desktop's shortcut dialog "
               "was declined.");
+}
+
+TEST(KeyChords, WrittenAsTheDesktopsWriteThem) {
+    struct Row {
+        const char* text;
+        std::uint32_t modifiers;  // 0 with key 0: not readable
+        std::uint32_t key;
+    };
+    for (const Row& row : {
+             Row {"Ctrl+Alt+Up", MOD_CONTROL | MOD_ALT, VK_UP},
+             Row {" super + = ", MOD_WIN, VK_OEM_PLUS},
+             Row {"Win+Minus", MOD_WIN, VK_OEM_MINUS},
+             Row {"META+-", MOD_WIN, VK_OEM_MINUS},
+             Row {"Shift+Ctrl+a", MOD_SHIFT | MOD_CONTROL, 'A'},
+             Row {"Alt+9", MOD_ALT, '9'},
+             Row {"control+pagedown", MOD_CONTROL, VK_NEXT},
+             Row {"Ctrl+PageUp", MOD_CONTROL, VK_PRIOR},
+             Row {"Alt+Equal", MOD_ALT, VK_OEM_PLUS},
+             Row {"Ctrl++", MOD_CONTROL, VK_OEM_PLUS},
+             Row {"Ctrl+Plus", MOD_CONTROL, VK_OEM_PLUS},
+             Row {"F24", 0, VK_F1 + 23},
+             Row {"shift+f1", MOD_SHIFT, VK_F1},
+             Row {"KP_Add", 0, VK_ADD},
+             Row {"Super+kp_subtract", MOD_WIN, VK_SUBTRACT},
+             Row {"Ctrl+Alt+Down", MOD_CONTROL | MOD_ALT, VK_DOWN},
+             // Not readable: garbage, nothing, modifiers alone, two keys, a key from typing.
+             Row {"", 0, 0},
+             Row {"   ", 0, 0},
+             Row {"Ctrl+Foo", 0, 0},
+             Row {"Hyper+Up", 0, 0},
+             Row {"Ctrl+Alt", 0, 0},
+             Row {"Ctrl+A+B", 0, 0},
+             Row {"Ctrl++A", 0, 0},
+             Row {"+Up", 0, 0},
+             Row {"F25", 0, 0},
+             Row {"F0", 0, 0},
+             Row {"A", 0, 0},
+             Row {"Shift+Up", 0, 0},
+             Row {"Ctrl+\xc3\xa4", 0, 0},
+         }) {
+        KeyChord chord;
+        std::string problem;
+        const bool read = ParseKeyChord(row.text, chord, problem);
+        EXPECT_EQ(read, row.key != 0) << row.text << ": " << problem;
+        if (row.key == 0) {
+            EXPECT_FALSE(problem.empty()) << row.text;
+            continue;
+        }
+        EXPECT_EQ(chord.modifiers, row.modifiers) << row.text;
+        EXPECT_EQ(chord.virtualKey, row.key) << row.text;
+    }
+}
+
+TEST(KeyChords, ChosenKeysAreRegisteredAndBadOnesFallBackToTheUsual) {
+    struct Row {
+        const char* ini;
+        KeyChord up;
+        KeyChord down;
+        const char* told;  // the balloon, or "" for none
+    };
+    const KeyChord usualUp {MOD_WIN, VK_OEM_PLUS}, usualDown {MOD_WIN, VK_OEM_MINUS};
+    for (const Row& row : {
+             Row {"", usualUp, usualDown, ""},
+             Row {"hotkeyup=\nhotkeydown= \n", usualUp, usualDown, ""},
+             Row {"hotkeyup=Ctrl+Alt+Up\nhotkeydown=Ctrl+Alt+Down\n",
+                  {MOD_CONTROL | MOD_ALT, VK_UP},
+                  {MOD_CONTROL | MOD_ALT, VK_DOWN},
+                  ""},
+             Row {"hotkeyup=Ctrl+Foo\nhotkeydown=KP_Subtract\n",
+                  usualUp,
+                  {0, VK_SUBTRACT},
+                  "The setting hotkeyup=Ctrl+Foo in core.ini is not a key combination Vexlo can "
+                  "use (\"Foo\" is neither a key nor Super, Ctrl, Alt or Shift); it uses Windows "
+                  "+ plus instead."},
+             Row {"hotkeyup=Super+-\n",
+                  {MOD_WIN, VK_OEM_MINUS},
+                  usualDown,
+                  "The settings hotkeyup and hotkeydown in core.ini both name Windows + minus; it "
+                  "steps the volume up, and no key steps it down."},
+         }) {
+        Harness h;
+        h.fp.setIni(std::string("[general]\n") + row.ini);
+        h.fp.mixer.setMaster(30000);
+        h.start();
+        const std::string at = row.ini;
+        EXPECT_TRUE(h.fp.hotkeys.press(row.up.modifiers, row.up.virtualKey)) << at;
+        EXPECT_EQ(h.fp.mixer.master(), 33855u) << at;
+        if (row.up != row.down) {
+            EXPECT_TRUE(h.fp.hotkeys.press(row.down.modifiers, row.down.virtualKey)) << at;
+            EXPECT_EQ(h.fp.mixer.master(), 30000u) << at;
+        }
+        // The usual keys no longer step once others are chosen.
+        if (row.up != usualUp) { EXPECT_FALSE(h.fp.hotkeys.press(MOD_WIN, VK_OEM_PLUS)) << at; }
+        EXPECT_EQ(h.fp.tray.balloons.empty() ? "" : h.fp.tray.balloons[0].text, row.told) << at;
+        EXPECT_LE(h.fp.tray.balloons.size(), 1u) << at;
+        // The file is read, never written.
+        EXPECT_EQ(h.fp.profile.writes, 0) << at;
+    }
+    // A chosen combination another program holds is told by its name, with the way out, in
+    // the same message as a setting that could not be read.
+    Harness taken;
+    taken.fp.hotkeys.takenByOthers = {HOTKEY_DOWN};
+    taken.fp.setIni("[general]\nhotkeyup=Ctrl+Alt+\nhotkeydown=Ctrl+Alt+PageDown\n");
+    taken.start();
+    ASSERT_EQ(taken.fp.tray.balloons.size(), 1u);
+    EXPECT_EQ(taken.fp.tray.balloons[0].text,
+              "The setting hotkeyup=Ctrl+Alt+ in core.ini is not a key combination Vexlo can use "
+              "(a \"+\" with nothing on one side); it uses Windows + plus instead. Vexlo cannot "
+              "use Ctrl + Alt + PageDown: another program holds it; choose other keys with the "
+              "settings hotkeyup and hotkeydown in core.ini.");
 }
 
 TEST_F(Stepping, TheWheelOverTheTrayIconStepsOncePerWholeNotch) {

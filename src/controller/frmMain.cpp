@@ -69,7 +69,11 @@ void frmMain::Form_Load() {
         app_.Systray().SetTrayIcon(false, *tray_, kCaption);
         SetTrayLevelIcon(ChunkCount(), LastMute);
     }
-    if (settings.IsOn(settings::kHotkeys)) app_.HotKeys().Register(handle());
+    if (settings.IsOn(settings::kHotkeys)) {
+        app_.HotKeys().Choose(settings.ReadOptional(settings::kHotkeyUp),
+                              settings.ReadOptional(settings::kHotkeyDown));
+        app_.HotKeys().Register(handle());
+    }
     window_->show();
     window_->hide();
 }

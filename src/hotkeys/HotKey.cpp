@@ -4,33 +4,77 @@
 
 namespace vexlo {
 
-void HotKey::Register(NativeHandle mainWindow) {
-    std::vector<std::string> refused;
-    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_UP, MOD_WIN, VK_OEM_PLUS))
-        refused.push_back(hotkeys_.combinationName(MOD_WIN, VK_OEM_PLUS));
-    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS))
-        refused.push_back(hotkeys_.combinationName(MOD_WIN, VK_OEM_MINUS));
-    prevWndProc_ = hotkeys_.setWindowProc(mainWindow, hotkeys_.coreProcedure());
-    Unavailable(refused,
-                refused.size() > 1 ? "another program holds them" : "another program holds it");
+void HotKey::Choose(const std::string& upText, const std::string& downText) {
+    up_ = {MOD_WIN, VK_OEM_PLUS};
+    down_ = {MOD_WIN, VK_OEM_MINUS};
+    registerDown_ = true;
+    settingsProblems_.clear();
+    const struct {
+        const char* key;
+        const std::string& text;
+        KeyChord& chord;
+    } settings[] = {{"hotkeyup", upText, up_}, {"hotkeydown", downText, down_}};
+    for (const auto& setting : settings) {
+        // Blanks alone are as good as no value.
+        if (setting.text.find_first_not_of(" \t") == std::string::npos) continue;
+        std::string problem;
+        if (!ParseKeyChord(setting.text, setting.chord, problem)) {
+            settingsProblems_ += std::string(settingsProblems_.empty() ? "" : " ") +
+                                 "The setting " + setting.key + "=" + setting.text +
+                                 " in core.ini is not a key combination Vexlo can use (" + problem +
+                                 "); it uses " + Name(setting.chord) + " instead.";
+        }
+    }
+    if (up_ == down_) {
+        // One combination cannot step both ways: it steps up.
+        registerDown_ = false;
+        settingsProblems_ += std::string(settingsProblems_.empty() ? "" : " ") +
+                             "The settings hotkeyup and hotkeydown in core.ini both name " +
+                             Name(up_) + "; it steps the volume up, and no key steps it down.";
+    }
 }
 
-void HotKey::Unavailable(const std::vector<std::string>& combinations, const std::string& reason) {
-    if (combinations.empty() || toldUnavailable_) return;
-    toldUnavailable_ = true;
+void HotKey::Register(NativeHandle mainWindow) {
+    std::vector<std::string> refused;
+    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_UP, up_.modifiers, up_.virtualKey))
+        refused.push_back(Name(up_));
+    if (registerDown_ &&
+        !hotkeys_.registerHotKey(mainWindow, HOTKEY_DOWN, down_.modifiers, down_.virtualKey))
+        refused.push_back(Name(down_));
+    prevWndProc_ = hotkeys_.setWindowProc(mainWindow, hotkeys_.coreProcedure());
+    std::string text = settingsProblems_;
+    settingsProblems_.clear();
+    if (!refused.empty() && !toldUnavailable_) {
+        toldUnavailable_ = true;
+        text += std::string(text.empty() ? "" : " ") +
+                UnavailableText(refused, (refused.size() > 1 ? "another program holds them"
+                                                             : "another program holds it") +
+                                             std::string("; choose other keys with the settings "
+                                                         "hotkeyup and hotkeydown in core.ini"));
+    }
+    if (!text.empty()) Tell(text);
+}
+
+std::string HotKey::UnavailableText(const std::vector<std::string>& combinations,
+                                    const std::string& reason) {
     std::string keys;
     for (std::size_t i = 0; i < combinations.size(); ++i) {
         if (i > 0) keys += i + 1 == combinations.size() ? " and " : ", ";
         keys += combinations[i];
     }
-    const std::string text = "Vexlo cannot use " + keys + ": " + reason + ".";
-    if (actions_.unavailable) actions_.unavailable(text);
+    return "Vexlo cannot use " + keys + ": " + reason + ".";
+}
+
+void HotKey::Unavailable(const std::vector<std::string>& combinations, const std::string& reason) {
+    if (combinations.empty() || toldUnavailable_) return;
+    toldUnavailable_ = true;
+    Tell(UnavailableText(combinations, reason));
 }
 
 void HotKey::Unavailable(const std::string& reason) {
-    Unavailable({hotkeys_.combinationName(MOD_WIN, VK_OEM_PLUS),
-                 hotkeys_.combinationName(MOD_WIN, VK_OEM_MINUS)},
-                reason);
+    std::vector<std::string> keys {Name(up_)};
+    if (registerDown_) keys.push_back(Name(down_));
+    Unavailable(keys, reason);
 }
 
 void HotKey::Release(NativeHandle mainWindow) {

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "hotkeys/key_chord.h"
 #include "platform/hotkeys.h"
+#include "platform/types.h"
 
 namespace vexlo {
 
@@ -22,8 +24,15 @@ class HotKey {
     HotKey(HotkeyService& hotkeys, Actions actions)
         : hotkeys_(hotkeys), actions_(std::move(actions)) {}
 
+    // The combinations to register, as written in the settings (empty: the usual Windows +
+    // plus and Windows + minus). A text that cannot be read keeps the usual key; the next
+    // Register tells the user so.
+    void Choose(const std::string& upText, const std::string& downText);
+    const KeyChord& Up() const { return up_; }
+    const KeyChord& Down() const { return down_; }
     // Registers 1331 and 1332 on the main window and installs HotKeyProc as its procedure.
-    // Combinations another program holds are reported through Unavailable.
+    // Combinations another program holds are reported through Unavailable, in one message
+    // with what was wrong in the settings.
     void Register(NativeHandle mainWindow);
     // Tells the user, once per run whatever the number of calls, that these combinations do
     // not work for Vexlo and why ("another program holds it").
@@ -40,10 +49,24 @@ class HotKey {
     WindowProc PrevWndProc() const { return prevWndProc_; }
 
   private:
+    static std::string UnavailableText(const std::vector<std::string>& combinations,
+                                       const std::string& reason);
+
     HotkeyService& hotkeys_;
     Actions actions_;
+    std::string Name(const KeyChord& chord) const {
+        return hotkeys_.combinationName(chord.modifiers, chord.virtualKey);
+    }
+    void Tell(const std::string& text) {
+        if (actions_.unavailable) actions_.unavailable(text);
+    }
+
     WindowProc prevWndProc_ = 0;
     bool toldUnavailable_ = false;
+    KeyChord up_ {MOD_WIN, VK_OEM_PLUS};
+    KeyChord down_ {MOD_WIN, VK_OEM_MINUS};
+    bool registerDown_ = true;
+    std::string settingsProblems_;  // told with the next registration
 };
 
 }  // namespace vexlo

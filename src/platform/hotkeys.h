@@ -24,13 +24,9 @@ class HotkeyService {
     virtual std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window,
                                          std::uint32_t message, std::uintptr_t wParam,
                                          std::intptr_t lParam) = 0;
-    // A combination as people name it on this system, for messages: "Windows + plus".
-    virtual std::string combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const {
-        std::string name = (modifiers & MOD_WIN) != 0 ? "Windows + " : "";
-        if (virtualKey == VK_OEM_PLUS) return name + "plus";
-        if (virtualKey == VK_OEM_MINUS) return name + "minus";
-        return name + "key " + std::to_string(virtualKey);
-    }
+    // A combination as people name it on this system, for messages: "Windows + plus",
+    // "Windows + Ctrl + Up".
+    virtual std::string combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const;
 };
 
 }  // namespace vexlo

@@ -64,10 +64,37 @@ inline constexpr std::uint32_t SWP_NOMOVE = 2;
 // Hotkeys.
 inline constexpr int HOTKEY_UP = 1331;
 inline constexpr int HOTKEY_DOWN = 1332;
+inline constexpr std::uint32_t MOD_ALT = 1;
+inline constexpr std::uint32_t MOD_CONTROL = 2;
+inline constexpr std::uint32_t MOD_SHIFT = 4;
 inline constexpr std::uint32_t MOD_WIN = 8;
 inline constexpr std::uint32_t VK_OEM_PLUS = 0xBB;
 inline constexpr std::uint32_t VK_OEM_MINUS = 0xBD;
 inline constexpr std::uint32_t VK_ESCAPE = 0x1B;
+// Further keys a user may choose for the hotkeys (letters and digits are their characters).
+inline constexpr std::uint32_t VK_SPACE = 0x20;
+inline constexpr std::uint32_t VK_PRIOR = 0x21;  // Page Up
+inline constexpr std::uint32_t VK_NEXT = 0x22;   // Page Down
+inline constexpr std::uint32_t VK_END = 0x23;
+inline constexpr std::uint32_t VK_HOME = 0x24;
+inline constexpr std::uint32_t VK_LEFT = 0x25;
+inline constexpr std::uint32_t VK_UP = 0x26;
+inline constexpr std::uint32_t VK_RIGHT = 0x27;
+inline constexpr std::uint32_t VK_DOWN = 0x28;
+inline constexpr std::uint32_t VK_INSERT = 0x2D;
+inline constexpr std::uint32_t VK_DELETE = 0x2E;
+inline constexpr std::uint32_t VK_ADD = 0x6B;       // the keypad's plus
+inline constexpr std::uint32_t VK_SUBTRACT = 0x6D;  // the keypad's minus
+inline constexpr std::uint32_t VK_F1 = 0x70;        // to VK_F24 = 0x87
+inline constexpr std::uint32_t VK_OEM_1 = 0xBA;     // ; on US keyboards
+inline constexpr std::uint32_t VK_OEM_COMMA = 0xBC;
+inline constexpr std::uint32_t VK_OEM_PERIOD = 0xBE;
+inline constexpr std::uint32_t VK_OEM_2 = 0xBF;  // /
+inline constexpr std::uint32_t VK_OEM_3 = 0xC0;  // `
+inline constexpr std::uint32_t VK_OEM_4 = 0xDB;  // [
+inline constexpr std::uint32_t VK_OEM_5 = 0xDC;  // backslash
+inline constexpr std::uint32_t VK_OEM_6 = 0xDD;  // ]
+inline constexpr std::uint32_t VK_OEM_7 = 0xDE;  // '
 
 // Sound, message boxes and showing a started program.
 inline constexpr std::uint32_t SND_ASYNC = 1;

@@ -18,7 +18,12 @@ void ReadWrite::SetIniPath(const std::string& name) {
 }
 
 std::string ReadWrite::ReadIni(const std::string& section, const std::string& key) {
-    std::string value = profile_.getString(section, key, "1", kIniBufferSize, iniPath_);
+    return ReadIni(section, key, "1");
+}
+
+std::string ReadWrite::ReadIni(const std::string& section, const std::string& key,
+                               const std::string& missing) {
+    std::string value = profile_.getString(section, key, missing, kIniBufferSize, iniPath_);
     if (value.size() > kIniBufferSize - 1) value.resize(kIniBufferSize - 1);
     return value;
 }

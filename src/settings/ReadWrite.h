@@ -24,6 +24,9 @@ class ReadWrite {
 
     // The stored text, or "1" when there is none; at most 254 characters.
     std::string ReadIni(const std::string& section, const std::string& key);
+    // The same with another text for a missing key.
+    std::string ReadIni(const std::string& section, const std::string& key,
+                        const std::string& missing);
     // Nonzero on success, 0 when the platform could not write, -1 when the length limit
     // refused the write (after telling the user).
     std::int32_t WriteIni(const std::string& section, const std::string& key,
@@ -35,6 +38,8 @@ class ReadWrite {
     // A position in twips, read as a single-precision number; not a number is a FatalError.
     float Position(const SettingKey& key);
     std::string Read(const SettingKey& key) { return ReadIni(key.section, key.key); }
+    // A setting whose absence means "as usual": empty when missing.
+    std::string ReadOptional(const SettingKey& key) { return ReadIni(key.section, key.key, ""); }
 
   private:
     ProfileFile& profile_;

@@ -1,4 +1,4 @@
-// Every key of core.ini in one table. Missing keys read as "1".
+// Every key of core.ini in one table. Missing keys read as "1" unless said otherwise.
 #pragma once
 
 namespace vexlo {
@@ -13,6 +13,9 @@ inline constexpr SettingKey kOnTop {"general", "ontop"};
 inline constexpr SettingKey kTrayIcon {"general", "trayicon"};
 inline constexpr SettingKey kHotkeys {"general", "hotkeys"};
 inline constexpr SettingKey kSoundOn {"general", "soundon"};
+// The hotkeys' combinations; these two read as empty, not "1", when missing.
+inline constexpr SettingKey kHotkeyUp {"general", "hotkeyup"};
+inline constexpr SettingKey kHotkeyDown {"general", "hotkeydown"};
 inline constexpr SettingKey kMixerOnLeftClick {"mixer", "mixeronleftclick"};
 inline constexpr SettingKey kPathToMixer {"mixer", "pathtomixer"};
 inline constexpr SettingKey kPosX {"pos", "x"};

@@ -172,7 +172,7 @@ pid=$CASE_PID
 balloon_count() { tr -d '\r' <"$host_log" | grep -c ' NIM_MODIFY .*flags=16 .*accepted info=Vexlo cannot use'; }
 wait_until 10000 eval '[ "$(balloon_count)" -ge 1 ]' || fail "no balloon at the icon"
 balloon_text=$(tr -d '\r' <"$host_log" | sed -n 's/.* NIM_MODIFY .*flags=16 .* info=//p' | head -1)
-[ "$balloon_text" = "Vexlo cannot use Windows + plus: another program holds it." ] ||
+[ "$balloon_text" = "Vexlo cannot use Windows + plus: another program holds it; choose other keys with the settings hotkeyup and hotkeydown in core.ini." ] ||
     fail "the balloon says: ${balloon_text:-nothing}"
 sleep 1
 [ "$(balloon_count)" = 1 ] || fail "$(balloon_count) balloons, not one"

@@ -1,0 +1,157 @@
+#include "hotkeys/key_chord.h"
+
+#include <cctype>
+#include <vector>
+
+#include "platform/hotkeys.h"
+#include "platform/types.h"
+
+namespace vexlo {
+
+namespace {
+
+struct NamedKey {
+    const char* name;
+    std::uint32_t virtualKey;
+};
+
+// The first name of a key is the one it is written back with.
+constexpr NamedKey kNamedKeys[] = {
+    {"=", VK_OEM_PLUS},          {"-", VK_OEM_MINUS},          {"Equal", VK_OEM_PLUS},
+    {"Plus", VK_OEM_PLUS},       {"+", VK_OEM_PLUS},           {"Minus", VK_OEM_MINUS},
+    {"Up", VK_UP},               {"Down", VK_DOWN},            {"Left", VK_LEFT},
+    {"Right", VK_RIGHT},         {"PageUp", VK_PRIOR},         {"PageDown", VK_NEXT},
+    {"Home", VK_HOME},           {"End", VK_END},              {"Insert", VK_INSERT},
+    {"Delete", VK_DELETE},       {"Space", VK_SPACE},          {"KP_Add", VK_ADD},
+    {"KP_Subtract", VK_SUBTRACT}, {",", VK_OEM_COMMA},         {".", VK_OEM_PERIOD},
+    {";", VK_OEM_1},             {"/", VK_OEM_2},              {"`", VK_OEM_3},
+    {"[", VK_OEM_4},             {"\\", VK_OEM_5},             {"]", VK_OEM_6},
+    {"'", VK_OEM_7},
+};
+
+constexpr int kFunctionKeys = 24;
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::uint32_t ModifierOf(const std::string& lower) {
+    if (lower == "super" || lower == "win" || lower == "meta") return MOD_WIN;
+    if (lower == "ctrl" || lower == "control") return MOD_CONTROL;
+    if (lower == "alt") return MOD_ALT;
+    if (lower == "shift") return MOD_SHIFT;
+    return 0;
+}
+
+std::uint32_t KeyOf(const std::string& part) {
+    if (part.size() == 1) {
+        const auto c = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(part[0])));
+        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return c;
+    }
+    const std::string lower = Lower(part);
+    for (const NamedKey& key : kNamedKeys) {
+        if (Lower(key.name) == lower) return key.virtualKey;
+    }
+    if (lower.size() >= 2 && lower[0] == 'f' && lower.find_first_not_of("0123456789", 1) ==
+                                                    std::string::npos && lower.size() <= 3) {
+        const int n = std::stoi(lower.substr(1));
+        if (n >= 1 && n <= kFunctionKeys) return VK_F1 + static_cast<std::uint32_t>(n - 1);
+    }
+    return 0;
+}
+
+// Keys that stay free for typing: taken without Ctrl, Alt or Super they would stop working
+// in every other program.
+bool TypingKey(std::uint32_t virtualKey) {
+    const bool function = virtualKey >= VK_F1 && virtualKey < VK_F1 + kFunctionKeys;
+    return !function && virtualKey != VK_ADD && virtualKey != VK_SUBTRACT;
+}
+
+}  // namespace
+
+bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem) {
+    if (Trim(text).empty()) {
+        problem = "it names no key";
+        return false;
+    }
+    // "+" joins the parts; a "+" at the end after another one is the plus key itself.
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : text) {
+        if (c == '+') {
+            parts.push_back(Trim(part));
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    parts.push_back(Trim(part));
+    if (parts.size() >= 2 && parts.back().empty() && parts[parts.size() - 2].empty()) {
+        parts.pop_back();
+        parts.back() = "+";
+    }
+    KeyChord read;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].empty()) {
+            problem = "a \"+\" with nothing on one side";
+            return false;
+        }
+        if (const std::uint32_t modifier = ModifierOf(Lower(parts[i])); modifier != 0) {
+            read.modifiers |= modifier;
+            continue;
+        }
+        const std::uint32_t key = KeyOf(parts[i]);
+        if (key == 0) {
+            problem = "\"" + parts[i] + "\" is neither a key nor Super, Ctrl, Alt or Shift";
+            return false;
+        }
+        if (read.virtualKey != 0) {
+            problem = "it names more than one key";
+            return false;
+        }
+        read.virtualKey = key;
+    }
+    if (read.virtualKey == 0) {
+        problem = "it names no key, only modifiers";
+        return false;
+    }
+    if ((read.modifiers & (MOD_CONTROL | MOD_ALT | MOD_WIN)) == 0 && TypingKey(read.virtualKey)) {
+        problem = "without Super, Ctrl or Alt it would take the key from typing";
+        return false;
+    }
+    chord = read;
+    return true;
+}
+
+std::string KeyNameOf(std::uint32_t virtualKey) {
+    if ((virtualKey >= 'A' && virtualKey <= 'Z') || (virtualKey >= '0' && virtualKey <= '9'))
+        return std::string(1, static_cast<char>(virtualKey));
+    if (virtualKey >= VK_F1 && virtualKey < VK_F1 + kFunctionKeys)
+        return "F" + std::to_string(virtualKey - VK_F1 + 1);
+    for (const NamedKey& key : kNamedKeys) {
+        if (key.virtualKey == virtualKey) return key.name;
+    }
+    return "";
+}
+
+std::string HotkeyService::combinationName(std::uint32_t modifiers,
+                                           std::uint32_t virtualKey) const {
+    std::string name;
+    if (modifiers & MOD_WIN) name += "Windows + ";
+    if (modifiers & MOD_CONTROL) name += "Ctrl + ";
+    if (modifiers & MOD_ALT) name += "Alt + ";
+    if (modifiers & MOD_SHIFT) name += "Shift + ";
+    if (virtualKey == VK_OEM_PLUS) return name + "plus";
+    if (virtualKey == VK_OEM_MINUS) return name + "minus";
+    const std::string key = KeyNameOf(virtualKey);
+    return name + (key.empty() ? "key " + std::to_string(virtualKey) : key);
+}
+
+}  // namespace vexlo

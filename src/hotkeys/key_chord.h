@@ -1,0 +1,29 @@
+// Key combinations as users write them in core.ini ("Ctrl+Alt+Up", "Super+="): modifiers
+// Super (also Win, Meta), Ctrl, Alt and Shift joined by "+" to one key, the key a single
+// character or a name. Case and blanks around the parts do not matter.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vexlo {
+
+struct KeyChord {
+    std::uint32_t modifiers = 0;  // MOD_ALT, MOD_CONTROL, MOD_SHIFT, MOD_WIN
+    std::uint32_t virtualKey = 0;
+    bool operator==(const KeyChord& other) const {
+        return modifiers == other.modifiers && virtualKey == other.virtualKey;
+    }
+    bool operator!=(const KeyChord& other) const { return !(*this == other); }
+};
+
+// Reads a combination. False, with why in `problem`, for text that names no key, names more
+// than one, has a part that is not a modifier or a key, or would take a key from typing (a
+// character, arrow or editing key without Ctrl, Alt or Super).
+bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem);
+
+// The key as the settings write it: "=", "A", "Up", "F5", "KP_Add"; empty for a key that has
+// no such name.
+std::string KeyNameOf(std::uint32_t virtualKey);
+
+}  // namespace vexlo
