@@ -1,8 +1,9 @@
 // The cost of reading the master level the way the 5 ms poll does, on ALSA's "default" device
-// (a running sound server is needed): through the adapter alone and through the core's
-// volume class.
+// (a running sound server is needed): through the adapter alone, through the core's volume
+// class, and the level with the mute as each tick reads them.
 #include <benchmark/benchmark.h>
 
+#include "controller/volume_command.h"
 #include "mixer/clsVolume.h"
 #include "platform/linux/alsa_mixer.h"
 #include "platform/linux/alsa_wave_in.h"
@@ -54,6 +55,23 @@ void VolumeLevelRead(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(vol.VolumeLevel());
 }
 BENCHMARK(VolumeLevelRead);
+
+// The watch's tick: the level, then the mute.
+void LevelAndMuteRead(benchmark::State& state) {
+    AlsaMixer mixer;
+    AlsaWaveIn waveIn;
+    NoBoxes boxes;
+    clsVolume vol(mixer, waveIn, boxes);
+    if (vol.VolumeMax() == 0 || !vol.HasVolumeMute()) {
+        state.SkipWithError("no mixer device with a mute switch (is a sound server running?)");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vol.VolumeLevel());
+        if (vol.LastResult() == MMSYSERR_NOERROR) benchmark::DoNotOptimize(MasterMuted(vol));
+    }
+}
+BENCHMARK(LevelAndMuteRead);
 
 }  // namespace
 

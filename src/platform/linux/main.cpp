@@ -29,7 +29,8 @@ constexpr int kNoDisplay = 1;
 constexpr int kCommandFailed = 1;
 
 constexpr const char* kUsage =
-    "Usage: vexlo [/control | --control | --volume-up | --volume-down]\n"
+    "Usage: vexlo [/control | --control]\n"
+    "       vexlo --volume-up | --volume-down | --volume-mute\n"
     "       vexlo --check-skin FOLDER | --preview-skin FOLDER\n"
     "\n"
     "Shows every change of the master volume on screen.\n"
@@ -42,6 +43,9 @@ constexpr const char* kUsage =
     "                     one step of the master volume, as Super + = and Super + - take,\n"
     "                     and exit (for the desktop's own keyboard shortcuts; a running\n"
     "                     Vexlo shows the change)\n"
+    "  vexlo --volume-mute\n"
+    "                     mutes the master volume, or unmutes it when it is muted, and\n"
+    "                     exit, as the two above (Super + = also unmutes)\n"
     "  vexlo --check-skin FOLDER\n"
     "                     checks the skin in FOLDER: every file loads, and the sizes and\n"
     "                     see-through colour fit the display; prints each finding with\n"
@@ -124,7 +128,8 @@ class StderrBoxes final : public vexlo::MessageBoxes {
     }
 };
 
-// One step of the master volume and the end of the program: no display, no second copy.
+// One step of the master volume, or its mute switched over, and the end of the program: no
+// display, no second copy.
 int RunVolumeCommand(vexlo::VolumeCommand command) {
     vexlo::linux_platform::AlsaMixer mixer;
     mixer.reportReachability(false);
@@ -251,13 +256,13 @@ int main(int argc, char** argv) {
                      "vexlo: the volume hotkeys are held by another program; they stay "
                      "unavailable to Vexlo.\n");
     }
-    // The grabs succeed under GNOME, yet mutter keeps Super for its overview.
-    if (!vexlo::linux_platform::PortalShortcuts::WaylandSession() && adapters.hotkeys.grabbing() &&
+    // The grabs succeed under GNOME, yet mutter keeps Super for its overview (keys chosen
+    // without Super work).
+    const std::string superKeys = adapters.hotkeys.superGrabs();
+    if (!vexlo::linux_platform::PortalShortcuts::WaylandSession() && !superKeys.empty() &&
         GnomeKeepsSuper()) {
-        adapters.reportHotkeys(
-            "GNOME keeps the Super key for its overview, so Super + = and Super + - never "
-            "reach Vexlo; " +
-            BindCommandsHint());
+        adapters.reportHotkeys("GNOME keeps the Super key for its overview, so Vexlo never gets " +
+                               superKeys + "; " + BindCommandsHint());
     }
     const int code = QApplication::exec();
     return adapters.process.exited() ? adapters.process.code() : code;

@@ -169,25 +169,13 @@ void PortalShortcuts::ReportOnStderr(const std::string& text) {
 }
 
 std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey) {
-    std::string key;
-    if (virtualKey == VK_OEM_PLUS) {
-        key = "equal";  // the "= +" key
-    } else if (virtualKey == VK_OEM_MINUS) {
-        key = "minus";
-    } else if ((virtualKey >= '0' && virtualKey <= '9') ||
-               (virtualKey >= 'A' && virtualKey <= 'Z')) {
-        key = std::string(1, static_cast<char>(virtualKey));
-        if (virtualKey >= 'A') key[0] = static_cast<char>(key[0] - 'A' + 'a');
-    } else if (virtualKey >= 0x70 && virtualKey <= 0x7B) {
-        key = "F" + std::to_string(virtualKey - 0x70 + 1);
-    } else {
-        return "";
-    }
+    // The shortcuts' own form: the modifiers, then the key's keysym name ("CTRL+ALT+Up").
+    const std::string key = DesktopKeyFor(virtualKey).name;
+    if (key.empty()) return "";
     std::string trigger;
-    // MOD_CONTROL, MOD_ALT, MOD_SHIFT, MOD_WIN
-    if (modifiers & 2) trigger += "CTRL+";
-    if (modifiers & 1) trigger += "ALT+";
-    if (modifiers & 4) trigger += "SHIFT+";
+    if (modifiers & MOD_CONTROL) trigger += "CTRL+";
+    if (modifiers & MOD_ALT) trigger += "ALT+";
+    if (modifiers & MOD_SHIFT) trigger += "SHIFT+";
     if (modifiers & MOD_WIN) trigger += "LOGO+";
     return trigger + key;
 }

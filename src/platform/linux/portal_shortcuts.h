@@ -52,8 +52,8 @@ class PortalShortcuts : public QObject {
     static bool WaylandSession();
     // The default report: the reason on stderr.
     static void ReportOnStderr(const std::string& text);
-    // The portal's trigger for MOD_* modifiers and a virtual-key code ("LOGO+equal"); empty
-    // when the key has no name there.
+    // The portal's trigger for MOD_* modifiers and a virtual-key code ("LOGO+equal",
+    // "CTRL+ALT+Page_Up"); empty when the key has no name there.
     static std::string TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey);
 
     // busAddress empty: the session bus. report says, once, why the hotkeys are not bound

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "hotkeys/key_chord.h"
 #include "platform/event_sink.h"
+#include "platform/linux/desktop_keys.h"
 #include "platform/linux/x11_util.h"
 #include "platform/types.h"
 
@@ -42,13 +44,7 @@ XcbHotkeys::~XcbHotkeys() {
 }
 
 std::uint32_t XcbHotkeys::KeysymFor(std::uint32_t virtualKey) {
-    if (virtualKey == VK_OEM_PLUS) return 0x3d;   // XK_equal: the "= +" key
-    if (virtualKey == VK_OEM_MINUS) return 0x2d;  // XK_minus
-    if (virtualKey == VK_ESCAPE) return 0xff1b;   // XK_Escape
-    if (virtualKey >= '0' && virtualKey <= '9') return virtualKey;
-    if (virtualKey >= 'A' && virtualKey <= 'Z') return virtualKey + ('a' - 'A');
-    if (virtualKey >= 0x70 && virtualKey <= 0x7B) return 0xffbe + (virtualKey - 0x70);  // F1..F12
-    return 0;
+    return DesktopKeyFor(virtualKey).keysym;
 }
 
 std::string XcbHotkeys::combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const {
@@ -57,9 +53,12 @@ std::string XcbHotkeys::combinationName(std::uint32_t modifiers, std::uint32_t v
     if (modifiers & kModAlt) name += "Alt + ";
     if (modifiers & kModShift) name += "Shift + ";
     if (modifiers & MOD_WIN) name += "Super + ";
-    const std::uint32_t keysym = KeysymFor(virtualKey);
-    if (keysym >= 0x20 && keysym < 0x7f) return name + static_cast<char>(keysym);
-    return HotkeyService::combinationName(modifiers & ~0xFu, virtualKey).insert(0, name);
+    // The key as the settings write it ("=", "Up", "PageUp", "KP_Add"), so that a message
+    // names it as the user chose it.
+    std::string key = KeyNameOf(virtualKey);
+    if (key.empty()) key = DesktopKeyFor(virtualKey).name;
+    if (key.empty()) key = "key " + std::to_string(virtualKey);
+    return name + key;
 }
 
 std::uint16_t XcbHotkeys::ModifierMask(std::uint32_t modifiers) {
@@ -71,8 +70,9 @@ std::uint16_t XcbHotkeys::ModifierMask(std::uint32_t modifiers) {
     return mask;
 }
 
-std::vector<std::uint8_t> XcbHotkeys::KeycodesFor(std::uint32_t keysym) const {
+std::vector<std::uint8_t> XcbHotkeys::KeycodesFor(std::uint32_t keysym, bool* shifted) const {
     std::vector<std::uint8_t> codes;
+    if (shifted != nullptr) *shifted = false;
     xcb_connection_t* c = X11Connection();
     if (c == nullptr) return codes;
     const xcb_setup_t* setup = xcb_get_setup(c);
@@ -85,11 +85,16 @@ std::vector<std::uint8_t> XcbHotkeys::KeycodesFor(std::uint32_t keysym) const {
     if (!reply) return codes;
     const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
     const int perCode = reply->keysyms_per_keycode;
-    for (int i = 0; i < count; ++i) {
-        // The key's own symbol, without Shift: the main block's key, not the keypad's.
-        if (perCode > 0 && syms[i * perCode] == keysym) {
-            codes.push_back(static_cast<std::uint8_t>(setup->min_keycode + i));
+    // The keys with the symbol as their own, without Shift: the main block's "=" and not the
+    // keypad's. Where no key has it so, the keys that give it with Shift (a layout's "=" over
+    // its "0"), pressed with Shift.
+    for (int column = 0; column < 2 && column < perCode && codes.empty(); ++column) {
+        for (int i = 0; i < count; ++i) {
+            if (syms[i * perCode + column] == keysym) {
+                codes.push_back(static_cast<std::uint8_t>(setup->min_keycode + i));
+            }
         }
+        if (shifted != nullptr) *shifted = column == 1 && !codes.empty();
     }
     return codes;
 }
@@ -106,11 +111,13 @@ void XcbHotkeys::ungrab(const Registration& r) {
     xcb_flush(c);
 }
 
-bool XcbHotkeys::grabbing() const {
+std::string XcbHotkeys::superGrabs() const {
+    std::string names;
     for (const auto& [id, r] : registrations_) {
-        if (!r.viaPortal && !r.keycodes.empty()) return true;
+        if (r.viaPortal || r.keycodes.empty() || (r.modifiers & XCB_MOD_MASK_4) == 0) continue;
+        names += (names.empty() ? "" : " and ") + r.name;
     }
-    return false;
+    return names;
 }
 
 void XcbHotkeys::usePortal(PortalShortcuts& portal) {
@@ -126,7 +133,8 @@ bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modif
     if (portal_ != nullptr && modifiers != 0 && portal_->available()) {
         const std::string trigger = PortalShortcuts::TriggerFor(modifiers, virtualKey);
         if (trigger.empty()) return false;
-        registrations_[id] = Registration {window, ModifierMask(modifiers), {}, true};
+        registrations_[id] = Registration {
+            window, ModifierMask(modifiers), {}, true, combinationName(modifiers, virtualKey)};
         portal_->bind(id, trigger);
         return true;
     }
@@ -134,8 +142,12 @@ bool XcbHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modif
     if (c == nullptr) return false;
     const std::uint32_t keysym = KeysymFor(virtualKey);
     if (keysym == 0) return false;
-    Registration r {window, ModifierMask(modifiers), KeycodesFor(keysym), false};
+    bool shifted = false;
+    Registration r {window, ModifierMask(modifiers), KeycodesFor(keysym, &shifted), false,
+                    combinationName(modifiers, virtualKey)};
+    // A key the keyboard does not have (F13 on most layouts) cannot be pressed.
     if (r.keycodes.empty()) return false;
+    if (shifted) r.modifiers |= XCB_MOD_MASK_SHIFT;
 
     const xcb_window_t root = X11Root();
     std::vector<xcb_void_cookie_t> cookies;

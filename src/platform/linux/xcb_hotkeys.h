@@ -7,6 +7,7 @@
 #include <QAbstractNativeEventFilter>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/hotkeys.h"
@@ -28,7 +29,8 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
     WindowProc setWindowProc(NativeHandle window, WindowProc procedure) override;
     std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window, std::uint32_t message,
                                  std::uintptr_t wParam, std::intptr_t lParam) override;
-    // In the keys' X names: "Super + =".
+    // As the settings name the keys, with X's names of the modifiers: "Super + =",
+    // "Ctrl + Alt + Up".
     std::string combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -39,8 +41,9 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
 
     // True once a grab was refused because another client holds the key combination.
     bool conflict() const { return conflict_; }
-    // True while a combination is held by an X grab (not bound through the portal).
-    bool grabbing() const;
+    // The combinations with Super that X grabs hold (not bound through the portal), named and
+    // joined: "Super + = and Super + -"; empty when there are none.
+    std::string superGrabs() const;
 
     // The X keysym for a virtual-key code, 0 when there is none.
     static std::uint32_t KeysymFor(std::uint32_t virtualKey);
@@ -51,8 +54,9 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
     bool keyPressed(std::uint8_t keycode, std::uint16_t state);
     // Hands a hotkey id to the core as the hotkey message of the window that registered it.
     bool activate(int id);
-    // The keys whose unshifted symbol is keysym.
-    std::vector<std::uint8_t> KeycodesFor(std::uint32_t keysym) const;
+    // The keys whose symbol without Shift is keysym; where there are none, those whose symbol
+    // with Shift is keysym, and then *shifted is true.
+    std::vector<std::uint8_t> KeycodesFor(std::uint32_t keysym, bool* shifted = nullptr) const;
 
   private:
     struct Registration {
@@ -60,6 +64,7 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
         std::uint16_t modifiers;
         std::vector<std::uint8_t> keycodes;  // none when the portal binds it
         bool viaPortal = false;
+        std::string name;  // for messages
     };
     void ungrab(const Registration& r);
 

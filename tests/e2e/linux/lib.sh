@@ -254,14 +254,15 @@ lit_chunks() {  # lit_chunks SHOT X Y
 }
 
 # Checks the display for a level: centred, the bar and the second overlay at the widths of
-# the level's chunk count, the background translucent at 125 while held.
+# the level's chunk count (or of CHUNKS: 0 for a muted master), the background translucent
+# at 125 while held.
 overlay_widths() {  # overlay_widths PID: the widths of the shown overlays, ascending
     local over
     for over in $(named "$1" Hidden); do width_of "$over"; done | sort -n | tr '\n' ' '
 }
-check_display() {  # check_display PID LEVEL SHOTNAME
-    local pid=$1 n main g widths lit expect
-    n=$(chunks_for "$2")
+check_display() {  # check_display PID LEVEL SHOTNAME [CHUNKS]
+    local pid=$1 n=${4:-} main g widths lit expect
+    [ -n "$n" ] || n=$(chunks_for "$2")
     expect=$(printf '%s\n' 212 $((35 + 9 * n)) | sort -n | tr '\n' ' ')
     wait_until 2000 osd_shown "$pid" || { fail "no display for level $2"; return 1; }
     # On a loaded machine the windows come one after the other: the shot waits for the overlays

@@ -184,6 +184,106 @@ hotkeys_off_registers_nothing() {
     osd_hidden "$vpid" || { fail "display shown"; return 1; }
 }
 
+# Keys of the user's choice (hotkeyup, hotkeydown) step the level in place of Super + = and
+# Super + -. Chosen keys another client holds (one grabbed here; Ctrl+Alt+Up and Down, which
+# openbox binds by default) and a value that names no key are told in the desktop's
+# notification (a stand-in service on the scenario's own bus notes each one); the usual key
+# stands in for the value that names none.
+chosen_hotkeys_step_the_level_and_problems_are_told() {
+    local bus=$sdir/bus notes=$sdir/notifications grabber up
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    /usr/bin/python3 - "$notes" <<'PY' >"$sdir/notifier.log" 2>&1 &
+import sys
+import dbus, dbus.service
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+
+class Notifications(dbus.service.Object):
+    @dbus.service.method("org.freedesktop.Notifications", in_signature="susssasa{sv}i",
+                         out_signature="u")
+    def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
+        with open(sys.argv[1], "a") as f:
+            f.write(body.replace("\n", " ") + "\n")
+        return 1
+
+DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()
+name = dbus.service.BusName("org.freedesktop.Notifications", bus)
+Notifications(bus, "/org/freedesktop/Notifications")
+open(sys.argv[1], "a").close()
+GLib.MainLoop().run()
+PY
+    pids+=($!)
+    wait_until 5000 test -e "$notes" || { fail "the notification service did not start"; return 1; }
+    notified_with() { grep -qF "$1" "$notes"; }
+
+    # As in GNOME's X11 session, whose overview takes the Super key only.
+    config '[general]\nhotkeyup=Ctrl+Alt+PageUp\nhotkeydown=Ctrl+Alt+PageDown\n'
+    start_at env XDG_CURRENT_DESKTOP=GNOME GSETTINGS_BACKEND=memory "$bin"
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    xdotool key super+equal
+    sleep 0.5
+    level_is 26214 || { fail "Super+equal still steps: level $(level)"; return 1; }
+    up=$(step_up 26214)
+    xdotool key ctrl+alt+Prior
+    wait_until 2000 level_is "$up" || { fail "Ctrl+Alt+PageUp: level $(level), expected $up"; return 1; }
+    check_display "$vpid" "$up" chosen-up || return 1
+    xdotool key ctrl+alt+Next
+    wait_until 2000 level_is 26214 || { fail "Ctrl+Alt+PageDown: level $(level), expected 26214"; return 1; }
+    [ ! -s "$notes" ] || { fail "told: $(cat "$notes")"; return 1; }
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+
+    # Another program holds Ctrl+Alt+PageUp (a passive grab of the root window, as Vexlo's own).
+    /usr/bin/python3 -c '
+import ctypes, sys, time
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+d = x.XOpenDisplay(None)
+root = x.XDefaultRootWindow(ctypes.c_void_p(d))
+code = x.XKeysymToKeycode(ctypes.c_void_p(d), 0xff55)
+for extra in (0, 2, 16, 18):  # CapsLock and NumLock variants
+    x.XGrabKey(ctypes.c_void_p(d), code, 4 | 8 | extra, ctypes.c_ulong(root), 1, 1, 1)
+x.XSync(ctypes.c_void_p(d), 0)
+print("grabbed", flush=True)
+time.sleep(60)' >"$sdir/grab.log" 2>&1 &
+    grabber=$!
+    pids+=("$grabber")
+    wait_until 3000 grep -q grabbed "$sdir/grab.log" || { fail "the other client did not grab"; return 1; }
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with Ctrl+Alt+PageUp held"; return 1; }
+    wait_until 3000 notified_with "Vexlo cannot use Ctrl + Alt + PageUp: another program holds it; choose other keys with the settings hotkeyup and hotkeydown in core.ini." ||
+        { fail "the held key: $(cat "$notes")"; return 1; }
+    xdotool key ctrl+alt+Next
+    wait_until 2000 level_is "$(step_down 26214)" || { fail "Ctrl+Alt+PageDown beside the held key: level $(level)"; return 1; }
+    kill "$vpid" "$grabber"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+    pactl set-sink-volume "$sink" 26214
+    : >"$notes"
+    config '[general]\nhotkeyup=Ctrl+Alt+Up\nhotkeydown=Ctrl+Alt+Down\n'
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with openbox's keys chosen"; return 1; }
+    wait_until 3000 notified_with "Vexlo cannot use Ctrl + Alt + Up and Ctrl + Alt + Down: another program holds them;" ||
+        { fail "the keys openbox holds: $(cat "$notes")"; return 1; }
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+
+    # A value that names no key: told, and Super + = steps up.
+    : >"$notes"
+    config '[general]\nhotkeyup=Ctrl+Foo\n'
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeyup=Ctrl+Foo"; return 1; }
+    wait_until 3000 eval 'notified_with "The setting hotkeyup=Ctrl+Foo in core.ini is not a key combination Vexlo can use (" &&
+        notified_with "); it uses Super + = instead."' || { fail "hotkeyup=Ctrl+Foo: $(cat "$notes")"; return 1; }
+    xdotool key super+equal
+    wait_until 2000 level_is "$up" || { fail "Super+equal with hotkeyup=Ctrl+Foo: level $(level), expected $up"; return 1; }
+    [ "$(wc -l <"$notes")" = 1 ] || { fail "told $(wc -l <"$notes") times: $(cat "$notes")"; return 1; }
+}
+
 portal_hotkeys_step_the_level_in_a_wayland_session() {
     # A Wayland session whose desktop offers global shortcuts: the stand-in portal on a bus
     # of the scenario's own.
@@ -514,6 +614,108 @@ volume_commands_step_with_and_without_vexlo() {
     alive "$resident" || { fail "the resident copy ended"; return 1; }
 }
 
+# Muting the master, by another program or by the command, shows the display with an empty bar
+# and gives the tray its muted picture and tooltip; unmuting shows the level again. Up on a
+# muted master unmutes it (stepping too only from within the first step); down leaves the mute.
+# The tray is read from the StatusNotifierItem: its ToolTip, and its IconPixmap against the
+# skin's icon file, pixel for pixel at each size it exports.
+mute_shows_an_empty_bar_and_the_muted_tray() {
+    local bus=$sdir/bus item="" tray="" out code expect muted=iconmute.ico
+    [ -e "$build/iconmute.ico" ] || muted=icon0.ico
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 1
+    pactl set-sink-volume "$sink" 40000
+    start_vexlo
+    sni_item() {
+        item=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
+            /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
+            org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
+            grep -o "':[0-9.]*" | tr -d "'" | head -1)
+        [ -n "$item" ]
+    }
+    wait_until 5000 sni_item || { fail "no StatusNotifierItem registered"; return 1; }
+    # tray_is TOOLTIP ICON: the item's tooltip and picture; what they are instead in $tray.
+    tray_is() {
+        tray=$(/usr/bin/python3 - "$item" "$build/$2" <<'PY'
+import subprocess, sys
+import dbus
+item, ico = sys.argv[1], sys.argv[2]
+props = dbus.Interface(dbus.SessionBus().get_object(item, "/StatusNotifierItem"),
+                       "org.freedesktop.DBus.Properties")
+tip = str(props.Get("org.kde.StatusNotifierItem", "ToolTip")[2])
+sizes = subprocess.run(["/usr/bin/identify", "-format", "%wx%h\n", ico], capture_output=True,
+                       text=True).stdout.split()
+verdict = "no picture"
+for w, h, argb in props.Get("org.kde.StatusNotifierItem", "IconPixmap"):
+    size = "%dx%d" % (w, h)
+    if size not in sizes:
+        verdict = "a %s picture %s lacks" % (size, ico)
+        break
+    rgba = subprocess.run(["/usr/bin/convert", "%s[%d]" % (ico, sizes.index(size)), "-depth", "8",
+                           "rgba:-"], capture_output=True).stdout
+    # Qt hands some sizes on through premultiplied alpha (Qt 6.4: the 32 x 32 one): the same
+    # alpha, and colours the same once weighed by it (within rounding).
+    argb = bytes(argb)
+    same = len(argb) == len(rgba) and all(
+        argb[i] == rgba[i + 3] and
+        all(abs(argb[i + 1 + c] - rgba[i + c]) * argb[i] <= 382 for c in range(3))
+        for i in range(0, len(argb), 4))
+    verdict = "the picture of %s" % ico if same else "not the picture of %s at %s" % (ico, size)
+    if not same:
+        break
+print("tooltip '%s', %s" % (tip, verdict))
+PY
+)
+        [ "$tray" = "tooltip '$1', the picture of $build/$2" ]
+    }
+    muted() { [ "$(pactl get-sink-mute "$sink")" = "Mute: $1" ]; }
+    wait_until 2000 tray_is Vexlo icon2.ico || { fail "at the start: $tray"; return 1; }
+    pactl set-sink-mute "$sink" 1
+    check_display "$vpid" 40000 mute-on 0 || return 1
+    wait_until 1000 tray_is "Vexlo (muted)" "$muted" || { fail "muted: $tray"; return 1; }
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    pactl set-sink-mute "$sink" 0
+    check_display "$vpid" 40000 mute-off || return 1
+    wait_until 1000 tray_is Vexlo icon2.ico || { fail "unmuted: $tray"; return 1; }
+    # The command switches the sink's mute over, each way; the running Vexlo follows.
+    for expect in yes no; do
+        out=$(once env -u DISPLAY "$bin" --volume-mute 2>&1)
+        code=$?
+        [ "$code" = 0 ] && [ -z "$out" ] || { fail "--volume-mute: exit $code, '$out'"; return 1; }
+        muted "$expect" || { fail "--volume-mute: $(pactl get-sink-mute "$sink"), expected $expect"; return 1; }
+        [ "$expect" = no ] || wait_until 1000 tray_is "Vexlo (muted)" "$muted" ||
+            { fail "after --volume-mute: $tray"; return 1; }
+    done
+    wait_until 1000 tray_is Vexlo icon2.ico || { fail "after two --volume-mute: $tray"; return 1; }
+    # Down leaves the mute; up unmutes at the level it had.
+    pactl set-sink-mute "$sink" 1
+    xdotool key super+minus
+    wait_until 2000 level_is "$(step_down 40000)" || { fail "Super+minus muted: level $(level)"; return 1; }
+    muted yes || { fail "Super+minus unmuted"; return 1; }
+    xdotool key super+equal
+    wait_until 2000 muted no || { fail "Super+equal left the sink muted"; return 1; }
+    sleep 0.3
+    level_is "$(step_down 40000)" || { fail "Super+equal unmuted and stepped: level $(level)"; return 1; }
+    pactl set-sink-volume "$sink" 3000
+    pactl set-sink-mute "$sink" 1
+    xdotool key super+equal
+    wait_until 2000 level_is "$(step_up 3000)" && muted no ||
+        { fail "Super+equal from the first step, muted: level $(level), $(pactl get-sink-mute "$sink")"; return 1; }
+    # No sound server: a failure, said in one line.
+    out=$(PULSE_SERVER=unix:$sdir/no-server once env -u DISPLAY "$bin" --volume-mute 2>&1)
+    code=$?
+    [ "$code" = 1 ] && [ "$(wc -l <<<"$out")" = 1 ] && [[ $out == "vexlo: "* ]] ||
+        { fail "--volume-mute without a sound server: exit $code, '$out'"; return 1; }
+}
+
 display_centred_on_the_primary_monitor() {
     extra_display 3840x1080 || { fail "no second X display"; return 1; }
     DISPLAY=$xdisplay xrandr --setmonitor LEFT 1920/510x1080/290+0+0 none &&
@@ -779,6 +981,7 @@ run hotkeys_step_the_level_and_show_the_display
 run outside_change_shows_the_display_and_clicks
 run display_stays_above_and_takes_no_focus
 run hotkeys_off_registers_nothing
+run chosen_hotkeys_step_the_level_and_problems_are_told
 run portal_hotkeys_step_the_level_in_a_wayland_session
 run tray_menu_quit_ends_the_program
 run tray_left_press_starts_the_mixer
@@ -789,6 +992,7 @@ run missing_skin_file_shows_the_error_and_exits
 run second_instance_says_so_and_exits
 run command_line_and_no_display
 run volume_commands_step_with_and_without_vexlo
+run mute_shows_an_empty_bar_and_the_muted_tray
 run check_skin_table
 run preview_skin_shows_the_bar_at_every_level
 run display_centred_on_the_primary_monitor

@@ -5,7 +5,9 @@
 #   - the default output is switched: the display shows the new default's level, a hotkey
 #     steps the new one, outside changes of the new one show and of the old one do not;
 #   - the server comes after Vexlo, or is restarted with the level unchanged: nothing shows;
-#   - without a PulseAudio server (pipewire-alsa) the click reaches the sink.
+#   - without a PulseAudio server (pipewire-alsa) the click reaches the sink;
+#   - muting the default output shows an empty bar, unmuting the level; the mute command
+#     switches the sink's mute.
 #
 #   tests/e2e/linux/sound_servers.sh BUILD_DIR
 #
@@ -309,6 +311,29 @@ click_without_pulse() {
     ! grep -q "cannot be played" "$sdir/vexlo.log" || { fail "$(cat "$sdir/vexlo.log")"; return 1; }
 }
 
+# Muting the default output, by another program or by the command: the display with an empty
+# bar; unmuted, with the level's chunks again.
+mute_is_followed() {
+    local out code expect env=()
+    [ "$kind" = pipewire-alsa ] && env=(ALSA_CONFIG_PATH="$alsa_conf")
+    start_server "$server" || { fail "the sound server did not start"; return 1; }
+    set_sink_level vexlo_a 40000
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    pactl set-sink-mute vexlo_a 1
+    check_display "$vpid" 40000 "$kind-muted" 0 || return 1
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still up"; return 1; }
+    pactl set-sink-mute vexlo_a 0
+    check_display "$vpid" 40000 "$kind-unmuted" || return 1
+    for expect in yes no; do
+        out=$(env "${env[@]}" timeout -k 2 10 env -u DISPLAY "$bin" --volume-mute 2>&1)
+        code=$?
+        [ "$code" = 0 ] && [ -z "$out" ] || { fail "--volume-mute: exit $code, '$out'"; return 1; }
+        [ "$(pactl get-sink-mute vexlo_a)" = "Mute: $expect" ] ||
+            { fail "--volume-mute: $(pactl get-sink-mute vexlo_a), expected $expect"; return 1; }
+    done
+}
+
 # ---- Runner --------------------------------------------------------------------------------
 
 run() {  # run SCENARIO PATH SERVER
@@ -358,6 +383,8 @@ run server_back_shows_nothing pipewire pipewire
 run server_back_shows_nothing pipewire-alsa pipewire
 run server_back_shows_nothing pipewire-bare pipewire-bare
 run click_without_pulse pipewire-bare pipewire-bare
+run mute_is_followed pipewire pipewire
+run mute_is_followed pipewire-alsa pipewire
 
 printf '%s\n' "${timings[@]}"
 echo "screenshots: $build/e2e-sound"

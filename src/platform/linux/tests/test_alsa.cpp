@@ -228,6 +228,31 @@ TEST_F(Mixer, MuteIsThePlaybackSwitchTurnedAround) {
     EXPECT_FALSE(SinkMuted());
 }
 
+// The watch reads the level and then the mute each tick: the mute read answers from what the
+// level read took in (no further exchange with the server), so an outside change of the mute
+// is seen with the next level read, and at once by a mute read of its own.
+TEST_F(Mixer, AMuteReadRightAfterALevelReadAnswersFromThatRead) {
+    const ControlRecord volume =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    const ControlRecord mute =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    Shell("pactl set-sink-mute " + SinkName() + " 1");
+    std::uint32_t muted = 0;
+    MMResult rc = MMSYSERR_ERROR;
+    for (int i = 0; i < 100 && muted != 1; ++i) {
+        ::usleep(5000);
+        EXPECT_EQ(Read(volume), 40000u);
+        muted = Read(mute, &rc);
+    }
+    EXPECT_EQ(muted, 1u);
+    EXPECT_EQ(rc, MMSYSERR_NOERROR);
+
+    EXPECT_EQ(Read(volume), 40000u);
+    Shell("pactl set-sink-mute " + SinkName() + " 0 && sleep 0.2");
+    EXPECT_EQ(Read(mute), 1u);  // as the level read found it
+    EXPECT_EQ(ReadSoon(mute, 0), 0u);
+}
+
 TEST_F(Mixer, RefusesBadHandlesDevicesAndRequests) {
     MixerHandle other = 0;
     EXPECT_EQ(mixer.open(1, other), MMSYSERR_BADDEVICEID);

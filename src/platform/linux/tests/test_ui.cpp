@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "hotkeys/key_chord.h"
 #include "platform/linux/portal_shortcuts.h"
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_services.h"
@@ -743,6 +744,46 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
     EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
 }
 
+TEST_F(Hotkeys, AChosenKeyIsGrabbedWhereTheKeyboardHasItAndNamedAsTheSettingsWriteIt) {
+    // A key only at Shift's level of its keycode, as F13 is nowhere on the stock keymap: it
+    // is grabbed with Shift, as the key gives it.
+    testing::Shell("xmodmap -e 'keycode 191 = F14 F13'");
+    struct Case {
+        std::uint32_t modifiers, virtualKey;
+        const char* press;  // xdotool's keys for the combination
+        const char* miss;   // a near one that must not count
+        const char* name;
+    } const cases[] = {
+        {MOD_CONTROL | MOD_ALT, VK_UP, "ctrl+alt+Up", "alt+Up ctrl+alt+KP_Up", "Ctrl + Alt + Up"},
+        {MOD_CONTROL | MOD_ALT, VK_NEXT, "ctrl+alt+Next", "ctrl+alt+Prior",
+         "Ctrl + Alt + PageDown"},
+        {MOD_ALT, VK_F1 + 4, "alt+F5", "F5 alt+F6", "Alt + F5"},
+        {0, VK_ADD, "KP_Add", "plus", "KP_Add"},
+        {MOD_CONTROL | MOD_SHIFT, 'A', "ctrl+shift+a", "ctrl+a", "Ctrl + Shift + A"},
+        {MOD_WIN, VK_OEM_4, "super+bracketleft", "super+bracketright", "Super + ["},
+        {MOD_CONTROL | MOD_ALT, VK_SPACE, "ctrl+alt+space", "ctrl+space", "Ctrl + Alt + Space"},
+        {MOD_CONTROL, VK_F1 + 12, "ctrl+F13", "ctrl+F14", "Ctrl + F13"},
+    };
+    hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sink.messages.clear();
+        ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, c.modifiers, c.virtualKey));
+        PressKeys(c.miss);
+        EXPECT_TRUE(sink.messages.empty());
+        PressKeys(c.press);
+        EXPECT_EQ(sink.messages.size(), 1u);
+        EXPECT_EQ(hotkeys->combinationName(c.modifiers, c.virtualKey), c.name);
+        // Only a combination with Super is one GNOME's overview key takes.
+        EXPECT_EQ(hotkeys->superGrabs(), c.modifiers & MOD_WIN ? c.name : "");
+        EXPECT_TRUE(hotkeys->unregisterHotKey(main->handle(), HOTKEY_UP));
+    }
+    // A key the keyboard does not have is refused, and nobody holds it.
+    testing::Shell("xmodmap -e 'keycode 191 = XF86Tools'");
+    EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_CONTROL, VK_F1 + 12));
+    EXPECT_FALSE(hotkeys->conflict());
+}
+
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
 
 // A private session bus, and on it the stand-in portal of the tests when it is asked for. The
@@ -783,9 +824,12 @@ class Portal : public Hotkeys {
         ASSERT_TRUE(WaitFor([&] { return ::access(ready.c_str(), F_OK) == 0; }, 10s));
         standIn.erase(standIn.find_last_not_of('\n') + 1);
     }
-    void RegisterBoth() {
-        EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
-        EXPECT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+    void RegisterBoth(KeyChord up = {MOD_WIN, VK_OEM_PLUS},
+                      KeyChord down = {MOD_WIN, VK_OEM_MINUS}) {
+        EXPECT_TRUE(
+            hotkeys->registerHotKey(main->handle(), HOTKEY_UP, up.modifiers, up.virtualKey));
+        EXPECT_TRUE(
+            hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, down.modifiers, down.virtualKey));
         hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
     }
     std::string Control(const std::string& call) {
@@ -881,6 +925,10 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         bool up, down;        // bound
         bool binds;           // BindShortcuts is called
         const char* told;     // in the one report; nullptr: none
+        // The keys as the settings choose them, and what the desktop is asked for with them.
+        const char* upKeys = "Super+=";
+        const char* downKeys = "Super+-";
+        const char* asked = "volume-up=LOGO+equal volume-down=LOGO+minus";
     } const cases[] = {
         // KDE Plasma 5.27's form: no registry, only what CreateSession listed is bound, and
         // the session lists it.
@@ -917,6 +965,11 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
          "io.github.vexlo.vexlo.desktop is not installed), so it keeps no shortcuts for it; "
          "install Vexlo's package, or bind"},
         {"--unknown-app", "KDE", true, true, true, nullptr},
+        // Keys of the user's choice are the preferred triggers, by their keysym names.
+        {"", "GNOME", true, true, true, nullptr, "Ctrl+Alt+PageUp", "Shift+Super+KP_Subtract",
+         "volume-up=CTRL+ALT+Page_Up volume-down=SHIFT+LOGO+KP_Subtract"},
+        {"--early", "KDE", true, true, false, nullptr, "Alt+F24", "Ctrl+Q",
+         "volume-up=ALT+F24 volume-down=CTRL+q"},
     };
     const char* const before = std::getenv("XDG_CURRENT_DESKTOP");
     const std::string saved = before != nullptr ? before : "";
@@ -932,11 +985,24 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
             ::unsetenv("XDG_CURRENT_DESKTOP");
         }
         ASSERT_NO_FATAL_FAILURE(Start(c.args));
-        RegisterBoth();
+        KeyChord up, down;
+        std::string problem;
+        ASSERT_TRUE(ParseKeyChord(c.upKeys, up, problem) &&
+                    ParseKeyChord(c.downKeys, down, problem));
+        RegisterBoth(up, down);
         ASSERT_TRUE(
             WaitFor([&] { return Control("Calls").find("ListShortcuts") != std::string::npos; }));
         testing::Pump(400ms);
-        EXPECT_EQ(Control("Calls").find("BindShortcuts") != std::string::npos, c.binds);
+        const std::string calls = Control("Calls");
+        EXPECT_EQ(calls.find("BindShortcuts") != std::string::npos, c.binds);
+        EXPECT_NE(calls.find(std::string("\"CreateSession vexlo ") + c.asked + "\""),
+                  std::string::npos)
+            << calls;
+        if (c.binds) {
+            EXPECT_NE(calls.find(std::string("\"BindShortcuts ") + c.asked + "\""),
+                      std::string::npos)
+                << calls;
+        }
         EXPECT_EQ(portal->bound(HOTKEY_UP), c.up);
         EXPECT_EQ(portal->bound(HOTKEY_DOWN), c.down);
         if (c.told == nullptr) {
