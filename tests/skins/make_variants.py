@@ -101,6 +101,13 @@ def make(skin, variant, out):
         put("back.bmp", make_skin.bmp24(repaint(bmp("back.bmp"), MAGENTA, (254, 0, 255))))
     elif variant == "icon2-no-16":
         put("icon2.ico", icon_entries(open(os.path.join(skin, "icon2.ico"), "rb").read(), [1]))
+    elif variant == "iconmute-left-out":
+        os.remove(os.path.join(out, "iconmute.ico"))
+    elif variant == "iconmute-broken":
+        put("iconmute.ico", b"not an icon\n")
+    elif variant == "iconmute-no-16":
+        put("iconmute.ico",
+            icon_entries(open(os.path.join(skin, "iconmute.ico"), "rb").read(), [1]))
     elif variant == "controlbg-short":
         put("controlbg.bmp", make_skin.bmp24(crop(bmp("controlbg.bmp"), 30, 120)))
     elif variant == "sound-24-bit":

@@ -52,6 +52,25 @@ void WriteText(HANDLE handle, const std::string& text) {
     }
 }
 
+// One line for the user of a command prompt: on standard error when it leads somewhere, else
+// on the console of the program that started this one; nowhere when there is neither (started
+// from the desktop).
+void TellOnStandardError(const std::string& line) {
+    if (HANDLE handle = UsableStdHandle(STD_ERROR_HANDLE)) {
+        WriteText(handle, line + "\n");
+        return;
+    }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    HANDLE console =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+        WriteText(console, line + "\n");
+        CloseHandle(console);
+    }
+    FreeConsole();
+}
+
 // A request that cannot run: the box, the same words on standard error for scripts, exit 1.
 int RefuseSkinRequest(const std::string& text) {
     WriteText(UsableStdHandle(STD_ERROR_HANDLE), text + "\n");
@@ -86,14 +105,19 @@ int Run(const char* commandLine) {
         }
         if (skin.command == vexlo::SkinCommand::Check) return CheckSkinFolder(skin.folder);
     }
-    // "--volume-up" / "--volume-down": one step of the master volume, no window; exit code 1
-    // when the level could not be read or set.
+    // "--volume-up" / "--volume-down": one step of the master volume, "--volume-mute": its mute
+    // switched over; no window. Exit code 1, with the reason in one line, when it cannot be
+    // done.
     const vexlo::VolumeCommand command = vexlo::ReadVolumeCommand(commandLine ? commandLine : "");
     if (command != vexlo::VolumeCommand::None) {
         Win32Mixer mixer;
         Win32WaveIn waveIn;
         Win32MessageBoxes boxes;
-        return vexlo::RunVolumeCommand(command, mixer, waveIn, boxes).ok ? 0 : 1;
+        const vexlo::VolumeCommandResult result =
+            vexlo::RunVolumeCommand(command, mixer, waveIn, boxes);
+        if (result.ok) return 0;
+        TellOnStandardError("vexlo: " + result.error + ".");
+        return 1;
     }
     Dispatcher dispatcher;
     Win32Mixer mixer;

@@ -142,6 +142,7 @@ void Win32Mixer::retake(bool onlyWaiting) {
     for (auto& [handle, session] : sessions_) {
         if (!session.deviceZero || (onlyWaiting && !waiting(session))) continue;
         session.endpoint = settableEndpoint();
+        session.winmmMuteKnown = false;
         openWinmmIfNeeded(session);
     }
     retryWhileWaiting();
@@ -324,6 +325,15 @@ MMResult Win32Mixer::readMaster(Session& s, bool volume, std::uint32_t& value) {
         }
         return MMSYSERR_NOERROR;
     }
+    // Winmm answers every read through a message to a thread of its own, which costs as much
+    // as the level's read that comes with it at every tick. Its mute is therefore read from
+    // the device again only after this mixer switched it, and otherwise at most every
+    // kWinmmMuteRecheckMs: a switch made elsewhere shows within that time. (Under Wine
+    // nothing else can switch it: the winmm master is the process's own.)
+    if (!volume && s.winmmMuteKnown && GetTickCount() - s.winmmMuteReadAt < kWinmmMuteRecheckMs) {
+        value = s.winmmMuteValue;
+        return MMSYSERR_NOERROR;
+    }
     const WinmmControl& own =
         winmmMaster(s, volume ? MIXERCONTROL_CONTROLTYPE_VOLUME : MIXERCONTROL_CONTROLTYPE_MUTE);
     if (!own.found) return MIXERR_INVALCONTROL;
@@ -336,9 +346,15 @@ MMResult Win32Mixer::readMaster(Session& s, bool volume, std::uint32_t& value) {
         mixerGetControlDetailsA(reinterpret_cast<HMIXEROBJ>(s.mixer), &native,
                                 MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
     if (result != MMSYSERR_NOERROR) return result;
-    value = volume ? static_cast<std::uint32_t>(
-                         Rescale(static_cast<std::int32_t>(raw), own.range, told.range))
-                   : raw;
+    if (volume) {
+        value = static_cast<std::uint32_t>(
+            Rescale(static_cast<std::int32_t>(raw), own.range, told.range));
+    } else {
+        value = raw;
+        s.winmmMuteKnown = true;
+        s.winmmMuteValue = raw;
+        s.winmmMuteReadAt = GetTickCount();
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -355,6 +371,10 @@ MMResult Win32Mixer::writeMaster(Session& s, bool volume, std::int32_t value) {
             hr = s.endpoint->setMute(value != 0);
         }
         return SUCCEEDED(hr) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    }
+    // Every session of this process shares winmm's master: each reads the mute anew.
+    if (!volume) {
+        for (auto& [handle, session] : sessions_) session.winmmMuteKnown = false;
     }
     const WinmmControl& own =
         winmmMaster(s, volume ? MIXERCONTROL_CONTROLTYPE_VOLUME : MIXERCONTROL_CONTROLTYPE_MUTE);

@@ -86,6 +86,8 @@ class Win32Mixer : public MixerDevice {
   public:
     // Milliseconds between two attempts to find a device while device 0 has none.
     static constexpr UINT kDeviceRetryMs = 2000;
+    // Winmm's master mute is read from the device again at least this often (see readMaster).
+    static constexpr DWORD kWinmmMuteRecheckMs = 250;
 
     explicit Win32Mixer(EndpointFactory endpoints = &OpenDefaultEndpoint,
                         WatchFactory watches = &WatchDefaultEndpoint,
@@ -144,6 +146,10 @@ class Win32Mixer : public MixerDevice {
         MasterControl mute;
         WinmmControl winmmVolume;
         WinmmControl winmmMute;
+        // Winmm's mute as last read from the device, and when.
+        bool winmmMuteKnown = false;
+        std::uint32_t winmmMuteValue = 0;
+        DWORD winmmMuteReadAt = 0;
         std::map<std::uint32_t, Range> faders;  // control id -> bounds, for level writes
     };
     Session* find(MixerHandle handle);

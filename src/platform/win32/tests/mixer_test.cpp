@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "controller/volume_command.h"
 #include "platform/win32/wave_in.h"
 #include "tests/test_support.h"
 
@@ -268,6 +269,92 @@ bool WinmmMaster(std::uint32_t& level, std::int32_t& maximum) {
     maximum = control.Bounds.lMaximum;
     mixerClose(mixer);
     return ok;
+}
+
+// Winmm's own master mute, read or switched past the adapter, as another program would.
+bool WinmmMute(std::uint32_t& value, bool write) {
+    HMIXER mixer = nullptr;
+    if (mixerOpen(&mixer, 0, 0, 0, MIXER_OBJECTF_MIXER) != MMSYSERR_NOERROR) return false;
+    MIXERLINEA line {};
+    line.cbStruct = sizeof line;
+    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+    MIXERCONTROLA control {};
+    control.cbStruct = sizeof control;
+    MIXERLINECONTROLSA request {};
+    request.cbStruct = sizeof request;
+    request.dwControlType = MIXERCONTROL_CONTROLTYPE_MUTE;
+    request.cControls = 1;
+    request.cbmxctrl = sizeof control;
+    request.pamxctrl = &control;
+    MIXERCONTROLDETAILS details {};
+    details.cbStruct = sizeof details;
+    details.cChannels = 1;
+    details.cbDetails = sizeof value;
+    details.paDetails = &value;
+    const auto object = reinterpret_cast<HMIXEROBJ>(mixer);
+    bool ok = mixerGetLineInfoA(object, &line,
+                                MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) == 0;
+    request.dwLineID = line.dwLineID;
+    ok = ok && mixerGetLineControlsA(object, &request,
+                                     MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) == 0;
+    details.dwControlID = control.dwControlID;
+    ok = ok && (write ? mixerSetControlDetails(
+                            object, &details, MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE)
+                      : mixerGetControlDetailsA(
+                            object, &details,
+                            MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE)) == 0;
+    mixerClose(mixer);
+    return ok;
+}
+
+// Winmm's mute is not asked for at every read (each read is a message to winmm's thread): the
+// adapter's own switch shows at once in every session, another's within the recheck time.
+TEST_F(MixerTest, TheWinmmMuteShowsItsOwnSwitchAtOnceAndAnothersWithinTheRecheckTime) {
+    g_endpoint.setResult = E_NOTIMPL;  // as under Wine: winmm carries the master
+    MixerHandle h = 0;
+    MixerHandle other = 0;
+    if (mixer.open(0, h) != MMSYSERR_NOERROR) GTEST_SKIP() << "no winmm mixer device here";
+    ASSERT_EQ(mixer.open(0, other), MMSYSERR_NOERROR);
+    MMResult result;
+    const ControlRecord mute = Lookup(h, MIXERCONTROL_CONTROLTYPE_MUTE, result);
+    ASSERT_EQ(result, MMSYSERR_NOERROR);
+    ASSERT_EQ(Lookup(other, MIXERCONTROL_CONTROLTYPE_MUTE, result).dwControlID, mute.dwControlID);
+    ASSERT_EQ(Write(h, mute.dwControlID, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(Read(other, mute.dwControlID), 0u);
+
+    ASSERT_EQ(Write(h, mute.dwControlID, 1), MMSYSERR_NOERROR);
+    std::uint32_t raw = 0;
+    ASSERT_TRUE(WinmmMute(raw, false));
+    EXPECT_EQ(raw, 1u);
+    EXPECT_EQ(Read(h, mute.dwControlID), 1u);
+    EXPECT_EQ(Read(other, mute.dwControlID), 1u) << "the other session's read was not kept";
+
+    raw = 0;
+    ASSERT_TRUE(WinmmMute(raw, true));
+    Sleep(Win32Mixer::kWinmmMuteRecheckMs + 50);
+    EXPECT_EQ(Read(h, mute.dwControlID), 0u) << "a switch made elsewhere";
+    mixer.close(other);
+    mixer.close(h);
+}
+
+// "--volume-mute" as the program runs it, on the system's own mixer: twice is both ways.
+TEST(MixerOnThisSystem, TheMuteCommandSwitchesTheMasterMuteOverAndBack) {
+    struct NoBoxes : MessageBoxes {
+        int show(const std::string&, const std::string&, std::uint32_t) override { return 0; }
+    } boxes;
+    std::uint32_t before = 0;
+    if (!WinmmMute(before, false)) GTEST_SKIP() << "no winmm master here";
+    for (const bool muted : {before == 0, before != 0}) {
+        Win32Mixer mixer;
+        Win32WaveIn waveIn;
+        const VolumeCommandResult result =
+            RunVolumeCommand(VolumeCommand::Mute, mixer, waveIn, boxes);
+        EXPECT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.muted, muted);
+        std::uint32_t now = 2;
+        ASSERT_TRUE(WinmmMute(now, false));
+        EXPECT_EQ(now, muted ? 1u : 0u) << "the master itself";
+    }
 }
 
 TEST_F(MixerTest, ANewDefaultDeviceTakesOverTheMasterLine) {

@@ -24,9 +24,15 @@
 //                               text of a balloon that warns about hotkeys)
 //   vexlo_probe hold-hotkey S   registers Windows + plus for S seconds, as another program
 //                               that took it first (prints registered=1 or 0)
+//   vexlo_probe mute MATCH [0|1]  the master mute as the process sees it (muted=0 or 1),
+//                               switched first when a value is given: vexlo_mute_hook.dll
+//                               (beside the probe) does it on a thread in that process
+//   vexlo_probe tray-tips MATCH one line per tooltip text of the tray's process (Wine's
+//                               explorer.exe), each tray icon's tip among them
 // Exit code 0 on success, 1 when no such process runs, 2 on a usage error.
 // clang-format off
 #include <windows.h>
+#include <commctrl.h>
 #include <initguid.h>
 #include <mmdeviceapi.h>
 #include <endpointvolume.h>
@@ -251,6 +257,114 @@ int Close(const std::string& match) {
     const auto pids = Processes(match);
     for (DWORD pid : pids) {
         for (HWND hwnd : TopLevelWindows(pid)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    }
+    return pids.empty() ? 1 : 0;
+}
+
+// Runs a start routine on a new thread of the process and waits up to 5 s for its end; its
+// exit code, or -1 when it did not run or end.
+long long RunThread(HANDLE process, LPTHREAD_START_ROUTINE start, void* parameter) {
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, start, parameter, 0, nullptr);
+    if (!thread) return -1;
+    DWORD code = 0;
+    const bool ended =
+        WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return ended ? static_cast<long long>(code) : -1;
+}
+
+// Calls the mute hook's VexloProbeMute(parameter) in the process: the library is loaded
+// there for the call and unloaded after. The call's result, or -1.
+long long CallMuteHook(DWORD pid, DWORD parameter) {
+    char dll[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, dll, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return -1;
+    std::string path(dll, length);
+    path = path.substr(0, path.find_last_of('\\') + 1) + "vexlo_mute_hook.dll";
+    // The routine's place in the library is the same in both processes.
+    HMODULE local = LoadLibraryA(path.c_str());
+    if (!local) return -1;
+    const auto* routineHere =
+        reinterpret_cast<const char*>(GetProcAddress(local, "VexloProbeMute"));
+    const auto offset = routineHere - reinterpret_cast<const char*>(local);
+    FreeLibrary(local);
+    if (!routineHere) return -1;
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                     PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
+                                 FALSE, pid);
+    if (!process) return -1;
+    long long result = -1;
+    void* remotePath =
+        VirtualAllocEx(process, nullptr, path.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "LoadLibraryA")));
+    const auto unload = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "FreeLibrary")));
+    if (remotePath &&
+        WriteProcessMemory(process, remotePath, path.c_str(), path.size() + 1, nullptr)) {
+        // The thread's exit code is the library's handle: its address, 32 bits here.
+        const long long base = RunThread(process, load, remotePath);
+        if (base > 0) {
+            const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+                static_cast<ULONG_PTR>(base) + static_cast<ULONG_PTR>(offset));
+            result = RunThread(process, routine, reinterpret_cast<void*>(ULONG_PTR {parameter}));
+            RunThread(process, unload, reinterpret_cast<void*>(static_cast<ULONG_PTR>(base)));
+        }
+    }
+    if (remotePath) VirtualFreeEx(process, remotePath, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return result;
+}
+
+int Mute(const std::string& match, const char* value) {
+    const auto pids = Processes(match);
+    if (pids.size() != 1) return 1;
+    const DWORD parameter = value ? static_cast<DWORD>(std::atoi(value)) : 2;
+    const long long result = CallMuteHook(pids[0], parameter);
+    if (result != 0 && result != 1) return 1;
+    std::printf("muted=%lld\n", result);
+    return 0;
+}
+
+// The texts of the tooltips of the tray's process: the tray keeps a tool per icon with the
+// icon's tip. Each tool's text is copied into a buffer in that process's memory and read
+// from there.
+int TrayTips(const std::string& match) {
+    constexpr std::size_t kTextSize = 1024;  // INFOTIPSIZE, what the tooltip may copy
+    const auto pids = Processes(match);
+    for (DWORD pid : pids) {
+        HANDLE process =
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
+        if (!process) continue;
+        auto* remote = static_cast<char*>(
+            VirtualAllocEx(process, nullptr, sizeof(TTTOOLINFOW) + kTextSize * sizeof(wchar_t),
+                           MEM_COMMIT, PAGE_READWRITE));
+        for (HWND hwnd : TopLevelWindows(pid)) {
+            if (!remote || ClassOf(hwnd) != TOOLTIPS_CLASSA) continue;
+            const auto count = SendMessageW(hwnd, TTM_GETTOOLCOUNT, 0, 0);
+            for (LRESULT i = 0; i < count; ++i) {
+                TTTOOLINFOW tool {};
+                tool.cbSize = sizeof tool;
+                tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof tool);
+                std::vector<wchar_t> text(kTextSize + 1, 0);
+                if (!WriteProcessMemory(process, remote, &tool, sizeof tool, nullptr) ||
+                    !WriteProcessMemory(process, tool.lpszText, text.data(),
+                                        kTextSize * sizeof(wchar_t), nullptr) ||
+                    !SendMessageW(hwnd, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote)) ||
+                    !ReadProcessMemory(process, tool.lpszText, text.data(),
+                                       kTextSize * sizeof(wchar_t), nullptr)) {
+                    continue;
+                }
+                std::string line;
+                for (const wchar_t* c = text.data(); *c; ++c) {
+                    line += *c < 128 ? static_cast<char>(*c) : '?';
+                }
+                std::printf("%s\n", line.c_str());
+            }
+        }
+        if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        CloseHandle(process);
     }
     return pids.empty() ? 1 : 0;
 }
@@ -518,13 +632,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
                      "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S] | "
-                     "hold-hotkey S\n");
+                     "hold-hotkey S | mute MATCH [0|1] | tray-tips MATCH\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);
     if (command == "stats") return Stats(argv[2]);
     if (command == "close") return Close(argv[2]);
     if (command == "answer") return Answer(argv[2]);
+    if (command == "mute") return Mute(argv[2], argc > 3 ? argv[3] : nullptr);
+    if (command == "tray-tips") return TrayTips(argv[2]);
     std::fprintf(stderr, "unknown command %s\n", command.c_str());
     return 2;
 }
