@@ -2,6 +2,7 @@
 
 #include <mmsystem.h>
 
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -44,28 +45,91 @@ NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record) {
     return data;
 }
 
+std::vector<std::string> BalloonParts(const std::string& text, std::size_t limit) {
+    std::vector<std::string> parts;
+    std::string rest = text;
+    while (rest.size() > limit) {
+        std::size_t cut = std::string::npos;
+        for (std::size_t i = 1; i < limit && i + 2 < rest.size(); ++i) {
+            if (rest[i] == '.' && rest[i + 1] == ' ' &&
+                std::isupper(static_cast<unsigned char>(rest[i + 2])))
+                cut = i + 1;
+        }
+        if (cut == std::string::npos) cut = rest.rfind(' ', limit);
+        if (cut == std::string::npos || cut == 0) cut = limit;
+        parts.push_back(rest.substr(0, cut));
+        rest.erase(0, rest.size() > cut && rest[cut] == ' ' ? cut + 1 : cut);
+    }
+    if (!rest.empty() || parts.empty()) parts.push_back(rest);
+    return parts;
+}
+
+namespace {
+constexpr UINT_PTR kBalloonTimer = 1;
+}  // namespace
+
+Win32Tray::~Win32Tray() {
+    if (balloonTiming_) KillTimer(balloonWindow_->hwnd(), kBalloonTimer);
+}
+
 bool Win32Tray::notify(std::uint32_t message, const TrayIconRecord& record) {
     NOTIFYICONDATAA data = ToNotifyIconData(record);
     const bool ok = Shell_NotifyIconA(message, &data) != FALSE;
     const auto key = std::make_pair(record.hWnd, record.uID);
     if (message == NIM_ADD && ok) added_.insert(key);
-    if (message == NIM_DELETE) added_.erase(key);
+    if (message == NIM_DELETE) {
+        added_.erase(key);
+        std::erase_if(waiting_,
+                      [&](const Balloon& b) { return b.hWnd == key.first && b.uID == key.second; });
+    }
     return ok;
+}
+
+constexpr UINT kBalloonMs = 10000;
+
+bool Win32Tray::show(const Balloon& balloon) {
+    NOTIFYICONDATAA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    data.hWnd = reinterpret_cast<HWND>(balloon.hWnd);
+    data.uID = balloon.uID;
+    data.uFlags = NIF_INFO;
+    std::strncpy(data.szInfo, balloon.text.c_str(), sizeof data.szInfo - 1);
+    std::strncpy(data.szInfoTitle, balloon.title.c_str(), sizeof data.szInfoTitle - 1);
+    data.uTimeout = kBalloonMs;
+    data.dwInfoFlags = NIIF_WARNING;
+    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
 bool Win32Tray::balloon(const TrayIconRecord& record, const std::string& title,
                         const std::string& text) {
-    NOTIFYICONDATAA data;
-    std::memset(&data, 0, sizeof data);
-    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
-    data.hWnd = reinterpret_cast<HWND>(record.hWnd);
-    data.uID = record.uID;
-    data.uFlags = NIF_INFO;
-    std::strncpy(data.szInfo, text.c_str(), sizeof data.szInfo - 1);
-    std::strncpy(data.szInfoTitle, title.c_str(), sizeof data.szInfoTitle - 1);
-    data.uTimeout = 10000;
-    data.dwInfoFlags = NIIF_WARNING;
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+    for (const std::string& part : BalloonParts(text, sizeof NOTIFYICONDATAA::szInfo - 1)) {
+        waiting_.push_back({record.hWnd, record.uID, title, part});
+    }
+    if (balloonTiming_) return true;  // shown in turn
+    if (!balloonWindow_) {
+        balloonWindow_ = std::make_unique<HiddenWindow>(
+            "Vexlo balloons", true, [this](UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+                if (message != WM_TIMER || wParam != kBalloonTimer) return false;
+                nextBalloon();
+                result = 0;
+                return true;
+            });
+    }
+    const bool shown = show(waiting_.front());
+    waiting_.pop_front();
+    balloonTiming_ = SetTimer(balloonWindow_->hwnd(), kBalloonTimer, kBalloonMs, nullptr) != 0;
+    return shown;
+}
+
+void Win32Tray::nextBalloon() {
+    if (waiting_.empty()) {
+        KillTimer(balloonWindow_->hwnd(), kBalloonTimer);
+        balloonTiming_ = false;
+        return;
+    }
+    show(waiting_.front());
+    waiting_.pop_front();
 }
 
 void Win32Tray::removeAll() {

@@ -2,9 +2,12 @@
 // boxes, program information and ending the process.
 #pragma once
 
+#include <deque>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/hotkeys.h"
 #include "platform/launcher.h"
@@ -30,11 +33,17 @@ class Win32Screen : public Screen {
 // The tray record in the shell's 88-byte ANSI form.
 NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record);
 
+// A balloon's text in parts of at most `limit` characters, each cut after a sentence (a "." and
+// a blank before a capital), else at a blank.
+std::vector<std::string> BalloonParts(const std::string& text, std::size_t limit);
+
 class Win32Tray : public TrayService {
   public:
+    ~Win32Tray() override;
     bool notify(std::uint32_t message, const TrayIconRecord& record) override;
     // Sent in the record's larger form (with the balloon fields), which every shell since
-    // Windows 2000 takes.
+    // Windows 2000 takes. The shell shows 255 characters of a balloon: a longer text goes out
+    // in parts, and every balloon waits until the one before has had its time.
     bool balloon(const TrayIconRecord& record, const std::string& title,
                  const std::string& text) override;
     // Removes the icons this process added and has not removed (used when the process ends
@@ -43,7 +52,21 @@ class Win32Tray : public TrayService {
     std::size_t iconCount() const { return added_.size(); }
 
   private:
+    struct Balloon {
+        NativeHandle hWnd;
+        std::uint32_t uID;
+        std::string title;
+        std::string text;
+    };
+    bool show(const Balloon& balloon);
+    void nextBalloon();
+
     std::set<std::pair<NativeHandle, std::uint32_t>> added_;
+    std::deque<Balloon> waiting_;
+    bool balloonTiming_ = false;  // a balloon has its time now
+    // Receives the balloons' timer (made with the first balloon); its messages are dispatched
+    // by whichever message loop runs, a modal box's included.
+    std::unique_ptr<HiddenWindow> balloonWindow_;
 };
 
 class Win32Hotkeys : public HotkeyService {

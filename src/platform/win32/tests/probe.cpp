@@ -22,8 +22,10 @@
 //                               of class Shell_TrayWnd that broadcasts "TaskbarCreated" after
 //                               0.5 s and prints every icon notification it gets (with the
 //                               text of a balloon that warns about hotkeys)
-//   vexlo_probe hold-hotkey S   registers Windows + plus for S seconds, as another program
-//                               that took it first (prints registered=1 or 0)
+//   vexlo_probe hold-hotkey S [MODIFIERS KEY]  registers Windows + plus, or the combination
+//                               given as numbers (MOD_* bits and a virtual key, decimal or
+//                               0x hex), for S seconds, as another program that took it first
+//                               (prints registered=1 or 0)
 //   vexlo_probe mute MATCH [0|1]  the master mute as the process sees it (muted=0 or 1),
 //                               switched first when a value is given: vexlo_mute_hook.dll
 //                               (beside the probe) does it on a thread in that process
@@ -429,11 +431,16 @@ LRESULT CALLBACK TrayHost(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     for (DWORD i = 0; i + sizeof tip <= copy->cbData && !hasTip; i += 2) {
         hasTip = std::memcmp(bytes + i, tip, sizeof tip) == 0;
     }
-    // A balloon's text, found by its first words.
+    // A balloon's text, found by its first words: keys another program holds, or a setting
+    // that names no usable keys.
     std::string info = "-";
-    const wchar_t start[] = L"Vexlo cannot use";
-    for (DWORD i = 0; i + sizeof start <= copy->cbData && info == "-"; i += 2) {
-        if (std::memcmp(bytes + i, start, sizeof start - sizeof(wchar_t)) != 0) continue;
+    const std::wstring starts[] = {L"Vexlo cannot use", L"The setting"};
+    for (DWORD i = 0; i + 2 <= copy->cbData && info == "-"; i += 2) {
+        const bool found = std::any_of(std::begin(starts), std::end(starts), [&](const auto& s) {
+            const std::size_t size = s.size() * sizeof(wchar_t);
+            return i + size <= copy->cbData && std::memcmp(bytes + i, s.data(), size) == 0;
+        });
+        if (!found) continue;
         info.clear();
         for (DWORD j = i; j + 1 < copy->cbData && (bytes[j] || bytes[j + 1]); j += 2) {
             info += bytes[j + 1] ? '?' : static_cast<char>(bytes[j]);
@@ -615,8 +622,20 @@ int main(int argc, char** argv) {
     }
     if (command == "watch-taskbar" && argc > 2) return WatchTaskbar(std::atoi(argv[2]));
     if (command == "tray-host" && argc > 2) return HostTray(std::atoi(argv[2]));
-    if (command == "hold-hotkey" && argc > 2) {
-        const BOOL registered = RegisterHotKey(nullptr, 1, MOD_WIN, VK_OEM_PLUS);
+    if (command == "hold-hotkey" && (argc == 3 || argc == 5)) {
+        UINT modifiers = MOD_WIN;
+        UINT key = VK_OEM_PLUS;
+        if (argc == 5) {
+            char* end1 = nullptr;
+            char* end2 = nullptr;
+            modifiers = static_cast<UINT>(std::strtoul(argv[3], &end1, 0));
+            key = static_cast<UINT>(std::strtoul(argv[4], &end2, 0));
+            if (*end1 || *end2 || end1 == argv[3] || end2 == argv[4] || key == 0 || key > 0xFE) {
+                std::fprintf(stderr, "hold-hotkey: MODIFIERS and KEY are numbers\n");
+                return 2;
+            }
+        }
+        const BOOL registered = RegisterHotKey(nullptr, 1, modifiers, key);
         std::printf("registered=%d\n", registered ? 1 : 0);
         std::fflush(stdout);
         Pump(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
@@ -632,7 +651,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
                      "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S] | "
-                     "hold-hotkey S | mute MATCH [0|1] | tray-tips MATCH\n");
+                     "hold-hotkey S [MODIFIERS KEY] | mute MATCH [0|1] | tray-tips MATCH\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
@@ -58,6 +59,24 @@ TEST(Tray, RecordBecomesThe88ByteShellRecord) {
     EXPECT_EQ(data.uCallbackMessage, 0x200u);
     EXPECT_EQ(data.hIcon, reinterpret_cast<HICON>(0x5678));
     EXPECT_EQ(std::memcmp(data.szTip, record.szTip, 64), 0);
+}
+
+// The shell shows 255 characters of a balloon; a longer text is cut after a sentence (not
+// after a "." inside one), else at a blank, else where it must.
+TEST(Tray, LongBalloonTextsGoOutInPartsCutAfterASentence) {
+    const struct {
+        const char* text;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"Short.", {"Short."}},
+        {"", {""}},
+        {"First one. Second one here.", {"First one.", "Second one here."}},
+        {"Keys Ctrl+. in it. Next", {"Keys Ctrl+. in it.", "Next"}},
+        {"aaaa bbbb cccc dddd eeee", {"aaaa bbbb cccc dddd", "eeee"}},
+        {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
+         {"xxxxxxxxxxxxxxxxxxxx", "xxxxxxxxxxxxxxxxxxxx", "xxxxx"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BalloonParts(c.text, 20), c.parts) << c.text;
 }
 
 TEST(Program, FoldersAreTheExecutablesAndTheArgumentTextIsKeptAsGiven) {
