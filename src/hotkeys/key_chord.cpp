@@ -16,18 +16,17 @@ struct NamedKey {
 };
 
 // The first name of a key is the one it is written back with.
+// clang-format off
 constexpr NamedKey kNamedKeys[] = {
-    {"=", VK_OEM_PLUS},          {"-", VK_OEM_MINUS},          {"Equal", VK_OEM_PLUS},
-    {"Plus", VK_OEM_PLUS},       {"+", VK_OEM_PLUS},           {"Minus", VK_OEM_MINUS},
-    {"Up", VK_UP},               {"Down", VK_DOWN},            {"Left", VK_LEFT},
-    {"Right", VK_RIGHT},         {"PageUp", VK_PRIOR},         {"PageDown", VK_NEXT},
-    {"Home", VK_HOME},           {"End", VK_END},              {"Insert", VK_INSERT},
-    {"Delete", VK_DELETE},       {"Space", VK_SPACE},          {"KP_Add", VK_ADD},
-    {"KP_Subtract", VK_SUBTRACT}, {",", VK_OEM_COMMA},         {".", VK_OEM_PERIOD},
-    {";", VK_OEM_1},             {"/", VK_OEM_2},              {"`", VK_OEM_3},
-    {"[", VK_OEM_4},             {"\\", VK_OEM_5},             {"]", VK_OEM_6},
-    {"'", VK_OEM_7},
+    {"=", VK_OEM_PLUS}, {"-", VK_OEM_MINUS}, {"Equal", VK_OEM_PLUS}, {"Plus", VK_OEM_PLUS},
+    {"+", VK_OEM_PLUS}, {"Minus", VK_OEM_MINUS}, {"Up", VK_UP}, {"Down", VK_DOWN},
+    {"Left", VK_LEFT}, {"Right", VK_RIGHT}, {"PageUp", VK_PRIOR}, {"PageDown", VK_NEXT},
+    {"Home", VK_HOME}, {"End", VK_END}, {"Insert", VK_INSERT}, {"Delete", VK_DELETE},
+    {"Space", VK_SPACE}, {"KP_Add", VK_ADD}, {"KP_Subtract", VK_SUBTRACT},
+    {",", VK_OEM_COMMA}, {".", VK_OEM_PERIOD}, {";", VK_OEM_1}, {"/", VK_OEM_2},
+    {"`", VK_OEM_3}, {"[", VK_OEM_4}, {"\\", VK_OEM_5}, {"]", VK_OEM_6}, {"'", VK_OEM_7},
 };
+// clang-format on
 
 constexpr int kFunctionKeys = 24;
 
@@ -52,15 +51,16 @@ std::uint32_t ModifierOf(const std::string& lower) {
 
 std::uint32_t KeyOf(const std::string& part) {
     if (part.size() == 1) {
-        const auto c = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(part[0])));
+        const auto c =
+            static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(part[0])));
         if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return c;
     }
     const std::string lower = Lower(part);
     for (const NamedKey& key : kNamedKeys) {
         if (Lower(key.name) == lower) return key.virtualKey;
     }
-    if (lower.size() >= 2 && lower[0] == 'f' && lower.find_first_not_of("0123456789", 1) ==
-                                                    std::string::npos && lower.size() <= 3) {
+    if (lower.size() >= 2 && lower[0] == 'f' &&
+        lower.find_first_not_of("0123456789", 1) == std::string::npos && lower.size() <= 3) {
         const int n = std::stoi(lower.substr(1));
         if (n >= 1 && n <= kFunctionKeys) return VK_F1 + static_cast<std::uint32_t>(n - 1);
     }
