@@ -81,7 +81,14 @@ wait_until 3000 width_is "$pid" $((35 + 9 * 15)) || fail "the display did not sh
 wait_until 4000 display_hidden "$pid" || fail "the display did not go"
 
 step "kill the tray host"
-explorer=$(ps -eo pid=,args= | awk '/explorer\.exe \/desktop/ && !/awk/ { print $1; exit }')
+# The explorer.exe processes of this run's Wine prefix: others may run Wine on this machine.
+own_explorers() {
+    local p
+    for p in $(ps -eo pid=,args= | awk -v want="$1" '$0 ~ want && !/awk/ { print $1 }'); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$p"
+    done
+}
+explorer=$(own_explorers 'explorer[.]exe /desktop' | head -1)
 if [ -z "$explorer" ]; then
     fail "no explorer.exe /desktop to kill"
 else
@@ -98,7 +105,7 @@ crashed "$dir" && fail "crashed: $(grep -m1 -E 'Unhandled|debugger' "$dir.log")"
 step "restart Wine's tray host"
 wine explorer.exe /desktop </dev/null >"$REL_WORK/explorer.log" 2>&1 &
 sleep 3
-explorer_back=$(ps -eo pid=,args= | awk '/explorer\.exe/ && !/awk/' | wc -l)
+explorer_back=$(own_explorers 'explorer[.]exe' | wc -l)
 wine_tray_back=$([ -n "$(tray_window)" ] && echo yes || echo no)
 echo "explorer processes after 'wine explorer.exe /desktop': $explorer_back; Wine tray back: $wine_tray_back"
 
@@ -113,17 +120,28 @@ added_ms=$(tr -d '\r' <"$host_log" | awk '/ NIM_ADD / { print $1; exit }')
 hash_of() { tr -d '\r' <"$host_log" | awk -v n="$1" '/ NIM_(ADD|MODIFY) / { h = $0; sub(/.*hash=/, "", h); sub(/ .*/, "", h); last[++i] = h }
     END { print last[(n > 0 ? n : i + n)] }'; }
 hash_added=$(hash_of 1)
+# The stand-in host's window, focused for the hotkeys. Wine 10 may leave a window made after
+# Wine's explorer.exe was killed off the screen though it is shown on the Windows side (seen
+# when its X window reuses the ids of the killed explorer's: it is unmapped as soon as the
+# window manager takes it on): it is mapped again first.
+focus_host() {
+    local w
+    w=$(xdotool search --name '^Stand-in tray$' 2>/dev/null | head -1)
+    [ -n "$w" ] || return 1
+    [ "$(geometry_of "$w" | cut -d' ' -f5)" = 1 ] ||
+        timeout 5 xdotool windowmap --sync "$w" >/dev/null 2>&1
+    focus_window "$w"
+}
+
 # Four steps down: 15 chunks -> 11, whose picture is icon2 instead of icon3.
-host_window=$(xdotool search --onlyvisible --name '^Stand-in tray$' 2>/dev/null | head -1)
-if [ -n "$host_window" ]; then
-    xdotool windowactivate --sync "$host_window" >/dev/null 2>&1
+if focus_host; then
     xdotool key --delay 150 super+minus super+minus super+minus super+minus
     wait_until 3000 width_is "$pid" $((35 + 9 * 11)) || true
     shown_down=$(overlay2_width "$pid")
     [ "$shown_down" = $((35 + 9 * 11)) ] || fail "the display shows ${shown_down:-nothing}, not 11 chunks"
     sleep 0.5
     hash_down=$(hash_of 0)
-    xdotool windowactivate --sync "$host_window" >/dev/null 2>&1
+    focus_host
     xdotool key --delay 150 super+equal super+equal super+equal super+equal
     sleep 0.8
     hash_up=$(hash_of 0)
@@ -177,8 +195,7 @@ balloon_text=$(tr -d '\r' <"$host_log" | sed -n 's/.* NIM_MODIFY .*flags=16 .* i
 sleep 1
 [ "$(balloon_count)" = 1 ] || fail "$(balloon_count) balloons, not one"
 # The other combination works: Windows + minus steps the level (16 chunks -> 15).
-host_window=$(xdotool search --onlyvisible --name '^Stand-in tray$' 2>/dev/null | head -1)
-[ -n "$host_window" ] && xdotool windowactivate --sync "$host_window" >/dev/null 2>&1
+focus_host
 xdotool key super+minus
 wait_until 3000 width_is "$pid" $((35 + 9 * 15)) || fail "Windows + minus did not step the level"
 quit_case "$pid" "$(case_match "$dir")" close

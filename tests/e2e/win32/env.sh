@@ -99,6 +99,21 @@ geometry_of() {
         END { print x, y, w, h, v + 0 }'
 }
 
+# Wine's stand-alone notification area, when it is shown: a window of explorer.exe one icon row
+# (20 pixels) high and at least eight icons (160 pixels) wide. Wine 8 titles it "Wine System
+# Tray"; Wine 10 leaves it untitled. (An icon's tip is also an untitled explorer.exe window, 19
+# pixels high and narrower.) Both hide it when its last icon goes.
+wine_tray_window() {
+    local w
+    w=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    for w in $(xdotool search --onlyvisible --classname '^explorer\.exe$' 2>/dev/null); do
+        xwininfo -id "$w" 2>/dev/null | awk '/Width:/ { w = $2 } /Height:/ { h = $2 }
+            END { exit !(h == 20 && w >= 160) }' && { echo "$w"; return 0; }
+    done
+    return 1
+}
+
 visible_windows() { xdotool search --onlyvisible --name '' 2>/dev/null | sort; }
 
 # menu_at X Y BEFORE: the popup menu a press at X,Y opened, waiting up to 3 s for it: a new

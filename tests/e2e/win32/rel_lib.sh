@@ -4,11 +4,13 @@
 # outside with vexlo_probe.exe, and the figures written as a markdown fragment. Sourced.
 #
 #   rel_init NAME DISPLAY     paths, build if needed, the session; cleans up on exit
-#   VEXLO_WIN32_EXE           another vexlo.exe to test (default: build/win32's)
+#   VEXLO_WIN32_BUILD         another build folder to take the program and the probe from
+#                             (default: build/win32, built when missing)
+#   VEXLO_WIN32_EXE           another vexlo.exe to test (default: the build folder's)
 #   VEXLO_REL_DISPLAY         the display to use instead of the script's own
 
 REL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
-REL_BUILD=$REL_ROOT/build/win32
+REL_BUILD=${VEXLO_WIN32_BUILD:-$REL_ROOT/build/win32}
 REL_SKIN=$REL_ROOT/skin/default
 REL_PIDS=()
 failures=()
@@ -21,7 +23,8 @@ fail() { failures+=("$*"); echo "  - $*"; }
 step() { echo "== $*"; }
 
 rel_build() {
-    if [ ! -f "$REL_BUILD/vexlo.exe" ] || [ ! -f "$REL_BUILD/win32-tests/vexlo_probe.exe" ]; then
+    if [ -z "${VEXLO_WIN32_BUILD:-}" ] &&
+        { [ ! -f "$REL_BUILD/vexlo.exe" ] || [ ! -f "$REL_BUILD/win32-tests/vexlo_probe.exe" ]; }; then
         (cd "$REL_ROOT" && { [ -f build/win32/build.ninja ] || cmake --preset win32 >/dev/null; } &&
             cmake --build --preset win32 >/dev/null) || return 1
     fi
@@ -113,9 +116,15 @@ crashed() {
 # Global hotkeys reach Wine only while one of its windows has the keyboard focus.
 focus_wine() {
     local w
-    w=$(xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -1)
-    [ -n "$w" ] || return 1
-    xdotool windowactivate --sync "$w" >/dev/null 2>&1 || xdotool windowfocus --sync "$w" 2>/dev/null
+    w=$(wine_tray_window) || return 1
+    focus_window "$w"
+}
+
+# focus_window WINDOW: gives an X window the keyboard focus; directly when the window manager's
+# activation does not (Wine 10's tray declines it).
+focus_window() {
+    xdotool windowactivate --sync "$1" >/dev/null 2>&1
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] || xdotool windowfocus --sync "$1" 2>/dev/null
 }
 
 # Geometry of an X window: "x y width height viewable(0/1)".
@@ -215,7 +224,7 @@ bar_shows() {
     fi
 }
 
-tray_window() { xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -1; }
+tray_window() { wine_tray_window; }
 
 # The first tray icon's 20 x 20 cell, cut out of a screenshot into $1.
 tray_icon_shot() {
