@@ -95,7 +95,7 @@ bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& proble
     parts.push_back(Trim(part));
     if (parts.size() >= 2 && parts.back().empty() && parts[parts.size() - 2].empty()) {
         parts.pop_back();
-        parts.back() = "+";
+        parts.back().assign(1, '+');
     }
     KeyChord read;
     for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -134,7 +134,7 @@ std::string KeyNameOf(std::uint32_t virtualKey) {
     if ((virtualKey >= 'A' && virtualKey <= 'Z') || (virtualKey >= '0' && virtualKey <= '9'))
         return std::string(1, static_cast<char>(virtualKey));
     if (virtualKey >= VK_F1 && virtualKey < VK_F1 + kFunctionKeys)
-        return "F" + std::to_string(virtualKey - VK_F1 + 1);
+        return std::string("F").append(std::to_string(virtualKey - VK_F1 + 1));
     for (const NamedKey& key : kNamedKeys) {
         if (key.virtualKey == virtualKey) return key.name;
     }
@@ -151,7 +151,7 @@ std::string HotkeyService::combinationName(std::uint32_t modifiers,
     if (virtualKey == VK_OEM_PLUS) return name + "plus";
     if (virtualKey == VK_OEM_MINUS) return name + "minus";
     const std::string key = KeyNameOf(virtualKey);
-    return name + (key.empty() ? "key " + std::to_string(virtualKey) : key);
+    return name + (key.empty() ? std::string("key ").append(std::to_string(virtualKey)) : key);
 }
 
 }  // namespace vexlo
