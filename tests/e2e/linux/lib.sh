@@ -346,3 +346,12 @@ descendants() {
         echo "$c"
     done
 }
+
+# The first StatusNotifierItem the session's watcher knows, into $item; false while there is none.
+sni_item() {
+    item=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
+        /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
+        org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
+        grep -o "':[0-9.]*" | tr -d "'" | head -1)
+    [ -n "$item" ]
+}

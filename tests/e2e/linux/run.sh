@@ -634,13 +634,6 @@ mute_shows_an_empty_bar_and_the_muted_tray() {
     sleep 1
     pactl set-sink-volume "$sink" 40000
     start_vexlo
-    sni_item() {
-        item=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
-            /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
-            org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
-            grep -o "':[0-9.]*" | tr -d "'" | head -1)
-        [ -n "$item" ]
-    }
     wait_until 5000 sni_item || { fail "no StatusNotifierItem registered"; return 1; }
     # tray_is TOOLTIP ICON: the item's tooltip and picture; what they are instead in $tray.
     tray_is() {
@@ -919,13 +912,6 @@ tray_wheel_steps_the_level() {
     pids+=($!)
     sleep 1
     start_vexlo
-    sni_item() {
-        item=$(gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
-            /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
-            org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null |
-            grep -o "':[0-9.]*" | tr -d "'" | head -1)
-        [ -n "$item" ]
-    }
     wait_until 5000 sni_item || { fail "no StatusNotifierItem registered"; return 1; }
     scroll() {
         gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
