@@ -163,6 +163,20 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     EXPECT_EQ(later.fp.tray.balloons[0].text,
               "Vexlo cannot use Windows + plus and Windows + minus: the desktop's shortcut dialog "
               "was declined.");
+    // Translated, with the places in the language's own order.
+    Harness german;
+    german.fp.hotkeys.takenByOthers = {HOTKEY_UP, HOTKEY_DOWN};
+    german.fp.texts.translations = {
+        {" and ", " und "},
+        {"Vexlo cannot use {keys}: {reason}.", "{keys}: für Vexlo nicht nutzbar ({reason})."},
+        {"another program holds them; choose other keys with the settings hotkeyup and "
+         "hotkeydown in core.ini",
+         "ein anderes Programm belegt sie"}};
+    german.start();
+    ASSERT_EQ(german.fp.tray.balloons.size(), 1u);
+    EXPECT_EQ(german.fp.tray.balloons[0].text,
+              "Windows + plus und Windows + minus: für Vexlo nicht nutzbar (ein anderes Programm "
+              "belegt sie).");
 }
 
 TEST(KeyChords, WrittenAsTheDesktopsWriteThem) {
@@ -368,7 +382,7 @@ TEST(MutedStepping, UpUnmutesAndDownLeavesTheMute) {
                                std::to_string(row.level);
         if (row.way == Way::Command) {
             EXPECT_TRUE(RunVolumeCommand(row.upwards ? VolumeCommand::Up : VolumeCommand::Down,
-                                         h.fp.mixer, h.fp.waveIn, h.fp.messageBox)
+                                         h.fp.mixer, h.fp.waveIn, h.fp.messageBox, h.fp.texts)
                             .ok)
                 << at;
         } else {
@@ -390,7 +404,7 @@ TEST(MutedStepping, UpUnmutesAndDownLeavesTheMute) {
     fp.mixer.setMaster(30000);
     for (const std::uint32_t expected : {1u, 0u}) {
         const VolumeCommandResult result =
-            RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox);
+            RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox, fp.texts);
         EXPECT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.muted, expected == 1);
         EXPECT_EQ(mute, expected);
@@ -398,10 +412,12 @@ TEST(MutedStepping, UpUnmutesAndDownLeavesTheMute) {
         EXPECT_EQ(fp.mixer.openHandles, 0);
     }
     fp.mixer.removeControl(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
-    EXPECT_EQ(RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox).error,
-              "the master volume has no mute switch");
+    EXPECT_EQ(
+        RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox, fp.texts).error,
+        "the master volume has no mute switch");
     fp.mixer.readResult = MMSYSERR_NODRIVER;
-    EXPECT_FALSE(RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox).ok);
+    EXPECT_FALSE(
+        RunVolumeCommand(VolumeCommand::Mute, fp.mixer, fp.waveIn, fp.messageBox, fp.texts).ok);
 }
 
 TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
@@ -455,7 +471,7 @@ TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
             alone.mixer.setMaster(row.level);
             const VolumeCommandResult result =
                 RunVolumeCommand(upwards ? VolumeCommand::Up : VolumeCommand::Down, alone.mixer,
-                                 alone.waveIn, alone.messageBox);
+                                 alone.waveIn, alone.messageBox, alone.texts);
             const std::string at = std::to_string(row.max) + "/" + std::to_string(row.level);
             EXPECT_TRUE(result.ok) << at << " " << result.error;
             EXPECT_EQ(alone.mixer.master(), keys.fp.mixer.master()) << at;
@@ -466,18 +482,21 @@ TEST_F(Stepping, TheVolumeCommandsStepAsTheKeysDo) {
 
     fake::FakePlatform down;
     down.mixer.readResult = MMSYSERR_NODRIVER;  // no sound server
-    EXPECT_FALSE(RunVolumeCommand(VolumeCommand::Up, down.mixer, down.waveIn, down.messageBox).ok);
+    EXPECT_FALSE(
+        RunVolumeCommand(VolumeCommand::Up, down.mixer, down.waveIn, down.messageBox, down.texts)
+            .ok);
     EXPECT_TRUE(down.mixer.writes.empty());
     fake::FakePlatform refusing;
     refusing.mixer.setMaster(65535);
     refusing.mixer.writeMode = fake::FakeMixer::WriteMode::Refuse;
-    EXPECT_FALSE(
-        RunVolumeCommand(VolumeCommand::Up, refusing.mixer, refusing.waveIn, refusing.messageBox)
-            .ok);
+    EXPECT_FALSE(RunVolumeCommand(VolumeCommand::Up, refusing.mixer, refusing.waveIn,
+                                  refusing.messageBox, refusing.texts)
+                     .ok);
     fake::FakePlatform closed;
     closed.mixer.openResult = MMSYSERR_NODRIVER;
-    EXPECT_FALSE(
-        RunVolumeCommand(VolumeCommand::Down, closed.mixer, closed.waveIn, closed.messageBox).ok);
+    EXPECT_FALSE(RunVolumeCommand(VolumeCommand::Down, closed.mixer, closed.waveIn,
+                                  closed.messageBox, closed.texts)
+                     .ok);
 }
 
 }  // namespace

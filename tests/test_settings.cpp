@@ -116,7 +116,7 @@ TEST(Numbers, PositionsAreWrittenAsSingles) {
 
 struct ReadWriteTest : ::testing::Test {
     FakePlatform fp;
-    ReadWrite rw {fp.profile, fp.program, fp.messageBox};
+    ReadWrite rw {fp.profile, fp.program, fp.messageBox, fp.texts};
     void SetUp() override { rw.SetIniPath("core.ini"); }
 };
 

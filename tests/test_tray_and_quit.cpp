@@ -88,6 +88,21 @@ TEST(TrayMenu, RightPressPopsTheMenuFromTheMainWindow) {
     h.levelFromElsewhere(20000);
     h.fp.advance(5);
     EXPECT_TRUE(h.displayShown());
+
+    // In the user's language, and the muted tooltip with it; the commands stay what they are.
+    Harness german;
+    german.fp.texts.translations = {
+        {"Quit", "Beenden"}, {"Open Mixer", "Mixer öffnen"}, {"Vexlo (muted)", "Vexlo (stumm)"}};
+    german.fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE)
+        ->value = 1;
+    german.start();
+    german.fp.trayNotify(WM_RBUTTONDOWN);
+    ASSERT_EQ(german.fp.windows.menus.size(), 1u);
+    EXPECT_EQ(german.fp.windows.menus[0].second[0].caption, "Beenden");
+    EXPECT_EQ(german.fp.windows.menus[0].second[1].caption, "Mixer öffnen");
+    EXPECT_STREQ(german.fp.tray.shown->szTip, "Vexlo (stumm)");
+    german.fp.chooseMenuItem("Beenden");
+    EXPECT_TRUE(german.fp.program.exited);
 }
 
 TEST(Quit, FullModeTearsDownInOrderAndEnds) {

@@ -12,12 +12,12 @@ namespace vexlo {
 Application::Application(Platform& platform)
     : platform_(platform),
       boxes_(platform.messageBox),
-      readWrite_(platform.profile, platform.program, boxes_),
+      readWrite_(platform.profile, platform.program, boxes_, platform.texts),
       trans_(platform.windows),
       onTop_(platform.windows),
-      skin_(platform.images, platform.program),
+      skin_(platform.images, platform.program, platform.texts),
       systray_(platform.tray),
-      hotKey_(platform.hotkeys,
+      hotKey_(platform.hotkeys, platform.texts,
               HotKey::Actions {[this] { Main().upvol(); }, [this] { Main().downvol(); },
                                [this](const std::string& text) {
                                    // At the tray icon; without one the platform's own

@@ -174,7 +174,8 @@ void frmMain::SetTrayLevelIcon(std::int16_t chunks, bool muted) {
         picture = app_.Skin().Load(file);
     }
     tray_->setPicture(std::move(picture));
-    app_.Systray().SetTrayIcon(true, *tray_, muted ? kMutedCaption : kCaption);
+    app_.Systray().SetTrayIcon(true, *tray_,
+                               muted ? Tr(app_.platform().texts, kMutedCaption) : kCaption);
 }
 
 void frmMain::Tray_MouseMove(int x) {

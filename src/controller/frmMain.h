@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "mixer/clsVolume.h"
+#include "platform/texts.h"
 #include "platform/timers.h"
 #include "platform/window_system.h"
 
@@ -79,6 +80,6 @@ class frmMain {
 };
 
 inline constexpr const char* kCaption = "Vexlo";
-inline constexpr const char* kMutedCaption = "Vexlo (muted)";
+inline constexpr const char* kMutedCaption = N_("Vexlo (muted)");
 
 }  // namespace vexlo

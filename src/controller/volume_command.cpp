@@ -41,37 +41,38 @@ void StepDown(clsVolume& vol) {
 }
 
 VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
-                                     WaveInDevice& waveIn, MessageBoxes& boxes) {
+                                     WaveInDevice& waveIn, MessageBoxes& boxes,
+                                     const Texts& texts) {
     VolumeCommandResult result;
     if (command == VolumeCommand::None) {
-        result.error = "no volume command";
+        result.error = Tr(texts, "no volume command");
         return result;
     }
     clsVolume vol(mixer, waveIn, boxes);
     result.before = vol.VolumeLevel();
     if (vol.LastResult() != MMSYSERR_NOERROR) {
-        result.error = "cannot read the master volume (is the sound server running?)";
+        result.error = Tr(texts, "cannot read the master volume (is the sound server running?)");
         return result;
     }
     if (command == VolumeCommand::Mute) {
         if (!vol.HasVolumeMute()) {
-            result.error = "the master volume has no mute switch";
+            result.error = Tr(texts, "the master volume has no mute switch");
             return result;
         }
         const bool was = vol.VolumeMute();
         if (vol.LastResult() == MMSYSERR_NOERROR) vol.VolumeMute(!was);
         if (vol.LastResult() != MMSYSERR_NOERROR) {
-            result.error = "the master mute could not be switched";
+            result.error = Tr(texts, "the master mute could not be switched");
             return result;
         }
         result.muted = vol.VolumeMute();
         result.after = vol.VolumeLevel();
         result.ok = vol.LastResult() == MMSYSERR_NOERROR && result.muted != was;
-        if (!result.ok) result.error = "the master mute did not change";
+        if (!result.ok) result.error = Tr(texts, "the master mute did not change");
         return result;
     }
     if (vol.VolumeMax() <= 0) {
-        result.error = "the master volume has no range to step";
+        result.error = Tr(texts, "the master volume has no range to step");
         return result;
     }
     if (command == VolumeCommand::Up) {
@@ -80,12 +81,12 @@ VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
         StepDown(vol);
     }
     if (vol.LastResult() != MMSYSERR_NOERROR) {
-        result.error = "the master volume could not be set";
+        result.error = Tr(texts, "the master volume could not be set");
         return result;
     }
     result.after = vol.VolumeLevel();
     result.ok = vol.LastResult() == MMSYSERR_NOERROR;
-    if (!result.ok) result.error = "cannot read the master volume back";
+    if (!result.ok) result.error = Tr(texts, "cannot read the master volume back");
     return result;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/message_box.h"
 #include "platform/mixer_device.h"
+#include "platform/texts.h"
 #include "platform/wave_in_device.h"
 
 namespace vexlo {
@@ -35,11 +36,11 @@ struct VolumeCommandResult {
     std::int32_t before = 0;
     std::int32_t after = 0;
     bool muted = false;  // after a mute command: the switch as it now stands
-    std::string error;   // why it failed, one line
+    std::string error;   // why it failed, one line in the user's language
 };
 
 // Opens the mixer, takes one step (or switches the mute over) and closes it again.
 VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
-                                     WaveInDevice& waveIn, MessageBoxes& boxes);
+                                     WaveInDevice& waveIn, MessageBoxes& boxes, const Texts& texts);
 
 }  // namespace vexlo

@@ -11,8 +11,12 @@ std::shared_ptr<const Picture> SkinFiles::Load(const std::string& literal) {
     std::string reason;
     auto picture = images_.load(path, reason);
     if (!picture) {
-        throw FatalError("The skin file \"" + program_.nativePath(path) + "\" cannot be loaded" +
-                         (reason.empty() ? std::string(".") : ": " + reason + "."));
+        const std::string file = program_.nativePath(path);
+        throw FatalError(
+            reason.empty()
+                ? Fill(Tr(texts_, "The skin file \"{file}\" cannot be loaded."), {{"file", file}})
+                : Fill(Tr(texts_, "The skin file \"{file}\" cannot be loaded: {reason}."),
+                       {{"file", file}, {"reason", reason}}));
     }
     return picture;
 }

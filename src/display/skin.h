@@ -9,6 +9,7 @@
 #include "platform/images.h"
 #include "platform/program.h"
 #include "platform/screen.h"
+#include "platform/texts.h"
 #include "platform/window_system.h"
 
 namespace vexlo {
@@ -17,8 +18,9 @@ namespace vexlo {
 class SkinFiles {
   public:
     // folder: the skin's folder when it is not the program's.
-    SkinFiles(ImageLoader& images, ProgramInfo& program, std::string folder = {})
-        : images_(images), program_(program), folder_(std::move(folder)) {}
+    SkinFiles(ImageLoader& images, ProgramInfo& program, const Texts& texts,
+              std::string folder = {})
+        : images_(images), program_(program), texts_(texts), folder_(std::move(folder)) {}
     std::string Folder() const { return folder_.empty() ? program_.folder() : folder_; }
     // The folder followed by the literal, which begins with a backslash.
     std::string Path(const std::string& literal) const { return Folder() + literal; }
@@ -32,6 +34,7 @@ class SkinFiles {
   private:
     ImageLoader& images_;
     ProgramInfo& program_;
+    const Texts& texts_;
     std::string folder_;
 };
 

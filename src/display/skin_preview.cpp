@@ -13,7 +13,7 @@ SkinPreview::SkinPreview(Platform& platform, Trans& trans, AlwaysOnTop& onTop, s
     : platform_(platform),
       trans_(trans),
       onTop_(onTop),
-      skin_(platform.images, platform.program, std::move(folder)) {}
+      skin_(platform.images, platform.program, platform.texts, std::move(folder)) {}
 
 SkinPreview::~SkinPreview() {
     if (!window_) return;

@@ -19,18 +19,25 @@ void HotKey::Choose(const std::string& upText, const std::string& downText) {
         if (setting.text.find_first_not_of(" \t") == std::string::npos) continue;
         std::string problem;
         if (!ParseKeyChord(setting.text, setting.chord, problem)) {
-            settingsProblems_ += std::string(settingsProblems_.empty() ? "" : " ") +
-                                 "The setting " + setting.key + "=" + setting.text +
-                                 " in core.ini is not a key combination Vexlo can use (" + problem +
-                                 "); it uses " + Name(setting.chord) + " instead.";
+            settingsProblems_ +=
+                std::string(settingsProblems_.empty() ? "" : " ") +
+                Fill(Tr(texts_,
+                        "The setting {setting} in core.ini is not a key combination Vexlo "
+                        "can use ({problem}); it uses {keys} instead."),
+                     {{"setting", std::string(setting.key) + "=" + setting.text},
+                      {"problem", problem},
+                      {"keys", Name(setting.chord)}});
         }
     }
     if (up_ == down_) {
         // One combination cannot step both ways: it steps up.
         registerDown_ = false;
-        settingsProblems_ += std::string(settingsProblems_.empty() ? "" : " ") +
-                             "The settings hotkeyup and hotkeydown in core.ini both name " +
-                             Name(up_) + "; it steps the volume up, and no key steps it down.";
+        settingsProblems_ +=
+            std::string(settingsProblems_.empty() ? "" : " ") +
+            Fill(Tr(texts_,
+                    "The settings hotkeyup and hotkeydown in core.ini both name {keys}; it "
+                    "steps the volume up, and no key steps it down."),
+                 {{"keys", Name(up_)}});
     }
 }
 
@@ -46,23 +53,29 @@ void HotKey::Register(NativeHandle mainWindow) {
     settingsProblems_.clear();
     if (!refused.empty() && !toldUnavailable_) {
         toldUnavailable_ = true;
-        text += std::string(text.empty() ? "" : " ") +
-                UnavailableText(refused, (refused.size() > 1 ? "another program holds them"
-                                                             : "another program holds it") +
-                                             std::string("; choose other keys with the settings "
-                                                         "hotkeyup and hotkeydown in core.ini"));
+        text +=
+            std::string(text.empty() ? "" : " ") +
+            UnavailableText(refused, refused.size() > 1
+                                         ? Tr(texts_,
+                                              "another program holds them; choose other keys "
+                                              "with the settings hotkeyup and hotkeydown in "
+                                              "core.ini")
+                                         : Tr(texts_,
+                                              "another program holds it; choose other keys with "
+                                              "the settings hotkeyup and hotkeydown in core.ini"));
     }
     if (!text.empty()) Tell(text);
 }
 
 std::string HotKey::UnavailableText(const std::vector<std::string>& combinations,
-                                    const std::string& reason) {
+                                    const std::string& reason) const {
     std::string keys;
     for (std::size_t i = 0; i < combinations.size(); ++i) {
-        if (i > 0) keys += i + 1 == combinations.size() ? " and " : ", ";
+        if (i > 0) keys += i + 1 == combinations.size() ? Tr(texts_, " and ") : ", ";
         keys += combinations[i];
     }
-    return "Vexlo cannot use " + keys + ": " + reason + ".";
+    return Fill(Tr(texts_, "Vexlo cannot use {keys}: {reason}."),
+                {{"keys", keys}, {"reason", reason}});
 }
 
 void HotKey::Unavailable(const std::vector<std::string>& combinations, const std::string& reason) {

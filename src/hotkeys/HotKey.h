@@ -9,6 +9,7 @@
 
 #include "hotkeys/key_chord.h"
 #include "platform/hotkeys.h"
+#include "platform/texts.h"
 #include "platform/types.h"
 
 namespace vexlo {
@@ -21,8 +22,8 @@ class HotKey {
         // Tells the user that hotkeys are not available (text for a warning).
         std::function<void(const std::string& text)> unavailable;
     };
-    HotKey(HotkeyService& hotkeys, Actions actions)
-        : hotkeys_(hotkeys), actions_(std::move(actions)) {}
+    HotKey(HotkeyService& hotkeys, const Texts& texts, Actions actions)
+        : hotkeys_(hotkeys), texts_(texts), actions_(std::move(actions)) {}
 
     // The combinations to register, as written in the settings (empty: the usual Windows +
     // plus and Windows + minus). A text that cannot be read keeps the usual key; the next
@@ -49,10 +50,11 @@ class HotKey {
     WindowProc PrevWndProc() const { return prevWndProc_; }
 
   private:
-    static std::string UnavailableText(const std::vector<std::string>& combinations,
-                                       const std::string& reason);
+    std::string UnavailableText(const std::vector<std::string>& combinations,
+                                const std::string& reason) const;
 
     HotkeyService& hotkeys_;
+    const Texts& texts_;
     Actions actions_;
     std::string Name(const KeyChord& chord) const {
         return hotkeys_.combinationName(chord.modifiers, chord.virtualKey);

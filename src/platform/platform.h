@@ -11,6 +11,7 @@
 #include "platform/program.h"
 #include "platform/screen.h"
 #include "platform/sound.h"
+#include "platform/texts.h"
 #include "platform/timers.h"
 #include "platform/tray.h"
 #include "platform/wave_in_device.h"
@@ -33,6 +34,7 @@ struct Platform {
     MessageBoxes& messageBox;
     ProgramInfo& program;
     Process& process;
+    const Texts& texts;
 };
 
 }  // namespace vexlo

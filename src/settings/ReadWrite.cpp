@@ -10,8 +10,9 @@
 
 namespace vexlo {
 
-ReadWrite::ReadWrite(ProfileFile& profile, ProgramInfo& program, MessageBoxes& messageBox)
-    : profile_(profile), program_(program), messageBox_(messageBox) {}
+ReadWrite::ReadWrite(ProfileFile& profile, ProgramInfo& program, MessageBoxes& messageBox,
+                     const Texts& texts)
+    : profile_(profile), program_(program), messageBox_(messageBox), texts_(texts) {}
 
 void ReadWrite::SetIniPath(const std::string& name) {
     iniPath_ = program_.settingsFolder() + "\\" + name;
@@ -31,9 +32,10 @@ std::string ReadWrite::ReadIni(const std::string& section, const std::string& ke
 std::int32_t ReadWrite::WriteIni(const std::string& section, const std::string& key,
                                  const std::string& value) {
     if (key.size() > kIniMaxLength || value.size() > kIniMaxLength) {
-        messageBox_.show("Can't write more than " + std::to_string(kIniMaxLength) +
-                             " characters for key or value.",
-                         kAppTitle, MB_OK);
+        messageBox_.show(
+            Fill(Tr(texts_, "Can't write more than {count} characters for key or value."),
+                 {{"count", std::to_string(kIniMaxLength)}}),
+            kAppTitle, MB_OK);
         return -1;
     }
     return profile_.writeString(section, key, value, iniPath_);
@@ -41,9 +43,11 @@ std::int32_t ReadWrite::WriteIni(const std::string& section, const std::string& 
 
 namespace {
 
-[[noreturn]] void TypeMismatch(const SettingKey& key, const std::string& text) {
-    throw FatalError("Type mismatch: the setting \"" + std::string(key.key) + "\" in section \"" +
-                     key.section + "\" of core.ini is \"" + text + "\", which is not a number.");
+[[noreturn]] void TypeMismatch(const Texts& texts, const SettingKey& key, const std::string& text) {
+    throw FatalError(Fill(Tr(texts,
+                             "Type mismatch: the setting \"{key}\" in section \"{section}\" "
+                             "of core.ini is \"{value}\", which is not a number."),
+                          {{"key", key.key}, {"section", key.section}, {"value", text}}));
 }
 
 }  // namespace
@@ -51,18 +55,20 @@ namespace {
 bool ReadWrite::IsOn(const SettingKey& key) {
     const std::string text = Read(key);
     double value = 0;
-    if (!ParseNumber(text, value)) TypeMismatch(key, text);
+    if (!ParseNumber(text, value)) TypeMismatch(texts_, key, text);
     return value == 1.0;
 }
 
 float ReadWrite::Position(const SettingKey& key) {
     const std::string text = Read(key);
     double value = 0;
-    if (!ParseNumber(text, value)) TypeMismatch(key, text);
+    if (!ParseNumber(text, value)) TypeMismatch(texts_, key, text);
     if (!(std::fabs(value) <= std::numeric_limits<float>::max())) {
-        throw FatalError("Overflow: the setting \"" + std::string(key.key) + "\" in section \"" +
-                         key.section + "\" of core.ini is \"" + text +
-                         "\", which is too large for a position.");
+        throw FatalError(
+            Fill(Tr(texts_,
+                    "Overflow: the setting \"{key}\" in section \"{section}\" of core.ini "
+                    "is \"{value}\", which is too large for a position."),
+                 {{"key", key.key}, {"section", key.section}, {"value", text}}));
     }
     return static_cast<float>(value);
 }

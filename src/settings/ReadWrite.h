@@ -7,6 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/profile_file.h"
 #include "platform/program.h"
+#include "platform/texts.h"
 #include "settings/keys.h"
 
 namespace vexlo {
@@ -16,7 +17,8 @@ inline constexpr std::size_t kIniMaxLength = 255;
 
 class ReadWrite {
   public:
-    ReadWrite(ProfileFile& profile, ProgramInfo& program, MessageBoxes& messageBox);
+    ReadWrite(ProfileFile& profile, ProgramInfo& program, MessageBoxes& messageBox,
+              const Texts& texts);
 
     // IniPath becomes the settings folder, "\" and the bare file name.
     void SetIniPath(const std::string& name);
@@ -45,6 +47,7 @@ class ReadWrite {
     ProfileFile& profile_;
     ProgramInfo& program_;
     MessageBoxes& messageBox_;
+    const Texts& texts_;
     std::string iniPath_;
 };
 

@@ -23,7 +23,8 @@ void frmHelper::Form_Load() {
 }
 
 std::vector<MenuItem> frmHelper::MenuItems() const {
-    return {{kMenuQuit, "Quit"}, {kMenuOpenMixer, "Open Mixer"}};
+    const Texts& texts = app_.platform().texts;
+    return {{kMenuQuit, Tr(texts, "Quit")}, {kMenuOpenMixer, Tr(texts, "Open Mixer")}};
 }
 
 void frmHelper::OpMix_Click() {
@@ -36,12 +37,15 @@ void frmHelper::OpMix_Click() {
     // Neither program starts: say so and how to set one, and keep running; a resident utility
     // should not end because a helper program is missing. A missing key is answered by the
     // system's mixer alone, so its attempt is not worth a line.
-    std::string text = "No mixer program could be started.\n\n";
+    const Texts& texts = app_.platform().texts;
+    std::string text = Tr(texts, "No mixer program could be started.") + "\n\n";
     if (command != kNoMixerConfigured) text += "\"" + command + "\": " + first.error + "\n";
-    text += "The system's volume control: " + fallback.error + "\n\n";
-    text += "Set \"pathtomixer\" in the [mixer] section of " +
-            app_.platform().program.nativePath(app_.Settings().IniPath()) +
-            " to the command line of your mixer program.";
+    text += Fill(Tr(texts, "The system's volume control: {error}"), {{"error", fallback.error}}) +
+            "\n\n";
+    text += Fill(Tr(texts,
+                    "Set \"pathtomixer\" in the [mixer] section of {file} to the command "
+                    "line of your mixer program."),
+                 {{"file", app_.platform().program.nativePath(app_.Settings().IniPath())}});
     app_.Boxes().show(text, kAppTitle, MB_OK | MB_ICONHAND);
 }
 

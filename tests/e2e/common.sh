@@ -2,6 +2,11 @@
 # waiting, processes and how they are stopped, the session's sound server, memory, pictures
 # and recordings. Sourced, not run; tests/e2e/linux/lib.sh and tests/e2e/win32/env.sh source it.
 
+# The tests expect the program's own English: the language of the machine's user stays out
+# (Wine takes its user language from these too). A scenario about languages sets its own.
+export LANG=C.UTF-8
+unset LANGUAGE LC_ALL LC_MESSAGES
+
 # A client of a sound server that hangs (stopped, or stuck starting) waits for it: every
 # pactl call here is bounded.
 pactl() { timeout -k 2 20 pactl "$@"; }
@@ -67,4 +72,35 @@ pixels_differing() { /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 | awk '{ p
 # loud_samples RAW: samples louder than 1000 in a 16-bit little-endian mono recording.
 loud_samples() {
     od -An -v -t d2 -w2 "$1" | awk '{ if ($1 > 1000 || $1 < -1000) n++ } END { print n + 0 }'
+}
+
+# catalogue_text LANG FILE [NAME=VALUE...]: the text in FILE as the catalogue po/LANG.po has it
+# (LANG "C": the English), its {NAME} places filled. The scenarios about languages expect it.
+catalogue_text() {
+    /usr/bin/python3 - "$(dirname "${BASH_SOURCE[0]}")/../../po" "$@" <<'PY'
+import sys
+po, lang, path = sys.argv[1:4]
+sys.path.insert(0, po)
+import catalogues
+english = open(path, encoding="utf-8").read()
+table = {} if lang == "C" else {e["msgid"]: e["msgstr"] for e in
+         catalogues.read_po(f"{po}/{lang}.po")}
+text = table.get(english, english)
+for pair in sys.argv[4:]:
+    name, value = pair.split("=", 1)
+    text = text.replace("{" + name + "}", value)
+sys.stdout.write(text)
+PY
+}
+
+# screen_text PICTURE X Y W H LANG: the words shown in that part of a screenshot, as OCR reads
+# them (LANG: "de" or "C"), one line each. A bar is read as the capital I it always is in
+# the program's texts.
+screen_text() {
+    local tess=eng part
+    [ "$6" = de ] && tess=deu
+    part=$(mktemp --suffix=.png)
+    /usr/bin/convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -resize 300% -colorspace Gray "$part" &&
+        timeout 60 tesseract "$part" - -l "$tess" 2>/dev/null | sed '/^[[:space:]]*$/d; s/|/I/g'
+    rm -f "$part"
 }

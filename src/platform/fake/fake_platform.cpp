@@ -600,8 +600,8 @@ LaunchResult FakeLauncher::start(const std::string& commandLine, int showCommand
 // ---- The whole platform ---------------------------------------------------------------
 
 FakePlatform::FakePlatform()
-    : platform {mixer,   waveIn,  windows, images,   timers,     screen,  tray,
-                hotkeys, profile, sound,   launcher, messageBox, program, program} {}
+    : platform {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
+                profile, sound,  launcher, messageBox, program, program, texts} {}
 
 void FakePlatform::installSkin() {
     images.put(skinPath("\\back.bmp"), 220, 200);

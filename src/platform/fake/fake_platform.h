@@ -460,6 +460,16 @@ class FakeProgram : public ProgramInfo, public Process {
     int exitCode = -1;
 };
 
+// The user's language: English, or the texts a test gives for some of the English ones.
+class FakeTexts final : public Texts {
+  public:
+    std::string translate(const char* english) const override {
+        const auto found = translations.find(english);
+        return found == translations.end() ? english : found->second;
+    }
+    std::map<std::string, std::string> translations;
+};
+
 // ---- The whole platform ---------------------------------------------------------------
 
 class FakePlatform {
@@ -497,6 +507,7 @@ class FakePlatform {
     FakeLauncher launcher;
     FakeMessageBoxes messageBox;
     FakeProgram program;
+    FakeTexts texts;
     Platform platform;
 
   private:

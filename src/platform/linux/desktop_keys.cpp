@@ -99,10 +99,11 @@ bool GnomeKeepsSuper() {
     return super;
 }
 
-std::string BindCommandsHint() {
-    return "bind Super + = and Super + - to the commands \"vexlo --volume-up\" and \"vexlo "
-           "--volume-down\" in the desktop's own keyboard shortcuts (GNOME: Settings, Keyboard, "
-           "Custom Shortcuts; Sway and i3: bindsym in the config file)";
+std::string BindCommandsHint(const Texts& texts) {
+    return Tr(texts,
+              "bind Super + = and Super + - to the commands \"vexlo --volume-up\" and \"vexlo "
+              "--volume-down\" in the desktop's own keyboard shortcuts (GNOME: Settings, "
+              "Keyboard, Custom Shortcuts; Sway and i3: bindsym in the config file)");
 }
 
 }  // namespace vexlo::linux_platform

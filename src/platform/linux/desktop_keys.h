@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/texts.h"
+
 namespace vexlo::linux_platform {
 
 // A key as X and the desktops know it: its keysym (XK_Up) for key grabs, and the keysym's
@@ -24,6 +26,6 @@ DesktopKey DesktopKeyFor(std::uint32_t virtualKey);
 bool GnomeKeepsSuper();
 
 // The end of a hotkey message: the two commands and where to bind them.
-std::string BindCommandsHint();
+std::string BindCommandsHint(const Texts& texts);
 
 }  // namespace vexlo::linux_platform

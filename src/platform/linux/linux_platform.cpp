@@ -4,14 +4,17 @@
 
 namespace vexlo::linux_platform {
 
-LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLine, Use use)
+LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLine,
+                             const Texts& texts, Use use)
     : windows(port),
       timers(port),
       tray(port),
       hotkeys(port, windows),
       program(std::move(executableFolder), std::move(commandLine)),
-      platform_ {mixer,   waveIn,  windows, images,   timers,     screen,  tray,
-                 hotkeys, profile, sound,   launcher, messageBox, program, process} {
+      platform_ {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
+                 profile, sound,  launcher, messageBox, program, process, texts} {
+    launcher.useTexts(texts);
+    shortcuts.useTexts(texts);
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;
     outputs = std::make_unique<PulseDefaultWatch>();

@@ -24,7 +24,8 @@ class LinuxPlatform {
     // What the adapters are for: the program itself, or the skin preview, which needs only the
     // windows and Esc (no sound server watch, no desktop shortcuts).
     enum class Use { Program, SkinPreview };
-    LinuxPlatform(std::string executableFolder, std::string commandLine, Use use = Use::Program);
+    LinuxPlatform(std::string executableFolder, std::string commandLine, const Texts& texts,
+                  Use use = Use::Program);
     Platform& platform() { return platform_; }
     void setSink(EventSink* sink) { port.setSink(sink); }
     // Says why the hotkeys do not work: on stderr at once, and to the core (a balloon at the

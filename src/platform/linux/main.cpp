@@ -15,12 +15,17 @@
 #include "controller/skin_command.h"
 #include "controller/volume_command.h"
 #include "display/skin_check.h"
+#include "platform/common/catalogue.h"
 #include "platform/linux/desktop_keys.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/termination.h"
 #include "tray/frmHelper.h"
 
 namespace {
+
+using vexlo::Fill;
+using vexlo::N_;
+using vexlo::Tr;
 
 constexpr int kAlreadyRunning = 2;
 
@@ -29,37 +34,37 @@ constexpr int kNoDisplay = 1;
 constexpr int kCommandFailed = 1;
 
 constexpr const char* kUsage =
-    "Usage: vexlo [/control | --control]\n"
-    "       vexlo --volume-up | --volume-down | --volume-mute\n"
-    "       vexlo --check-skin FOLDER | --preview-skin FOLDER\n"
-    "\n"
-    "Shows every change of the master volume on screen.\n"
-    "\n"
-    "  vexlo              resident: the on-screen display, the tray icon (left press: the\n"
-    "                     mixer or the slider; right press: \"Open Mixer\" and \"Quit\") and\n"
-    "                     the hotkeys Super + = (louder) and Super + - (softer)\n"
-    "  vexlo /control     the volume slider alone; a double-click on it quits\n"
-    "  vexlo --volume-up, --volume-down\n"
-    "                     one step of the master volume, as Super + = and Super + - take,\n"
-    "                     and exit (for the desktop's own keyboard shortcuts; a running\n"
-    "                     Vexlo shows the change)\n"
-    "  vexlo --volume-mute\n"
-    "                     mutes the master volume, or unmutes it when it is muted, and\n"
-    "                     exit, as the two above (Super + = also unmutes)\n"
-    "  vexlo --check-skin FOLDER\n"
-    "                     checks the skin in FOLDER: every file loads, and the sizes and\n"
-    "                     see-through colour fit the display; prints each finding with\n"
-    "                     what to change (exit 0: the skin is fine, 1: it is not)\n"
-    "  vexlo --preview-skin FOLDER\n"
-    "                     shows the display with the skin in FOLDER, stepping through the\n"
-    "                     levels once a second; the volume stays as it is. Esc or a click\n"
-    "                     on the display ends it\n"
-    "  vexlo --help, -h   this text\n"
-    "  vexlo --version    the version\n"
-    "\n"
-    "Settings: $XDG_CONFIG_HOME/vexlo/core.ini (~/.config/vexlo/core.ini), or core.ini\n"
-    "beside the program. Skin: share/vexlo/skin beside the program's folder, or the\n"
-    "program's own folder.\n";
+    N_("Usage: vexlo [/control | --control]\n"
+       "       vexlo --volume-up | --volume-down | --volume-mute\n"
+       "       vexlo --check-skin FOLDER | --preview-skin FOLDER\n"
+       "\n"
+       "Shows every change of the master volume on screen.\n"
+       "\n"
+       "  vexlo              resident: the on-screen display, the tray icon (left press: the\n"
+       "                     mixer or the slider; right press: \"Open Mixer\" and \"Quit\") and\n"
+       "                     the hotkeys Super + = (louder) and Super + - (softer)\n"
+       "  vexlo /control     the volume slider alone; a double-click on it quits\n"
+       "  vexlo --volume-up, --volume-down\n"
+       "                     one step of the master volume, as Super + = and Super + - take,\n"
+       "                     and exit (for the desktop's own keyboard shortcuts; a running\n"
+       "                     Vexlo shows the change)\n"
+       "  vexlo --volume-mute\n"
+       "                     mutes the master volume, or unmutes it when it is muted, and\n"
+       "                     exit, as the two above (Super + = also unmutes)\n"
+       "  vexlo --check-skin FOLDER\n"
+       "                     checks the skin in FOLDER: every file loads, and the sizes and\n"
+       "                     see-through colour fit the display; prints each finding with\n"
+       "                     what to change (exit 0: the skin is fine, 1: it is not)\n"
+       "  vexlo --preview-skin FOLDER\n"
+       "                     shows the display with the skin in FOLDER, stepping through the\n"
+       "                     levels once a second; the volume stays as it is. Esc or a click\n"
+       "                     on the display ends it\n"
+       "  vexlo --help, -h   this text\n"
+       "  vexlo --version    the version\n"
+       "\n"
+       "Settings: $XDG_CONFIG_HOME/vexlo/core.ini (~/.config/vexlo/core.ini), or core.ini\n"
+       "beside the program. Skin: share/vexlo/skin beside the program's folder, or the\n"
+       "program's own folder.\n");
 
 // What the command line asks for before any window exists.
 enum class Request { Run, Help, Version };
@@ -98,22 +103,27 @@ Request ReadRequest(int argc, char** argv) {
 // Global key grabs need X; under Wayland that is XWayland. Without a display Qt would abort
 // with a long story about plugins; one line naming the problem serves better. Returns false
 // when there is no display to run on.
-bool PrepareQt() {
+bool PrepareQt(const vexlo::Texts& texts) {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && std::strcmp(platform, "xcb") != 0) return true;  // chosen
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
-        std::fprintf(stderr,
-                     "vexlo: no X display (DISPLAY is not set). Vexlo needs an X11 session, "
-                     "or XWayland under Wayland.\n");
+        std::fprintf(stderr, "vexlo: %s\n",
+                     Tr(texts,
+                        "no X display (DISPLAY is not set). Vexlo needs an X11 session, or "
+                        "XWayland under Wayland.")
+                         .c_str());
         return false;
     }
     xcb_connection_t* probe = xcb_connect(nullptr, nullptr);
     const bool open = xcb_connection_has_error(probe) == 0;
     xcb_disconnect(probe);
     if (!open) {
-        std::fprintf(stderr, "vexlo: cannot open the X display \"%s\".\n", display);
+        std::fprintf(
+            stderr, "vexlo: %s\n",
+            Fill(Tr(texts, "cannot open the X display \"{display}\"."), {{"display", display}})
+                .c_str());
         return false;
     }
     return true;
@@ -130,13 +140,13 @@ class StderrBoxes final : public vexlo::MessageBoxes {
 
 // One step of the master volume, or its mute switched over, and the end of the program: no
 // display, no second copy.
-int RunVolumeCommand(vexlo::VolumeCommand command) {
+int RunVolumeCommand(vexlo::VolumeCommand command, const vexlo::Texts& texts) {
     vexlo::linux_platform::AlsaMixer mixer;
     mixer.reportReachability(false);
     vexlo::linux_platform::AlsaWaveIn waveIn;
     StderrBoxes boxes;
     const vexlo::VolumeCommandResult result =
-        vexlo::RunVolumeCommand(command, mixer, waveIn, boxes);
+        vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
     if (result.ok) return 0;
     std::fprintf(stderr, "vexlo: %s.\n", result.error.c_str());
     return kCommandFailed;
@@ -144,7 +154,8 @@ int RunVolumeCommand(vexlo::VolumeCommand command) {
 
 // The skin author's commands: the check needs no display; the preview shows the display's
 // windows and nothing else.
-int RunSkinRequest(const vexlo::SkinRequest& request, int argc, char** argv) {
+int RunSkinRequest(const vexlo::SkinRequest& request, const vexlo::Texts& texts, int argc,
+                   char** argv) {
     using vexlo::linux_platform::LinuxPlatform;
     using vexlo::linux_platform::LinuxProgramInfo;
     if (!request.error.empty()) {
@@ -165,11 +176,11 @@ int RunSkinRequest(const vexlo::SkinRequest& request, int argc, char** argv) {
         std::fputs(vexlo::SkinReport(request.folder, findings).c_str(), stdout);
         return findings.empty() ? 0 : kCommandFailed;
     }
-    if (!PrepareQt()) return kNoDisplay;
+    if (!PrepareQt(texts)) return kNoDisplay;
     QApplication qt(argc, argv);
     QApplication::setApplicationName("Vexlo");
     QApplication::setQuitOnLastWindowClosed(false);
-    LinuxPlatform adapters(LinuxProgramInfo::ExecutableFolder(), "",
+    LinuxPlatform adapters(LinuxProgramInfo::ExecutableFolder(), "", texts,
                            LinuxPlatform::Use::SkinPreview);
     vexlo::Application app(adapters.platform());
     adapters.setSink(&app);
@@ -193,9 +204,13 @@ int main(int argc, char** argv) {
     using vexlo::linux_platform::LinuxPlatform;
     using vexlo::linux_platform::LinuxProgramInfo;
 
+    // The user's language, as gettext finds it.
+    const vexlo::CatalogueTexts texts(
+        vexlo::LanguageFallbacks(std::getenv("LANGUAGE"), std::getenv("LC_ALL"),
+                                 std::getenv("LC_MESSAGES"), std::getenv("LANG")));
     switch (ReadRequest(argc, argv)) {
         case Request::Help:
-            std::fputs(kUsage, stdout);
+            std::fputs(Tr(texts, kUsage).c_str(), stdout);
             return 0;
         case Request::Version:
             std::printf("vexlo %s\n", VEXLO_VERSION);
@@ -207,19 +222,20 @@ int main(int argc, char** argv) {
         const std::string folder = argc >= 3 ? argv[2] : "";
         const vexlo::SkinRequest skin =
             vexlo::ReadSkinRequest(argv[1], argc >= 3 ? &folder : nullptr, argc - 3);
-        if (skin.command != vexlo::SkinCommand::None) return RunSkinRequest(skin, argc, argv);
+        if (skin.command != vexlo::SkinCommand::None)
+            return RunSkinRequest(skin, texts, argc, argv);
     }
     // The argument text as the program sees it, before Qt takes its own options out. The
     // usual long form of the slider switch means the switch itself.
     std::string commandLine = LinuxProgramInfo::JoinArguments(argc, argv);
     const vexlo::VolumeCommand volumeCommand = vexlo::ReadVolumeCommand(commandLine);
-    if (volumeCommand != vexlo::VolumeCommand::None) return RunVolumeCommand(volumeCommand);
+    if (volumeCommand != vexlo::VolumeCommand::None) return RunVolumeCommand(volumeCommand, texts);
     if (commandLine == "--control") commandLine = "/control";
     if (commandLine == "--autostart") {
         if (AutostartTurnedOff()) return 0;
         commandLine.clear();
     }
-    if (!PrepareQt()) return kNoDisplay;
+    if (!PrepareQt(texts)) return kNoDisplay;
     QApplication qt(argc, argv);
     // The name trays show for the item (StatusNotifierItem Title) and notifications carry. The
     // settings path does not come from it.
@@ -229,7 +245,7 @@ int main(int argc, char** argv) {
     // The program ends through its quit operation only, not when a box or window closes.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    LinuxPlatform adapters(LinuxProgramInfo::ExecutableFolder(), commandLine);
+    LinuxPlatform adapters(LinuxProgramInfo::ExecutableFolder(), commandLine, texts);
     vexlo::Application app(adapters.platform());
     adapters.setSink(&app);
     // A request to end (session end, kill, Ctrl+C) is the program's own quit.
@@ -241,8 +257,11 @@ int main(int argc, char** argv) {
     if (!app.ControlOnlyMode()) {
         if (InstanceGuard::OtherRunning()) {
             adapters.messageBox.show(
-                "Vexlo is already running.\n\nIts tray icon has the menu with \"Quit\"; the "
-                "slider alone can be started with \"vexlo /control\".",
+                Tr(texts, "Vexlo is already running.") + "\n\n" +
+                    Fill(Tr(texts,
+                            "Its tray icon has the menu with \"{quit}\"; the slider alone "
+                            "can be started with \"vexlo /control\"."),
+                         {{"quit", Tr(texts, "Quit")}}),
                 vexlo::kAppTitle, vexlo::MB_OK | vexlo::MB_ICONHAND);
             return kAlreadyRunning;
         }
@@ -252,17 +271,21 @@ int main(int argc, char** argv) {
     app.start();
     if (app.ended()) return app.exitCode();
     if (adapters.hotkeys.conflict()) {
-        std::fprintf(stderr,
-                     "vexlo: the volume hotkeys are held by another program; they stay "
-                     "unavailable to Vexlo.\n");
+        std::fprintf(stderr, "vexlo: %s\n",
+                     Tr(texts,
+                        "the volume hotkeys are held by another program; they stay "
+                        "unavailable to Vexlo.")
+                         .c_str());
     }
     // The grabs succeed under GNOME, yet mutter keeps Super for its overview (keys chosen
     // without Super work).
     const std::string superKeys = adapters.hotkeys.superGrabs();
     if (!vexlo::linux_platform::PortalShortcuts::WaylandSession() && !superKeys.empty() &&
         GnomeKeepsSuper()) {
-        adapters.reportHotkeys("GNOME keeps the Super key for its overview, so Vexlo never gets " +
-                               superKeys + "; " + BindCommandsHint());
+        adapters.reportHotkeys(Fill(Tr(texts,
+                                       "GNOME keeps the Super key for its overview, so "
+                                       "Vexlo never gets {keys}; {hint}"),
+                                    {{"keys", superKeys}, {"hint", BindCommandsHint(texts)}}));
     }
     const int code = QApplication::exec();
     return adapters.process.exited() ? adapters.process.code() : code;

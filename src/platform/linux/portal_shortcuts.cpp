@@ -70,9 +70,9 @@ QString ShortcutName(int id) {
     return QStringLiteral("hotkey-%1").arg(id);
 }
 
-QString Description(int id) {
-    if (id == vexlo::HOTKEY_UP) return QStringLiteral("Volume up");
-    if (id == vexlo::HOTKEY_DOWN) return QStringLiteral("Volume down");
+QString Description(const vexlo::Texts& texts, int id) {
+    if (id == vexlo::HOTKEY_UP) return QString::fromStdString(Tr(texts, "Volume up"));
+    if (id == vexlo::HOTKEY_DOWN) return QString::fromStdString(Tr(texts, "Volume down"));
     return QStringLiteral("Hotkey %1").arg(id);
 }
 
@@ -87,11 +87,12 @@ int Counter() {
     return ++next;
 }
 
-QList<Shortcut> ShortcutList(const std::map<int, std::string>& triggers) {
+QList<Shortcut> ShortcutList(const vexlo::Texts& texts,
+                             const std::map<int, std::string>& triggers) {
     QList<Shortcut> shortcuts;
     for (const auto& [id, trigger] : triggers) {
         QVariantMap properties;
-        properties.insert(QStringLiteral("description"), Description(id));
+        properties.insert(QStringLiteral("description"), Description(texts, id));
         if (!trigger.empty()) {
             properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
         }
@@ -195,9 +196,9 @@ PortalShortcuts::~PortalShortcuts() {
     if (checked_ != 0) QDBusConnection::disconnectFromBus(connectionName_);
 }
 
-std::string PortalShortcuts::SettingsPlace(const std::string& desktop) {
-    if (IsKde(desktop)) return "System Settings, Shortcuts, Vexlo";
-    return "the desktop's keyboard shortcut settings";
+std::string PortalShortcuts::SettingsPlace(const Texts& texts, const std::string& desktop) {
+    if (IsKde(desktop)) return Tr(texts, "System Settings, Shortcuts, Vexlo");
+    return Tr(texts, "the desktop's keyboard shortcut settings");
 }
 
 void PortalShortcuts::fail(const std::string& text) {
@@ -206,17 +207,19 @@ void PortalShortcuts::fail(const std::string& text) {
     if (report_) report_(text);
 }
 
-void PortalShortcuts::failUnbound(const std::string& why) {
+void PortalShortcuts::failUnbound(const std::string& text) {
+    const std::string hint = BindCommandsHint(*texts_);
     // Without its desktop file the program has no name the desktop keeps shortcuts under;
     // that is the cause whatever else went wrong.
     if (unregistered_) {
-        fail("the desktop does not know Vexlo as an application (" + kAppId.toStdString() +
-             ".desktop is not installed), so it keeps no shortcuts for it; install Vexlo's "
-             "package, or " +
-             BindCommandsHint());
+        fail(Fill(Tr(*texts_,
+                     "the desktop does not know Vexlo as an application ({file} is not "
+                     "installed), so it keeps no shortcuts for it; install Vexlo's "
+                     "package, or {hint}"),
+                  {{"file", kAppId.toStdString() + ".desktop"}, {"hint", hint}}));
         return;
     }
-    fail(why + BindCommandsHint());
+    fail(Fill(text, {{"hint", hint}}));
 }
 
 void PortalShortcuts::registerApp() {
@@ -264,10 +267,10 @@ bool PortalShortcuts::available() {
         }
     }
     if (checked_ < 0) {
-        fail(
-            "this Wayland session offers no global shortcuts portal, so they work only while "
-            "an X11 window has the focus; " +
-            BindCommandsHint());
+        fail(Fill(Tr(*texts_,
+                     "this Wayland session offers no global shortcuts portal, so they "
+                     "work only while an X11 window has the focus; {hint}"),
+                  {{"hint", BindCommandsHint(*texts_)}}));
     }
     return checked_ > 0;
 }
@@ -374,9 +377,11 @@ void PortalShortcuts::request(const QString& method, const QList<QVariant>& args
                         bindWanted();
                         return;
                     }
-                    failUnbound("the desktop's global shortcuts portal refused " +
-                                method.toStdString() + " (" +
-                                reply.error().message().toStdString() + "); ");
+                    failUnbound(Fill(Tr(*texts_,
+                                        "the desktop's global shortcuts portal refused "
+                                        "{method} ({error}); {hint}"),
+                                     {{"method", method.toStdString()},
+                                      {"error", reply.error().message().toStdString()}}));
                     return;
                 }
                 // Older portals choose their own request path.
@@ -397,7 +402,8 @@ void PortalShortcuts::createSession() {
     options.insert(QStringLiteral("handle_token"), token);
     options.insert(QStringLiteral("session_handle_token"), kSessionToken);
     // The early form of the interface registers only what is listed here.
-    options.insert(QStringLiteral("shortcuts"), QVariant::fromValue(ShortcutList(wanted_)));
+    options.insert(QStringLiteral("shortcuts"),
+                   QVariant::fromValue(ShortcutList(*texts_, wanted_)));
     request(QStringLiteral("CreateSession"), {options}, token,
             SLOT(onSessionResponse(uint, QVariantMap)));
 }
@@ -426,7 +432,7 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
     creating_ = false;
     if (response != 0 || session_.isEmpty()) {
         session_.clear();
-        failUnbound("the desktop did not open a global shortcuts session; ");
+        failUnbound(Tr(*texts_, "the desktop did not open a global shortcuts session; {hint}"));
         return;
     }
     retried_ = false;
@@ -481,7 +487,7 @@ void PortalShortcuts::bindWanted() {
     // request stays open while the desktop's dialog waits for the user.
     request(QStringLiteral("BindShortcuts"),
             {QVariant::fromValue(QDBusObjectPath(session_)),
-             QVariant::fromValue(ShortcutList(wanted_)), QString(), options},
+             QVariant::fromValue(ShortcutList(*texts_, wanted_)), QString(), options},
             token, SLOT(onBindResponse(uint, QVariantMap)));
 }
 
@@ -500,17 +506,18 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     bool any = false;
     for (const auto& [name, key] : listed) any = any || key;
     if (!any && response == 1) {
-        failUnbound(
-            "the desktop's shortcut dialog was declined; Vexlo asks again at its next start, "
-            "or ");
+        failUnbound(Tr(*texts_,
+                       "the desktop's shortcut dialog was declined; Vexlo asks again at "
+                       "its next start, or {hint}"));
         return;
     }
     if (!any && response != 0) {
         // GNOME answers its dialog's "Cancel" so: 2 without a list (and "Add" with 2 and the
         // list), as it answers a refusal of its own.
-        failUnbound(
-            "the desktop did not add them (its shortcut dialog was cancelled, or it refused "
-            "them); Vexlo asks again at its next start, or ");
+        failUnbound(Tr(*texts_,
+                       "the desktop did not add them (its shortcut dialog was "
+                       "cancelled, or it refused them); Vexlo asks again at its next "
+                       "start, or {hint}"));
         return;
     }
     judge(listed);
@@ -611,16 +618,16 @@ void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
     std::string names;
     for (int id : ids) {
         if (wanted_.count(id) == 0 || bound_.count(id) != 0) continue;
-        if (!names.empty()) names += " and ";
-        names += "\"" + Description(id).toStdString() + "\"";
+        if (!names.empty()) names += Tr(*texts_, " and ");
+        names += "\"" + Description(*texts_, id).toStdString() + "\"";
     }
     if (names.empty()) return;
     if (unregistered_) {
-        failUnbound("");
+        failUnbound("{hint}");
         return;
     }
-    fail("the desktop has no key for " + names + " yet; assign one in " +
-         SettingsPlace(CurrentDesktop()));
+    fail(Fill(Tr(*texts_, "the desktop has no key for {names} yet; assign one in {place}"),
+              {{"names", names}, {"place", SettingsPlace(*texts_, CurrentDesktop())}}));
 }
 
 void PortalShortcuts::onActivated(const QDBusObjectPath& session, const QString& shortcut,

@@ -36,6 +36,8 @@
 #include <set>
 #include <string>
 
+#include "platform/texts.h"
+
 class QDBusMessage;
 class QDBusObjectPath;
 
@@ -82,7 +84,9 @@ class PortalShortcuts : public QObject {
     bool failed() const { return reported_; }
     // Where the user assigns keys to global shortcuts, for the report; desktop is
     // XDG_CURRENT_DESKTOP ("KDE", "ubuntu:GNOME").
-    static std::string SettingsPlace(const std::string& desktop);
+    static std::string SettingsPlace(const Texts& texts, const std::string& desktop);
+    // The language of what it tells the user and the desktop (English unless set).
+    void useTexts(const Texts& texts) { texts_ = &texts; }
 
   private slots:
     void onSessionResponse(uint response, const QVariantMap& results);
@@ -114,7 +118,7 @@ class PortalShortcuts : public QObject {
     void fail(const std::string& text);
     // Tells why the keys are not set: why (ending in "; " or ", or ") and how to bind the
     // volume commands instead, or that the program's desktop file is missing.
-    void failUnbound(const std::string& why);
+    void failUnbound(const std::string& text);
     QString requestPath(const QString& token) const;
     QString nextToken();
     // Calls method of GlobalShortcuts; the reply's request handle is watched for Response.
@@ -125,6 +129,8 @@ class PortalShortcuts : public QObject {
     QString connectionName_;
     QDBusConnection bus_;
     Report report_;
+    EnglishTexts english_;
+    const Texts* texts_ = &english_;
     Activated activated_;
     QDBusServiceWatcher portalWatcher_;
     QString portalOwner_;  // the unique name the session belongs to

@@ -267,9 +267,15 @@ LaunchResult ProcessLauncher::start(const std::string& commandLine, int) {
         failures += (failures.empty() ? "" : "; ") + command.program + ": " + result.error;
     }
     if (!failures.empty()) {
-        return {false, "none of the desktop's volume controls could be started (" + failures + ")"};
+        return {false, Fill(Tr(*texts_,
+                               "none of the desktop's volume controls could be started "
+                               "({failures})"),
+                            {{"failures", failures}})};
     }
-    return {false, "none of the desktop's volume controls was found (looked for " + looked + ")"};
+    return {false, Fill(Tr(*texts_,
+                           "none of the desktop's volume controls was found (looked for "
+                           "{programs})"),
+                        {{"programs", looked}})};
 }
 
 // ---- Profile -----------------------------------------------------------------------------

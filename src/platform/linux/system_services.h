@@ -11,6 +11,7 @@
 #include "platform/profile_file.h"
 #include "platform/program.h"
 #include "platform/sound.h"
+#include "platform/texts.h"
 
 struct ca_context;
 
@@ -48,9 +49,13 @@ class ProcessLauncher : public Launcher {
     // "/opt/my mixer/run" works); the rest is split into words as a shell would (double
     // quotes group, no expansion).
     LaunchResult start(const std::string& commandLine, int showCommand) override;
+    // The language of its reasons (English unless set).
+    void useTexts(const Texts& texts) { texts_ = &texts; }
 
   private:
     std::vector<std::string> mixers_;
+    EnglishTexts english_;
+    const Texts* texts_ = &english_;
 };
 
 // The profile file, creating the settings folder on the first write.

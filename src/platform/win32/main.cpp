@@ -17,6 +17,7 @@
 #include "platform/win32/mixer.h"
 #include "platform/win32/services.h"
 #include "platform/win32/timers.h"
+#include "platform/win32/user_language.h"
 #include "platform/win32/wave_in.h"
 #include "platform/win32/windowing.h"
 
@@ -95,6 +96,7 @@ int CheckSkinFolder(const std::string& folder) {
 
 int Run(const char* commandLine) {
     using namespace vexlo::win32;
+    const Win32Texts texts;
     // "/checkskin FOLDER" and "/previewskin FOLDER" for skin authors.
     const vexlo::SkinRequest skin = vexlo::ReadSkinRequest(commandLine ? commandLine : "");
     if (!skin.error.empty()) return RefuseSkinRequest(skin.error);
@@ -114,7 +116,7 @@ int Run(const char* commandLine) {
         Win32WaveIn waveIn;
         Win32MessageBoxes boxes;
         const vexlo::VolumeCommandResult result =
-            vexlo::RunVolumeCommand(command, mixer, waveIn, boxes);
+            vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
         if (result.ok) return 0;
         TellOnStandardError("vexlo: " + result.error + ".");
         return 1;
@@ -135,8 +137,9 @@ int Run(const char* commandLine) {
     Win32ProgramInfo program(commandLine ? commandLine : "");
     Win32Process process(tray);
 
-    vexlo::Platform platform {mixer,   waveIn,  windows, images,   timers,       screen,  tray,
-                              hotkeys, profile, sound,   launcher, messageBoxes, program, process};
+    vexlo::Platform platform {mixer,    waveIn,       windows, images,  timers,
+                              screen,   tray,         hotkeys, profile, sound,
+                              launcher, messageBoxes, program, process, texts};
     vexlo::Application app(platform);
     dispatcher.setSink(&app);
     // A close request from outside (taskkill without /f, the end of the session) is the

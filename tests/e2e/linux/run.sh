@@ -184,17 +184,16 @@ hotkeys_off_registers_nothing() {
     osd_hidden "$vpid" || { fail "display shown"; return 1; }
 }
 
-# Keys of the user's choice (hotkeyup, hotkeydown) step the level in place of Super + = and
-# Super + -. Chosen keys another client holds (one grabbed here; Ctrl+Alt+Up and Down, which
-# openbox binds by default) and a value that names no key are told in the desktop's
-# notification (a stand-in service on the scenario's own bus notes each one); the usual key
-# stands in for the value that names none.
-chosen_hotkeys_step_the_level_and_problems_are_told() {
-    local bus=$sdir/bus notes=$sdir/notifications grabber up
+# A session bus of the scenario's own with a stand-in notification service that notes the body
+# of each notification in $notes; notified_with TEXT looks for one. The caller declares
+# "local -x DBUS_SESSION_BUS_ADDRESS notes".
+start_notifier() {
+    local bus=$sdir/bus
+    notes=$sdir/notifications
     dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
     pids+=($!)
     wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
-    local -x DBUS_SESSION_BUS_ADDRESS
+    # The caller's (local -x): the bus ends with the scenario.
     DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
     /usr/bin/python3 - "$notes" <<'PY' >"$sdir/notifier.log" 2>&1 &
 import sys
@@ -219,7 +218,18 @@ GLib.MainLoop().run()
 PY
     pids+=($!)
     wait_until 5000 test -e "$notes" || { fail "the notification service did not start"; return 1; }
-    notified_with() { grep -qF "$1" "$notes"; }
+}
+notified_with() { grep -qF "$1" "$notes"; }
+
+# Keys of the user's choice (hotkeyup, hotkeydown) step the level in place of Super + = and
+# Super + -. Chosen keys another client holds (one grabbed here; Ctrl+Alt+Up and Down, which
+# openbox binds by default) and a value that names no key are told in the desktop's
+# notification (a stand-in service on the scenario's own bus notes each one); the usual key
+# stands in for the value that names none.
+chosen_hotkeys_step_the_level_and_problems_are_told() {
+    local -x DBUS_SESSION_BUS_ADDRESS
+    local notes grabber up
+    start_notifier || return 1
 
     # As in GNOME's X11 session, whose overview takes the Super key only.
     config '[general]\nhotkeyup=Ctrl+Alt+PageUp\nhotkeydown=Ctrl+Alt+PageDown\n'
@@ -877,6 +887,62 @@ status_notifier_tray() {
     [ "$code" = 0 ] || { fail "exit code $code"; return 1; }
 }
 
+# The user's language. LANG=de_DE.UTF-8: the tray menu as the tray host gets it and draws it
+# (the item's exported menu; a screenshot of the host's menu), the message about the hotkey
+# setting in the desktop's notification and --help, each as German's catalogue has them.
+# LANG=C: the same in English, byte for byte as the program writes it.
+texts_in_the_users_language() {
+    local -x DBUS_SESSION_BUS_ADDRESS
+    local notes item="" layout lang quit open problem help expect code
+    start_notifier || return 1
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 1
+    problem="The setting {setting} in core.ini is not a key combination Vexlo can use ({problem}); it uses {keys} instead."
+    for lang in de_DE.UTF-8 C; do
+        printf %s Quit >"$sdir/t1"
+        printf %s "Open Mixer" >"$sdir/t2"
+        printf %s "$problem" >"$sdir/t3"
+        env LANG=C "$bin" --help >"$sdir/t4"
+        quit=$(catalogue_text "${lang%%_*}" "$sdir/t1") open=$(catalogue_text "${lang%%_*}" "$sdir/t2")
+        expect=$(catalogue_text "${lang%%_*}" "$sdir/t3" setting=hotkeyup=Ctrl+Foo)
+        expect=${expect%%\{problem\}*}
+        catalogue_text "${lang%%_*}" "$sdir/t4" >"$sdir/help.expected"
+        env LANG=$lang "$bin" --help >"$sdir/help.$lang"
+        cmp -s "$sdir/help.$lang" "$sdir/help.expected" ||
+            { fail "$lang: --help is not the catalogue's: $(head -2 "$sdir/help.$lang")"; return 1; }
+        config '[general]\nhotkeyup=Ctrl+Foo\n'
+        : >"$notes"
+        start_at env LANG=$lang "$bin"
+        wait_until 5000 sni_item || { fail "$lang: no StatusNotifierItem registered"; return 1; }
+        layout=$(gdbus call --session --dest "$item" --object-path /MenuBar \
+            --method com.canonical.dbusmenu.GetLayout -- 0 -1 '@as []')
+        [[ $layout == *"'label': <'$quit'>"*"'label': <'$open'>"* ]] ||
+            { fail "$lang: exported menu: $layout"; return 1; }
+        wait_until 3000 notified_with "$expect" ||
+            { fail "$lang: the hotkey setting's message: $(cat "$notes"), expected $expect"; return 1; }
+        # The host's menu on the screen.
+        xdotool mousemove 1012 756 sleep 0.3 click 3
+        sleep 1
+        shot "menu-$lang"
+        xdotool key Escape
+        local shown
+        shown=$(screen_text "$art/menu-$lang.png" $((screen_w - 300)) $((screen_h - 170)) 300 150 "${lang%%_*}")
+        [ "$shown" = "$(printf '%s\n%s' "$quit" "$open")" ] ||
+            { fail "$lang: the menu on the screen reads: $(paste -sd'|' <<<"$shown")"; return 1; }
+        local id
+        id=$(grep -o "<([0-9]*, {[^}]*'label': <'$quit'>" <<<"$layout" | grep -o '[0-9][0-9]*' | head -1)
+        gdbus call --session --dest "$item" --object-path /MenuBar \
+            --method com.canonical.dbusmenu.Event -- "$id" clicked '<0>' 0 >/dev/null
+        wait_until 3000 ended "$vpid" || { fail "$lang: still running after $quit"; return 1; }
+        exit_code "$vpid"
+        [ "$code" = 0 ] || { fail "$lang: exit code $code"; return 1; }
+        wait_until 3000 eval '! sni_item' || { fail "$lang: the item stays registered"; return 1; }
+    done
+}
+
 tray_wheel_steps_the_level() {
     local up down item bus=$sdir/bus
     # XEmbed: the wheel over the docked icon, one notch each way; sideways nothing.
@@ -987,6 +1053,7 @@ run scaled_desktop_doubles_everything
 run tray_icon_appears_when_a_tray_starts_later
 run tray_wheel_steps_the_level
 run status_notifier_tray
+run texts_in_the_users_language
 
 echo "screenshots: $build/e2e-linux"
 echo "$passed passed, $failed failed"

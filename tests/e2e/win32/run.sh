@@ -233,15 +233,18 @@ reset_wine() {
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1
 }
 
-# Chooses "Quit" in the tray menu (its first item) and expects the program to end with 0.
+# Chooses "Quit" in the tray menu (its first item) and expects the program to end with 0. The
+# menu's screenshot is $shots/LABEL-menu.png, its place in it "X Y W H" in MENU_AT.
 quit_from_tray() {
     local label=$1 before menu
+    MENU_AT=""
     before=$(visible_windows)
     press_tray 3 || { fail "$label: no tray icon to press"; return; }
     # The menu opens where the pointer is: over the icon, 10 pixels into it.
     menu=$(menu_at $((WX + 10)) $((WY + 10)) "$before") ||
         { fail "$label: no menu after a right press"; return; }
     geometry "$menu"
+    MENU_AT="$WX $WY $WW $WH"
     import -window root "$shots/$label-menu.png"
     xdotool mousemove $((WX + 25)) $((WY + 10)) sleep 0.2 click 1
     if wait_program 10; then
@@ -927,6 +930,71 @@ scenario_chosen_hotkeys() {
     chosen_quit foo
 }
 
+# The user's language as Wine gives it (from LC_ALL): German, then English. The box of a bad
+# setting and the balloon about a hotkey setting are the catalogue's, in the ANSI code page the
+# program's windows take (Windows-1252 for both); the menu of each is kept as a screenshot and
+# chosen by its place.
+scenario_user_language() {
+    local dir lang code text want
+    local -x LC_ALL
+    for lang in de C; do
+        code=de_DE.UTF-8
+        [ "$lang" = C ] && code=C.UTF-8
+        LC_ALL=$code
+        dir=$(make_folder "bad-$lang" '[general]\r\nontop=abc\r\n')
+        printf %s 'Type mismatch: the setting "{key}" in section "{section}" of core.ini is "{value}", which is not a number.' >"$dir/t1"
+        want=$(catalogue_text "$lang" "$dir/t1" key=ontop section=general value=abc)
+        start_program "$dir"
+        text=""
+        wait_until 15000 eval 'text=$(box_text "$dir" | iconv -f WINDOWS-1252 -t UTF-8); [ -n "$text" ]'
+        check "$lang: the bad setting's box says \"$want\" (got \"$text\")" test "$text" = "$want"
+        answer_box "$dir"
+        wait_program 10 || stop_program
+
+        dir=$(make_folder "keys-$lang" '[general]\r\nhotkeyup=Ctrl+Foo\r\n')
+        printf %s 'The setting {setting} in core.ini is not a key combination Vexlo can use ({problem}); it uses {keys} instead.' >"$dir/t1"
+        want=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="Windows + plus" \
+            problem='"Foo" is neither a key nor Super, Ctrl, Alt or Shift')
+        start_program "$dir"
+        tray_window 15 >/dev/null || { fail "$lang: no tray icon"; stop_program; continue; }
+        check "$lang: the balloon says \"$want\"" wait_until 8000 eval \
+            'tray_tips | iconv -f WINDOWS-1252 -t UTF-8 | grep -qxF "$want"'
+        quit_from_tray "language-$lang"
+        local shown
+        [ -n "$MENU_AT" ] && shown=$(screen_text "$shots/language-$lang-menu.png" $MENU_AT "$lang")
+        check "$lang: the menu on the screen reads \"$(paste -sd'|' <<<"$shown")\"" \
+            test "$shown" = "$(printf '%s\n%s' "$(catalogue_text "$lang" <(printf Quit))" \
+                "$(catalogue_text "$lang" <(printf 'Open Mixer'))")"
+
+        # The installer's pages: NSIS's own words in its language files (the title tells
+        # which it took), Vexlo's own in the catalogue (the start-at-login option, read off
+        # the screen).
+        local setup title="" installer want_title="Vexlo Setup" window page
+        [ "$lang" = de ] && want_title="Installation von Vexlo"
+        setup=$(ls "$build"/vexlo-*-win32-setup.exe 2>/dev/null | head -1)
+        [ -n "$setup" ] || { fail "no installer in $build"; continue; }
+        (exec wine "$setup" </dev/null >/dev/null 2>&1) &
+        installer=$!
+        if ! wait_until 20000 eval 'window=$(xdotool search --onlyvisible --name "Vexlo" 2>/dev/null | head -1); [ -n "$window" ]'; then
+            fail "$lang: no installer window"
+            kill "$installer" 2>/dev/null
+            wait "$installer" 2>/dev/null
+            continue
+        fi
+        sleep 1
+        title=$(xdotool getwindowname "$window" 2>/dev/null | sed 's/[[:space:]]*$//')
+        import -window root "$shots/installer-$lang.png"
+        check "$lang: the installer's title is \"$want_title\" (got \"$title\")" test "$title" = "$want_title"
+        geometry "$window"
+        page=$(screen_text "$shots/installer-$lang.png" "$WX" "$WY" "$WW" "$WH" "$lang")
+        want=$(catalogue_text "$lang" <(printf 'Start Vexlo when I log in'))
+        check "$lang: the installer offers \"$want\" ($(paste -sd'|' <<<"$page"))" grep -qF "$want" <<<"$page"
+        xdotool windowkill "$window" 2>/dev/null
+        wait_until 10000 eval '! kill -0 $installer 2>/dev/null' || kill "$installer" 2>/dev/null
+        wait "$installer" 2>/dev/null
+    done
+}
+
 # ---- run ----
 trap 'stop_program; env_stop; env_cleanup' EXIT
 env_start || exit 1
@@ -938,6 +1006,7 @@ for scenario in \
     scenario_start_without_settings \
     scenario_hotkeys_show_the_display_and_click \
     scenario_chosen_hotkeys \
+    scenario_user_language \
     scenario_mute_shown \
     scenario_executable_resources \
     scenario_tray_left_press_starts_the_mixer \
@@ -949,6 +1018,8 @@ for scenario in \
     scenario_skin_check_table \
     scenario_skin_preview \
     scenario_installer; do
+    # VEXLO_E2E_ONLY="name ...": only those scenarios.
+    [ -z "${VEXLO_E2E_ONLY:-}" ] || [[ " $VEXLO_E2E_ONLY " == *" ${scenario#scenario_} "* ]] || continue
     FAILURES=()
     started=$(date +%s%N)
     $scenario

@@ -138,7 +138,8 @@ TEST(Profile, TheCoreSettingsModuleReadsAndWritesThroughTheAdapter) {
       public:
         int show(const std::string&, const std::string&, std::uint32_t) override { return IDOK; }
     } boxes;
-    ReadWrite settings(profile, info, boxes);
+    const EnglishTexts english;
+    ReadWrite settings(profile, info, boxes, english);
     settings.SetIniPath("core.ini");
     EXPECT_EQ(settings.ReadIni("general", "ontop"), "1");
     EXPECT_NE(settings.WriteIni("pos", "x", "15"), 0);

@@ -348,7 +348,7 @@ TEST(MixerOnThisSystem, TheMuteCommandSwitchesTheMasterMuteOverAndBack) {
         Win32Mixer mixer;
         Win32WaveIn waveIn;
         const VolumeCommandResult result =
-            RunVolumeCommand(VolumeCommand::Mute, mixer, waveIn, boxes);
+            RunVolumeCommand(VolumeCommand::Mute, mixer, waveIn, boxes, EnglishTexts());
         EXPECT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.muted, muted);
         std::uint32_t now = 2;
