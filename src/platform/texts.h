@@ -22,6 +22,20 @@ class EnglishTexts final : public Texts {
     std::string translate(const char* english) const override { return english; }
 };
 
+// For an adapter that speaks to the user: English until the composition root hands it the
+// user's language.
+class UsesTexts {
+  public:
+    void useTexts(const Texts& texts) { texts_ = &texts; }
+
+  protected:
+    const Texts& texts() const { return texts_ != nullptr ? *texts_ : english_; }
+
+  private:
+    EnglishTexts english_;
+    const Texts* texts_ = nullptr;
+};
+
 // Looks a text up. The English is a literal: the template of the catalogues (po/vexlo.pot) is
 // extracted from the calls of Tr and N_.
 inline std::string Tr(const Texts& texts, const char* english) {

@@ -179,10 +179,12 @@ void AlsaMixer::reachable(bool yes) {
     if (yes == reachable_) return;
     reachable_ = yes;
     if (!reports_) return;
-    std::fputs(yes ? "vexlo: the sound server is back; the volume is followed again.\n"
-                   : "vexlo: the sound server cannot be reached; the volume is followed once it "
-                     "is there.\n",
-               stderr);
+    const std::string text =
+        yes ? Tr(texts(), "the sound server is back; the volume is followed again.")
+            : Tr(texts(),
+                 "the sound server cannot be reached; the volume is followed once it is "
+                 "there.");
+    std::fprintf(stderr, "vexlo: %s\n", text.c_str());
 }
 
 long AlsaMixer::toDescribed(const Open& open, std::uint32_t id, const Element& e,

@@ -45,13 +45,14 @@
 #include <string>
 
 #include "platform/mixer_device.h"
+#include "platform/texts.h"
 
 namespace vexlo::linux_platform {
 
 // Keeps ALSA's diagnostics off stderr (once per process).
 void SilenceAlsa();
 
-class AlsaMixer : public MixerDevice {
+class AlsaMixer : public MixerDevice, public UsesTexts {
   public:
     // Milliseconds of a monotonic clock; tests pass their own.
     using Clock = std::function<std::int64_t()>;

@@ -13,8 +13,9 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       program(std::move(executableFolder), std::move(commandLine)),
       platform_ {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
                  profile, sound,  launcher, messageBox, program, process, texts} {
-    launcher.useTexts(texts);
-    shortcuts.useTexts(texts);
+    for (UsesTexts* speaker :
+         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher})
+        speaker->useTexts(texts);
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;
     outputs = std::make_unique<PulseDefaultWatch>();

@@ -208,11 +208,11 @@ void PortalShortcuts::fail(const std::string& text) {
 }
 
 void PortalShortcuts::failUnbound(const std::string& text) {
-    const std::string hint = BindCommandsHint(*texts_);
+    const std::string hint = BindCommandsHint(texts());
     // Without its desktop file the program has no name the desktop keeps shortcuts under;
     // that is the cause whatever else went wrong.
     if (unregistered_) {
-        fail(Fill(Tr(*texts_,
+        fail(Fill(Tr(texts(),
                      "the desktop does not know Vexlo as an application ({file} is not "
                      "installed), so it keeps no shortcuts for it; install Vexlo's "
                      "package, or {hint}"),
@@ -267,10 +267,10 @@ bool PortalShortcuts::available() {
         }
     }
     if (checked_ < 0) {
-        fail(Fill(Tr(*texts_,
+        fail(Fill(Tr(texts(),
                      "this Wayland session offers no global shortcuts portal, so they "
                      "work only while an X11 window has the focus; {hint}"),
-                  {{"hint", BindCommandsHint(*texts_)}}));
+                  {{"hint", BindCommandsHint(texts())}}));
     }
     return checked_ > 0;
 }
@@ -377,7 +377,7 @@ void PortalShortcuts::request(const QString& method, const QList<QVariant>& args
                         bindWanted();
                         return;
                     }
-                    failUnbound(Fill(Tr(*texts_,
+                    failUnbound(Fill(Tr(texts(),
                                         "the desktop's global shortcuts portal refused "
                                         "{method} ({error}); {hint}"),
                                      {{"method", method.toStdString()},
@@ -403,7 +403,7 @@ void PortalShortcuts::createSession() {
     options.insert(QStringLiteral("session_handle_token"), kSessionToken);
     // The early form of the interface registers only what is listed here.
     options.insert(QStringLiteral("shortcuts"),
-                   QVariant::fromValue(ShortcutList(*texts_, wanted_)));
+                   QVariant::fromValue(ShortcutList(texts(), wanted_)));
     request(QStringLiteral("CreateSession"), {options}, token,
             SLOT(onSessionResponse(uint, QVariantMap)));
 }
@@ -432,7 +432,7 @@ void PortalShortcuts::onSessionResponse(uint response, const QVariantMap& result
     creating_ = false;
     if (response != 0 || session_.isEmpty()) {
         session_.clear();
-        failUnbound(Tr(*texts_, "the desktop did not open a global shortcuts session; {hint}"));
+        failUnbound(Tr(texts(), "the desktop did not open a global shortcuts session; {hint}"));
         return;
     }
     retried_ = false;
@@ -487,7 +487,7 @@ void PortalShortcuts::bindWanted() {
     // request stays open while the desktop's dialog waits for the user.
     request(QStringLiteral("BindShortcuts"),
             {QVariant::fromValue(QDBusObjectPath(session_)),
-             QVariant::fromValue(ShortcutList(*texts_, wanted_)), QString(), options},
+             QVariant::fromValue(ShortcutList(texts(), wanted_)), QString(), options},
             token, SLOT(onBindResponse(uint, QVariantMap)));
 }
 
@@ -506,7 +506,7 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     bool any = false;
     for (const auto& [name, key] : listed) any = any || key;
     if (!any && response == 1) {
-        failUnbound(Tr(*texts_,
+        failUnbound(Tr(texts(),
                        "the desktop's shortcut dialog was declined; Vexlo asks again at "
                        "its next start, or {hint}"));
         return;
@@ -514,7 +514,7 @@ void PortalShortcuts::onBindResponse(uint response, const QVariantMap& results) 
     if (!any && response != 0) {
         // GNOME answers its dialog's "Cancel" so: 2 without a list (and "Add" with 2 and the
         // list), as it answers a refusal of its own.
-        failUnbound(Tr(*texts_,
+        failUnbound(Tr(texts(),
                        "the desktop did not add them (its shortcut dialog was "
                        "cancelled, or it refused them); Vexlo asks again at its next "
                        "start, or {hint}"));
@@ -618,16 +618,16 @@ void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
     std::string names;
     for (int id : ids) {
         if (wanted_.count(id) == 0 || bound_.count(id) != 0) continue;
-        if (!names.empty()) names += Tr(*texts_, " and ");
-        names += "\"" + Description(*texts_, id).toStdString() + "\"";
+        if (!names.empty()) names += Tr(texts(), " and ");
+        names += "\"" + Description(texts(), id).toStdString() + "\"";
     }
     if (names.empty()) return;
     if (unregistered_) {
         failUnbound("{hint}");
         return;
     }
-    fail(Fill(Tr(*texts_, "the desktop has no key for {names} yet; assign one in {place}"),
-              {{"names", names}, {"place", SettingsPlace(*texts_, CurrentDesktop())}}));
+    fail(Fill(Tr(texts(), "the desktop has no key for {names} yet; assign one in {place}"),
+              {{"names", names}, {"place", SettingsPlace(texts(), CurrentDesktop())}}));
 }
 
 void PortalShortcuts::onActivated(const QDBusObjectPath& session, const QString& shortcut,

@@ -43,7 +43,7 @@ class QDBusObjectPath;
 
 namespace vexlo::linux_platform {
 
-class PortalShortcuts : public QObject {
+class PortalShortcuts : public QObject, public UsesTexts {
     Q_OBJECT
 
   public:
@@ -85,8 +85,6 @@ class PortalShortcuts : public QObject {
     // Where the user assigns keys to global shortcuts, for the report; desktop is
     // XDG_CURRENT_DESKTOP ("KDE", "ubuntu:GNOME").
     static std::string SettingsPlace(const Texts& texts, const std::string& desktop);
-    // The language of what it tells the user and the desktop (English unless set).
-    void useTexts(const Texts& texts) { texts_ = &texts; }
 
   private slots:
     void onSessionResponse(uint response, const QVariantMap& results);
@@ -129,8 +127,6 @@ class PortalShortcuts : public QObject {
     QString connectionName_;
     QDBusConnection bus_;
     Report report_;
-    EnglishTexts english_;
-    const Texts* texts_ = &english_;
     Activated activated_;
     QDBusServiceWatcher portalWatcher_;
     QString portalOwner_;  // the unique name the session belongs to

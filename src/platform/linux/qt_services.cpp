@@ -391,9 +391,11 @@ void QtTray::probe() {
     if (host == Host::None) {
         if (!toldNoHost_) {
             toldNoHost_ = true;
-            std::fprintf(stderr,
-                         "vexlo: no system tray is running; the tray icon appears when one "
-                         "starts.\n");
+            std::fprintf(stderr, "vexlo: %s\n",
+                         Tr(texts(),
+                            "no system tray is running; the tray icon appears when one "
+                            "starts.")
+                             .c_str());
             std::fflush(stderr);
         }
         if (!probeTimer_->isActive()) probeTimer_->start();

@@ -16,6 +16,7 @@
 #include "platform/linux/event_port.h"
 #include "platform/message_box.h"
 #include "platform/screen.h"
+#include "platform/texts.h"
 #include "platform/timers.h"
 #include "platform/tray.h"
 #include "platform/window_system.h"
@@ -60,7 +61,7 @@ class QtScreen : public Screen {
 // The wheel over an icon reaches the core as a tray wheel event of the record's window, as
 // reported: over an XEmbed icon Qt's wheel event, on a StatusNotifier host the host's Scroll
 // call.
-class QtTray : public TrayService {
+class QtTray : public TrayService, public UsesTexts {
   public:
     enum class Host { None, XEmbed, StatusNotifier };
     // hostProbe tells which tray host runs now; by default the session is asked.

@@ -55,8 +55,11 @@ bool CanberraSound::play(const std::string& path, std::uint32_t) {
     }
     if (!reported_) {
         reported_ = true;
-        std::fprintf(stderr, "vexlo: the click cannot be played: %s (through ALSA: %s).\n",
-                     ca_strerror(rc), ca_strerror(alsa));
+        std::fprintf(
+            stderr, "vexlo: %s\n",
+            Fill(Tr(texts(), "the click cannot be played: {error} (through ALSA: {alsa})."),
+                 {{"error", ca_strerror(rc)}, {"alsa", ca_strerror(alsa)}})
+                .c_str());
     }
     return false;
 }
@@ -267,12 +270,12 @@ LaunchResult ProcessLauncher::start(const std::string& commandLine, int) {
         failures += (failures.empty() ? "" : "; ") + command.program + ": " + result.error;
     }
     if (!failures.empty()) {
-        return {false, Fill(Tr(*texts_,
+        return {false, Fill(Tr(texts(),
                                "none of the desktop's volume controls could be started "
                                "({failures})"),
                             {{"failures", failures}})};
     }
-    return {false, Fill(Tr(*texts_,
+    return {false, Fill(Tr(texts(),
                            "none of the desktop's volume controls was found (looked for "
                            "{programs})"),
                         {{"programs", looked}})};

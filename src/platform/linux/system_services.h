@@ -17,7 +17,7 @@ struct ca_context;
 
 namespace vexlo::linux_platform {
 
-class CanberraSound : public Sound {
+class CanberraSound : public Sound, public UsesTexts {
   public:
     ~CanberraSound() override;
     // Plays the file through the sound server; a new sound cancels the one still playing.
@@ -35,7 +35,7 @@ class CanberraSound : public Sound {
     bool reported_ = false;
 };
 
-class ProcessLauncher : public Launcher {
+class ProcessLauncher : public Launcher, public UsesTexts {
   public:
     // The programs tried, in order, when the system's own mixer ("sndvol32") is asked for:
     // the volume controls of the desktop named (as in XDG_CURRENT_DESKTOP) first.
@@ -49,13 +49,9 @@ class ProcessLauncher : public Launcher {
     // "/opt/my mixer/run" works); the rest is split into words as a shell would (double
     // quotes group, no expansion).
     LaunchResult start(const std::string& commandLine, int showCommand) override;
-    // The language of its reasons (English unless set).
-    void useTexts(const Texts& texts) { texts_ = &texts; }
 
   private:
     std::vector<std::string> mixers_;
-    EnglishTexts english_;
-    const Texts* texts_ = &english_;
 };
 
 // The profile file, creating the settings folder on the first write.
