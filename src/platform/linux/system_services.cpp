@@ -258,7 +258,11 @@ std::vector<std::string> ProcessLauncher::DefaultMixers() {
 }
 
 LaunchResult ProcessLauncher::start(const std::string& commandLine, int) {
-    if (commandLine != "sndvol32") return StartCommand(ResolveCommand(commandLine));
+    if (commandLine != "sndvol32") {
+        const Command command = ResolveCommand(commandLine);
+        if (command.program.empty()) return {false, Tr(texts(), "the command line is empty")};
+        return StartCommand(command);
+    }
     // The system's own mixer is the desktop's volume control: the first one there that starts.
     std::string looked, failures;
     for (const std::string& mixer : mixers_) {

@@ -252,7 +252,7 @@ std::string WindowsFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
 // system folder. A 32-bit program on 64-bit Windows sees the 32-bit system folder, which may
 // lack SndVol.exe; "Sysnative" reaches the real one there. Only full paths are started, so a
 // program of that name in the current folder or on the PATH is never taken for it.
-LaunchResult StartSystemMixer(int showCommand) {
+LaunchResult StartSystemMixer(const Texts& texts, int showCommand) {
     const std::string system = WindowsFolder(GetSystemDirectoryA);
     const std::string windows = WindowsFolder(GetWindowsDirectoryA);
     const std::string candidates[] = {system + "\\sndvol32.exe", system + "\\SndVol.exe",
@@ -264,16 +264,18 @@ LaunchResult StartSystemMixer(int showCommand) {
         if (code == 0) return {true, {}};
         if (error.empty()) error = program + ": " + SystemErrorText(code);
     }
-    if (error.empty()) error = "SndVol.exe was not found in " + system;
+    if (error.empty())
+        error = Fill(Tr(texts, "SndVol.exe was not found in {folder}"), {{"folder", system}});
     return {false, error};
 }
 }  // namespace
 
 LaunchResult Win32Launcher::start(const std::string& commandLine, int showCommand) {
     if (commandLine.find_first_not_of(" \t") == std::string::npos) {
-        return {false, "the command line is empty"};
+        return {false, Tr(texts(), "the command line is empty")};
     }
-    if (lstrcmpiA(commandLine.c_str(), "sndvol32") == 0) return StartSystemMixer(showCommand);
+    if (lstrcmpiA(commandLine.c_str(), "sndvol32") == 0)
+        return StartSystemMixer(texts(), showCommand);
     const DWORD code = StartProcess(nullptr, commandLine, showCommand);
     if (code != 0) return {false, SystemErrorText(code)};
     return {true, {}};

@@ -16,6 +16,7 @@
 #include "platform/program.h"
 #include "platform/screen.h"
 #include "platform/sound.h"
+#include "platform/texts.h"
 #include "platform/tray.h"
 #include "platform/win32/dispatcher.h"
 #include "platform/win32/win.h"
@@ -102,7 +103,7 @@ class Win32Sound : public Sound {
     std::string problem(const std::string& path) override;
 };
 
-class Win32Launcher : public Launcher {
+class Win32Launcher : public Launcher, public UsesTexts {
   public:
     LaunchResult start(const std::string& commandLine, int showCommand) override;
 };
