@@ -33,14 +33,45 @@ HANDLE UsableStdHandle(DWORD which) {
     return GetFileType(handle) == FILE_TYPE_UNKNOWN ? nullptr : handle;
 }
 
-// Writes the text with Windows line ends.
+// Writes the text (in the ANSI code page, as the catalogue gives it) with Windows line ends.
+// A console gets it as Unicode, which it shows whatever its code page. Redirected, the bytes
+// are in the code page of the console the user typed the command in (the OEM code page unless
+// "chcp" changed it): the one the console's own programs read a program's output in (type,
+// more, findstr, PowerShell's reading of a program's output), as Windows' own console programs
+// write it.
 void WriteText(HANDLE handle, const std::string& text) {
     if (!handle) return;
-    std::string out;
+    std::string lines;
     for (char c : text) {
-        if (c == '\n' && (out.empty() || out.back() != '\r')) out += '\r';
-        out += c;
+        if (c == '\n' && (lines.empty() || lines.back() != '\r')) lines += '\r';
+        lines += c;
     }
+    std::wstring wide = vexlo::win32::Widen(lines, CP_ACP);
+    if (wide.empty() && !lines.empty()) wide.assign(lines.begin(), lines.end());
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        std::size_t at = 0;
+        while (at < wide.size()) {
+            DWORD written = 0;
+            if (!WriteConsoleW(handle, wide.data() + at, static_cast<DWORD>(wide.size() - at),
+                               &written, nullptr) ||
+                written == 0) {
+                return;
+            }
+            at += written;
+        }
+        return;
+    }
+    UINT codePage = GetOEMCP();
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        if (const UINT shown = GetConsoleOutputCP()) codePage = shown;
+        FreeConsole();
+    }
+    std::string out(lines.size() * 4 + 4, '\0');
+    const int bytes =
+        WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                            static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
     std::size_t at = 0;
     while (at < out.size()) {
         DWORD written = 0;

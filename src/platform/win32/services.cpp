@@ -2,12 +2,12 @@
 
 #include <mmsystem.h>
 
-#include <cctype>
 #include <cstring>
 #include <vector>
 
 #include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
+#include "platform/win32/user_language.h"
 
 namespace vexlo::win32 {
 
@@ -45,22 +45,71 @@ NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record) {
     return data;
 }
 
-std::vector<std::string> BalloonParts(const std::string& text, std::size_t limit) {
-    std::vector<std::string> parts;
-    std::string rest = text;
-    while (rest.size() > limit) {
-        std::size_t cut = std::string::npos;
-        for (std::size_t i = 1; i < limit && i + 2 < rest.size(); ++i) {
-            if (rest[i] == '.' && rest[i + 1] == ' ' &&
-                std::isupper(static_cast<unsigned char>(rest[i + 2])))
-                cut = i + 1;
+namespace {
+
+// A "." "!" "?" or "…" before a blank and something that does not go on a sentence (not a
+// lower-case letter: a capital in any script, an opening "¿" or quote, a digit); an
+// ideographic full stop on its own.
+bool EndsSentence(const std::wstring& text, std::size_t at) {
+    const wchar_t c = text[at];
+    if (c == 0x3002 || c == 0xFF01 || c == 0xFF1F) return at + 1 < text.size();
+    if (c != L'.' && c != L'!' && c != L'?' && c != 0x2026) return false;
+    if (at + 2 >= text.size() || text[at + 1] != L' ') return false;
+    WORD type = 0;
+    return GetStringTypeW(CT_CTYPE1, &text[at + 2], 1, &type) && !(type & C1_LOWER) &&
+           !(type & C1_SPACE);
+}
+
+}  // namespace
+
+std::vector<std::string> BalloonParts(const std::string& text, std::size_t limit,
+                                      unsigned codePage) {
+    const std::wstring wide = Widen(text, codePage);
+    // Bytes that are no text in the code page are cut as Latin-1, where every byte is one.
+    if (wide.empty() && !text.empty() && codePage != 28591) return BalloonParts(text, limit, 28591);
+    auto narrow = [&](std::size_t from, std::size_t to) {
+        std::string part(4 * (to - from) + 4, '\0');
+        const int n =
+            WideCharToMultiByte(codePage, 0, wide.data() + from, static_cast<int>(to - from),
+                                part.data(), static_cast<int>(part.size()), nullptr, nullptr);
+        part.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return part;
+    };
+    // bytes[i]: the bytes of the first i characters in the code page (a surrogate pair counts
+    // at its second half, and is never cut).
+    std::vector<std::size_t> bytes(wide.size() + 1, 0);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        std::size_t n = 0;
+        if (IS_LOW_SURROGATE(wide[i]) && i > 0 && IS_HIGH_SURROGATE(wide[i - 1])) {
+            n = narrow(i - 1, i + 1).size();
+        } else if (!IS_HIGH_SURROGATE(wide[i]) || i + 1 == wide.size() ||
+                   !IS_LOW_SURROGATE(wide[i + 1])) {
+            n = narrow(i, i + 1).size();
         }
-        if (cut == std::string::npos) cut = rest.rfind(' ', limit);
-        if (cut == std::string::npos || cut == 0) cut = limit;
-        parts.push_back(rest.substr(0, cut));
-        rest.erase(0, rest.size() > cut && rest[cut] == ' ' ? cut + 1 : cut);
+        bytes[i + 1] = bytes[i] + n;
     }
-    if (!rest.empty() || parts.empty()) parts.push_back(rest);
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (bytes[wide.size()] - bytes[start] > limit) {
+        std::size_t fits = start;  // the part [start, fits) fits
+        while (fits < wide.size() && bytes[fits + 1] - bytes[start] <= limit) ++fits;
+        if (fits < wide.size() && fits > start && IS_HIGH_SURROGATE(wide[fits - 1])) --fits;
+        std::size_t cut = std::string::npos;
+        for (std::size_t i = start + 1; i < fits; ++i)
+            if (EndsSentence(wide, i)) cut = i + 1;
+        if (cut == std::string::npos) {
+            for (std::size_t i = fits; i > start; --i) {
+                if (i < wide.size() && wide[i] == L' ') {
+                    cut = i;
+                    break;
+                }
+            }
+        }
+        if (cut == std::string::npos) cut = fits > start ? fits : start + 1;
+        parts.push_back(narrow(start, cut));
+        start = cut < wide.size() && wide[cut] == L' ' ? cut + 1 : cut;
+    }
+    if (start < wide.size() || parts.empty()) parts.push_back(narrow(start, wide.size()));
     return parts;
 }
 

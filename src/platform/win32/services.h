@@ -34,9 +34,11 @@ class Win32Screen : public Screen {
 // The tray record in the shell's 88-byte ANSI form.
 NOTIFYICONDATAA ToNotifyIconData(const TrayIconRecord& record);
 
-// A balloon's text in parts of at most `limit` characters, each cut after a sentence (a "." and
-// a blank before a capital), else at a blank.
-std::vector<std::string> BalloonParts(const std::string& text, std::size_t limit);
+// A balloon's text (in the code page `codePage`) in parts of at most `limit` bytes, each cut
+// after a sentence in whatever script it is written (a ".", "!", "?" or "…" and a blank before
+// anything but a lower-case letter), else at a blank; never inside a character.
+std::vector<std::string> BalloonParts(const std::string& text, std::size_t limit,
+                                      unsigned codePage = CP_ACP);
 
 class Win32Tray : public TrayService {
   public:

@@ -10,6 +10,7 @@
 
 #include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
+#include "platform/win32/user_language.h"
 #include "tests/test_support.h"
 
 namespace vexlo::win32 {
@@ -61,12 +62,15 @@ TEST(Tray, RecordBecomesThe88ByteShellRecord) {
     EXPECT_EQ(std::memcmp(data.szTip, record.szTip, 64), 0);
 }
 
-// The shell shows 255 characters of a balloon; a longer text is cut after a sentence (not
-// after a "." inside one), else at a blank, else where it must.
+// The shell shows 255 bytes of a balloon; a longer text is cut after a sentence (not after a
+// "." inside one) in any script and code page, else at a blank, else where it must but never
+// inside a character.
 TEST(Tray, LongBalloonTextsGoOutInPartsCutAfterASentence) {
     const struct {
-        const char* text;
+        const char* text;  // UTF-8, shown in the code page
         std::vector<std::string> parts;
+        unsigned codePage = 1252;
+        std::size_t limit = 20;
     } cases[] = {
         {"Short.", {"Short."}},
         {"", {""}},
@@ -75,8 +79,18 @@ TEST(Tray, LongBalloonTextsGoOutInPartsCutAfterASentence) {
         {"aaaa bbbb cccc dddd eeee", {"aaaa bbbb cccc dddd", "eeee"}},
         {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
          {"xxxxxxxxxxxxxxxxxxxx", "xxxxxxxxxxxxxxxxxxxx", "xxxxx"}},
+        {"Hecho. ¿Seguro que sí?", {"Hecho.", "¿Seguro que sí?"}},
+        {"Первое. Второе здесь.", {"Первое.", "Второе здесь."}, 1251},
+        {"Первое. Второе здесь.", {"Первое.", "Второе здесь."}, 65001, 30},
+        {"Да, т. е. нет. Ещё раз", {"Да, т. е. нет.", "Ещё раз"}, 1251},
+        {"жжжжжжжжжжж", {"жж", "жж", "жж", "жж", "жж", "ж"}, 65001, 5},
     };
-    for (const auto& c : cases) EXPECT_EQ(BalloonParts(c.text, 20), c.parts) << c.text;
+    for (const auto& c : cases) {
+        std::vector<std::string> parts;
+        for (const std::string& part : c.parts) parts.push_back(*InCodePage(part, c.codePage));
+        EXPECT_EQ(BalloonParts(*InCodePage(c.text, c.codePage), c.limit, c.codePage), parts)
+            << c.text << " in " << c.codePage;
+    }
 }
 
 TEST(Program, FoldersAreTheExecutablesAndTheArgumentTextIsKeptAsGiven) {
