@@ -94,11 +94,12 @@ PY
 }
 
 # screen_text PICTURE X Y W H LANG: the words shown in that part of a screenshot, as OCR reads
-# them (LANG: "de" or "C"), one line each. A bar is read as the capital I it always is in
+# them (LANG: "de", "ru" or "C"), one line each. A bar is read as the capital I it always is in
 # the program's texts.
 screen_text() {
     local tess=eng part
     [ "$6" = de ] && tess=deu
+    [ "$6" = ru ] && tess=rus+eng
     part=$(mktemp --suffix=.png)
     /usr/bin/convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -resize 300% -colorspace Gray "$part" &&
         timeout 60 tesseract "$part" - -l "$tess" 2>/dev/null | sed '/^[[:space:]]*$/d; s/|/I/g'

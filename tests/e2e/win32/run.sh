@@ -734,7 +734,7 @@ program_mute() {
         tr -d '\r'
 }
 
-# The tips of the tray's icons, a line each.
+# The tips of the tray's icons, a line each (UTF-8).
 tray_tips() { wine "$probe_exe" tray-tips '\explorer.exe' </dev/null 2>/dev/null | tr -d '\r'; }
 
 # tray_misses CELL ICON: how many of the opaque pixels of the icon file's 16 x 16 picture the
@@ -930,69 +930,146 @@ scenario_chosen_hotkeys() {
     chosen_quit foo
 }
 
-# The user's language as Wine gives it (from LC_ALL): German, then English. The box of a bad
-# setting and the balloon about a hotkey setting are the catalogue's, in the ANSI code page the
-# program's windows take (Windows-1252 for both); the menu of each is kept as a screenshot and
-# chosen by its place.
+# The balloon texts the tray shows in turn, a line each, until together (joined by blanks) they
+# make $1; waits up to 40 s.
+balloon_parts() {
+    local want=$1 seen="" line end=$(($(now_ms) + 40000))
+    while [ "$(now_ms)" -lt "$end" ]; do
+        while IFS= read -r line; do
+            { [ -z "$line" ] || [ "$line" = Vexlo ]; } && continue
+            grep -qxF -- "$line" <<<"$seen" || seen+="$line"$'\n'
+        done < <(tray_tips)
+        [ "$(printf %s "$seen" | paste -sd' ')" = "$want" ] && break
+        sleep 0.5
+    done
+    printf %s "$seen"
+}
+
+# The user's language as Wine gives it: the UI language from LC_ALL, or LC_MESSAGES with the
+# code page of LC_CTYPE. A locale without an ANSI code page (hi_IN) there makes Wine's code page
+# 65001, as Windows' "Unicode UTF-8 for worldwide language support" does; those locales are
+# compiled into the run's folder (LOCPATH). Each of German and Russian under its own code page
+# (1252, 1251) and under 65001, English, and Portuguese (Portugal), which gets the Brazilian
+# catalogue as it gets the Brazilian installer: the box of a bad setting; the balloon about two
+# bad hotkey settings, a balloon for each sentence when it fits; the muted tray tip; the tray
+# menu read off the screen (its screenshot kept); the error line of a volume command as the
+# console it ran in shows it and redirected into a file in the console's code page; the
+# installer's title and its own option.
 scenario_user_language() {
-    local dir lang code text want
-    local -x LC_ALL
-    for lang in de C; do
-        code=de_DE.UTF-8
-        [ "$lang" = C ] && code=C.UTF-8
-        LC_ALL=$code
-        dir=$(make_folder "bad-$lang" '[general]\r\nontop=abc\r\n')
+    local dir lang code text want label cp config shown parts sentence1 sentence2 languages oem
+    local -x LC_ALL LC_CTYPE LC_MESSAGES LOCPATH LANG
+    local quiet="$WINEDLLOVERRIDES;winepulse.drv,winealsa.drv,wineoss.drv=d"
+    local locales="$ENV_ROOT/s/locale"
+    mkdir -p "$locales"
+    for code in de_DE ru_RU hi_IN; do
+        [ -d "$locales/$code.UTF-8" ] ||
+            localedef -i "$code" -f UTF-8 "$locales/$code.UTF-8" >/dev/null 2>&1 ||
+            fail "cannot compile the locale $code.UTF-8"
+    done
+    for config in "de de de_DE 1252" "C C C 1252" "ru ru ru_RU 1251" "pt pt_BR pt_PT 1252" \
+        "de-utf8 de de_DE 65001" "ru-utf8 ru ru_RU 65001"; do
+        read -r label lang code cp <<<"$config"
+        # Empty is unset to the C library (not "unset": that would end these variables' being
+        # local). Bash's own warnings about locales it does not have are of no interest here.
+        if [ "$cp" = 65001 ]; then
+            # Nor LANG: a locale missing from LOCPATH (C.UTF-8 too) makes them all fail.
+            { LC_ALL= LANG= LOCPATH=$locales LC_CTYPE=hi_IN.UTF-8 LC_MESSAGES=$code.UTF-8; } 2>/dev/null
+        else
+            { LC_CTYPE= LC_MESSAGES= LOCPATH= LANG=C.UTF-8 LC_ALL=$code.UTF-8; } 2>/dev/null
+        fi
+        languages=$(wine "$probe_exe" languages </dev/null 2>/dev/null | tr -d '\r')
+        check "$label: Wine's code page is $cp ($languages)" grep -q " acp=$cp " <<<"$languages"
+        oem=$(sed -n 's/.* oemcp=\([0-9]*\).*/\1/p' <<<"$languages")
+        case $oem in 65001) oem=UTF-8 ;; *) oem=CP$oem ;; esac
+        case $cp in 65001) cp=UTF-8 ;; *) cp=WINDOWS-$cp ;; esac
+
+        dir=$(make_folder "bad-$label" '[general]\r\nontop=abc\r\n')
         printf %s 'Type mismatch: the setting "{key}" in section "{section}" of core.ini is "{value}", which is not a number.' >"$dir/t1"
         want=$(catalogue_text "$lang" "$dir/t1" key=ontop section=general value=abc)
         start_program "$dir"
         text=""
-        wait_until 15000 eval 'text=$(box_text "$dir" | iconv -f WINDOWS-1252 -t UTF-8); [ -n "$text" ]'
-        check "$lang: the bad setting's box says \"$want\" (got \"$text\")" test "$text" = "$want"
+        wait_until 15000 eval 'text=$(box_text "$dir" | iconv -f "$cp" -t UTF-8); [ -n "$text" ]'
+        check "$label: the bad setting's box says \"$want\" (got \"$text\")" test "$text" = "$want"
         answer_box "$dir"
         wait_program 10 || stop_program
+        [ "$label" = pt ] && { installer_language "$label" "Instalação do Vexlo"; continue; }
 
-        dir=$(make_folder "keys-$lang" '[general]\r\nhotkeyup=Ctrl+Foo\r\n')
+        dir=$(make_folder "keys-$label" '[general]\r\nhotkeyup=Ctrl+Foo\r\nhotkeydown=Ctrl+Bar\r\n')
         printf %s 'The setting {setting} in core.ini is not a key combination Vexlo can use ({problem}); it uses {keys} instead.' >"$dir/t1"
-        want=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="Windows + plus" \
+        sentence1=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="Windows + plus" \
             problem='"Foo" is neither a key nor Super, Ctrl, Alt or Shift')
+        sentence2=$(catalogue_text "$lang" "$dir/t1" setting=hotkeydown=Ctrl+Bar keys="Windows + minus" \
+            problem='"Bar" is neither a key nor Super, Ctrl, Alt or Shift')
         start_program "$dir"
-        tray_window 15 >/dev/null || { fail "$lang: no tray icon"; stop_program; continue; }
-        check "$lang: the balloon says \"$want\"" wait_until 8000 eval \
-            'tray_tips | iconv -f WINDOWS-1252 -t UTF-8 | grep -qxF "$want"'
-        quit_from_tray "language-$lang"
-        local shown
-        [ -n "$MENU_AT" ] && shown=$(screen_text "$shots/language-$lang-menu.png" $MENU_AT "$lang")
-        check "$lang: the menu on the screen reads \"$(paste -sd'|' <<<"$shown")\"" \
+        tray_window 15 >/dev/null || { fail "$label: no tray icon"; stop_program; continue; }
+        parts=$(balloon_parts "$sentence1 $sentence2")
+        check "$label: the balloons say \"$sentence1 $sentence2\" ($(paste -sd'|' <<<"$parts"))" \
+            test "$(paste -sd' ' <<<"$parts")" = "$sentence1 $sentence2"
+        # The shell shows 255 bytes of a balloon: a sentence that fits is a balloon of its own.
+        if [ "$(printf %s "$sentence1" | iconv -f UTF-8 -t "$cp" | wc -c)" -le 255 ]; then
+            check "$label: a balloon for each sentence ($(paste -sd'|' <<<"$parts"))" \
+                test "$parts" = "$(printf '%s\n%s' "$sentence1" "$sentence2")"
+        fi
+        want=$(catalogue_text "$lang" <(printf 'Vexlo (muted)'))
+        program_mute "$dir" 1 >/dev/null
+        check "$label: the muted tray tip says \"$want\"" wait_until 8000 eval \
+            'tray_tips | grep -qxF "$want"'
+        program_mute "$dir" 0 >/dev/null
+        shown=""
+        quit_from_tray "language-$label"
+        [ -n "$MENU_AT" ] && shown=$(screen_text "$shots/language-$label-menu.png" $MENU_AT "$lang")
+        check "$label: the menu on the screen reads \"$(paste -sd'|' <<<"$shown")\"" \
             test "$shown" = "$(printf '%s\n%s' "$(catalogue_text "$lang" <(printf Quit))" \
                 "$(catalogue_text "$lang" <(printf 'Open Mixer'))")"
 
-        # The installer's pages: NSIS's own words in its language files (the title tells
-        # which it took), Vexlo's own in the catalogue (the start-at-login option, read off
-        # the screen).
-        local setup title="" installer want_title="Vexlo Setup" window page
-        [ "$lang" = de ] && want_title="Installation von Vexlo"
-        setup=$(ls "$build"/vexlo-*-win32-setup.exe 2>/dev/null | head -1)
-        [ -n "$setup" ] || { fail "no installer in $build"; continue; }
-        (exec wine "$setup" </dev/null >/dev/null 2>&1) &
-        installer=$!
-        if ! wait_until 20000 eval 'window=$(xdotool search --onlyvisible --name "Vexlo" 2>/dev/null | head -1); [ -n "$window" ]'; then
-            fail "$lang: no installer window"
-            kill "$installer" 2>/dev/null
-            wait "$installer" 2>/dev/null
-            continue
-        fi
-        sleep 1
-        title=$(xdotool getwindowname "$window" 2>/dev/null | sed 's/[[:space:]]*$//')
-        import -window root "$shots/installer-$lang.png"
-        check "$lang: the installer's title is \"$want_title\" (got \"$title\")" test "$title" = "$want_title"
+        # A volume command that finds no sound device: its line as the console it was typed
+        # in shows it, and redirected into a file, in the console's code page.
+        dir=$(make_folder "command-$label")
+        printf %s 'cannot read the master volume (is the sound server running?)' >"$dir/t1"
+        want="vexlo: $(catalogue_text "$lang" "$dir/t1")."
+        shown=$(cd "$dir" && WINEDLLOVERRIDES=$quiet timeout 60 wine "$probe_exe" console \
+            vexlo.exe --volume-up </dev/null 2>/dev/null | tr -d '\r')
+        printf '%s\n' "$shown" >"$shots/console-$label.txt"
+        check "$label: the console shows \"$want\" ($(paste -sd'|' <<<"$shown"))" \
+            test "$(head -1 <<<"$shown")" = "$want"
+        check "$label: the command ends with 1 ($(paste -sd'|' <<<"$shown"))" grep -qx 'exit=1' <<<"$shown"
+        (cd "$dir" && WINEDLLOVERRIDES=$quiet timeout 60 wine vexlo.exe --volume-up </dev/null \
+            >/dev/null 2>"$dir/err")
+        text=$(tr -d '\r' <"$dir/err" | iconv -f "$oem" -t UTF-8)
+        check "$label: redirected, the line in $oem is \"$want\" (got \"$text\")" test "$text" = "$want"
+        case $label in de) installer_language de "Installation von Vexlo" ;;
+        ru) installer_language ru "Установка Vexlo" ;; C) installer_language C "Vexlo Setup" ;; esac
+    done
+}
+
+# The installer's pages in the language $1 (the one the locale variables give): NSIS's own
+# words in its language files (the title $2 tells which it took), Vexlo's own in the catalogue
+# (the start-at-login option, read off the screen) where OCR reads the language.
+installer_language() {
+    local lang=$1 want_title=$2 setup title="" installer window page want
+    setup=$(ls "$build"/vexlo-*-win32-setup.exe 2>/dev/null | head -1)
+    [ -n "$setup" ] || { fail "no installer in $build"; return; }
+    (exec wine "$setup" </dev/null >/dev/null 2>&1) &
+    installer=$!
+    if ! wait_until 20000 eval 'window=$(xdotool search --onlyvisible --name "Vexlo" 2>/dev/null | head -1); [ -n "$window" ]'; then
+        fail "$lang: no installer window"
+        kill "$installer" 2>/dev/null
+        wait "$installer" 2>/dev/null
+        return
+    fi
+    sleep 1
+    title=$(xdotool getwindowname "$window" 2>/dev/null | sed 's/[[:space:]]*$//')
+    import -window root "$shots/installer-$lang.png"
+    check "$lang: the installer's title is \"$want_title\" (got \"$title\")" test "$title" = "$want_title"
+    if [ "$lang" != pt ]; then
         geometry "$window"
         page=$(screen_text "$shots/installer-$lang.png" "$WX" "$WY" "$WW" "$WH" "$lang")
         want=$(catalogue_text "$lang" <(printf 'Start Vexlo when I log in'))
         check "$lang: the installer offers \"$want\" ($(paste -sd'|' <<<"$page"))" grep -qF "$want" <<<"$page"
-        xdotool windowkill "$window" 2>/dev/null
-        wait_until 10000 eval '! kill -0 $installer 2>/dev/null' || kill "$installer" 2>/dev/null
-        wait "$installer" 2>/dev/null
-    done
+    fi
+    xdotool windowkill "$window" 2>/dev/null
+    wait_until 10000 eval '! kill -0 $installer 2>/dev/null' || kill "$installer" 2>/dev/null
+    wait "$installer" 2>/dev/null
 }
 
 # ---- run ----

@@ -30,7 +30,14 @@
 //                               switched first when a value is given: vexlo_mute_hook.dll
 //                               (beside the probe) does it on a thread in that process
 //   vexlo_probe tray-tips MATCH one line per tooltip text of the tray's process (Wine's
-//                               explorer.exe), each tray icon's tip among them
+//                               explorer.exe), each tray icon's tip among them, in UTF-8
+//   vexlo_probe console CMDLINE runs the command line in a console of the probe's own, as from
+//                               a command prompt (the program gets no standard handles and
+//                               finds its parent's console), waits up to 30 s, then prints
+//                               what the console shows (its buffer's characters, row by row,
+//                               in UTF-8), "exit=N" and "codepage=N" (the console's)
+//   vexlo_probe languages       the user's preferred interface languages and the ANSI and OEM
+//                               code pages, as the program reads them
 // Exit code 0 on success, 1 when no such process runs, 2 on a usage error.
 // clang-format off
 #include <windows.h>
@@ -332,6 +339,15 @@ int Mute(const std::string& match, const char* value) {
 // The texts of the tooltips of the tray's process: the tray keeps a tool per icon with the
 // icon's tip. Each tool's text is copied into a buffer in that process's memory and read
 // from there.
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    std::string out(text.size() * 4, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out;
+}
+
 int TrayTips(const std::string& match) {
     constexpr std::size_t kTextSize = 1024;  // INFOTIPSIZE, what the tooltip may copy
     const auto pids = Processes(match);
@@ -358,11 +374,7 @@ int TrayTips(const std::string& match) {
                                        kTextSize * sizeof(wchar_t), nullptr)) {
                     continue;
                 }
-                std::string line;
-                for (const wchar_t* c = text.data(); *c; ++c) {
-                    line += *c < 128 ? static_cast<char>(*c) : '?';
-                }
-                std::printf("%s\n", line.c_str());
+                std::printf("%s\n", Utf8(text.data()).c_str());
             }
         }
         if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
@@ -604,10 +616,76 @@ void Pump(DWORD ms) {
     }
 }
 
+// What a user sees in the console a command ran in: the characters in its buffer, which are
+// what the console window draws whatever code page it has.
+int RunInConsole(const std::string& commandLine) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    FreeConsole();
+    if (!AllocConsole()) {
+        std::fprintf(stderr, "no console\n");
+        return 1;
+    }
+    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    STARTUPINFOA start = {};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &start, &process)) {
+        std::fprintf(stderr, "cannot start %s\n", commandLine.c_str());
+        return 1;
+    }
+    DWORD code = 259;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    GetConsoleScreenBufferInfo(screen, &info);
+    std::string report;
+    for (SHORT row = 0; row <= info.dwCursorPosition.Y && row < info.dwSize.Y; ++row) {
+        std::wstring cells(static_cast<std::size_t>(info.dwSize.X), L' ');
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(screen, cells.data(), static_cast<DWORD>(cells.size()),
+                                    COORD {0, row}, &read);
+        cells.resize(read);
+        while (!cells.empty() && (cells.back() == L' ' || cells.back() == 0)) cells.pop_back();
+        if (!cells.empty()) report += Utf8(cells) + "\n";
+    }
+    report += "exit=" + std::to_string(code) + "\ncodepage=" +
+              std::to_string(GetConsoleOutputCP()) + "\n";
+    DWORD written = 0;
+    WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    return 0;
+}
+
+int Languages() {
+    ULONG count = 0;
+    ULONG size = 0;
+    std::string names;
+    if (GetUserPreferredUILanguages(MUI_LANGUAGE_NAME, &count, nullptr, &size) && size > 0) {
+        std::wstring list(size, L'\0');
+        if (GetUserPreferredUILanguages(MUI_LANGUAGE_NAME, &count, list.data(), &size)) {
+            for (const wchar_t* name = list.c_str(); *name; name += wcslen(name) + 1)
+                names += (names.empty() ? "" : ",") + Utf8(name);
+        }
+    }
+    std::printf("preferred=%s acp=%u oemcp=%u\n", names.c_str(), GetACP(), GetOEMCP());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "languages") return Languages();
+    if (command == "console" && argc > 2) {
+        std::string line;
+        for (int i = 2; i < argc; ++i) line += (i > 2 ? " " : "") + std::string(argv[i]);
+        return RunInConsole(line);
+    }
     if (command == "audio") return Audio(argc > 2 ? 1000 * std::atoi(argv[2]) : 0);
     if (command == "gdi-check") {
         // Whether the table count follows this process's own objects: 100 brushes more.
@@ -651,7 +729,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
                      "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S] | "
-                     "hold-hotkey S [MODIFIERS KEY] | mute MATCH [0|1] | tray-tips MATCH\n");
+                     "hold-hotkey S [MODIFIERS KEY] | mute MATCH [0|1] | tray-tips MATCH | "
+                     "console CMDLINE | languages\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);
