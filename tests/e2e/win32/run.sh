@@ -952,9 +952,9 @@ balloon_parts() {
 # (1252, 1251) and under 65001, English, and Portuguese (Portugal), which gets the Brazilian
 # catalogue as it gets the Brazilian installer: the box of a bad setting; the balloon about two
 # bad hotkey settings, a balloon for each sentence when it fits; the muted tray tip; the tray
-# menu read off the screen (its screenshot kept); the error line of a volume command as the
-# console it ran in shows it and redirected into a file in the console's code page; the
-# installer's title and its own option.
+# menu read off the screen (its screenshot and one of the last balloon kept); the error line of
+# a volume command as the console it ran in shows it, and redirected into a file in the
+# console's code page; the installer's title and its own option.
 scenario_user_language() {
     local dir lang code text want label cp config shown parts sentence1 sentence2 languages oem
     local -x LC_ALL LC_CTYPE LC_MESSAGES LOCPATH LANG
@@ -1003,6 +1003,7 @@ scenario_user_language() {
         start_program "$dir"
         tray_window 15 >/dev/null || { fail "$label: no tray icon"; stop_program; continue; }
         parts=$(balloon_parts "$sentence1 $sentence2")
+        import -window root "$shots/language-$label-balloon.png"
         check "$label: the balloons say \"$sentence1 $sentence2\" ($(paste -sd'|' <<<"$parts"))" \
             test "$(paste -sd' ' <<<"$parts")" = "$sentence1 $sentence2"
         # The shell shows 255 bytes of a balloon: a sentence that fits is a balloon of its own.

@@ -625,15 +625,15 @@ int RunInConsole(const std::string& commandLine) {
         std::fprintf(stderr, "no console\n");
         return 1;
     }
-    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE screen =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA start = {};
     start.cb = sizeof start;
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &start, &process)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
+                        &process)) {
         std::fprintf(stderr, "cannot start %s\n", commandLine.c_str());
         return 1;
     }
@@ -654,8 +654,8 @@ int RunInConsole(const std::string& commandLine) {
         while (!cells.empty() && (cells.back() == L' ' || cells.back() == 0)) cells.pop_back();
         if (!cells.empty()) report += Utf8(cells) + "\n";
     }
-    report += "exit=" + std::to_string(code) + "\ncodepage=" +
-              std::to_string(GetConsoleOutputCP()) + "\n";
+    report += "exit=" + std::to_string(code) +
+              "\ncodepage=" + std::to_string(GetConsoleOutputCP()) + "\n";
     DWORD written = 0;
     WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
     return 0;
