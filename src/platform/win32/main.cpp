@@ -47,7 +47,10 @@ void WriteText(HANDLE handle, const std::string& text) {
         lines += c;
     }
     std::wstring wide = vexlo::win32::Widen(lines, CP_ACP);
-    if (wide.empty() && !lines.empty()) wide.assign(lines.begin(), lines.end());
+    if (wide.empty()) {
+        // Not text in the code page: byte for byte.
+        for (unsigned char c : lines) wide += static_cast<wchar_t>(c);
+    }
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode)) {
         std::size_t at = 0;
@@ -71,7 +74,11 @@ void WriteText(HANDLE handle, const std::string& text) {
     const int bytes =
         WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
                             static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    if (bytes > 0) {
+        out.resize(static_cast<std::size_t>(bytes));
+    } else {
+        out = lines;
+    }
     std::size_t at = 0;
     while (at < out.size()) {
         DWORD written = 0;

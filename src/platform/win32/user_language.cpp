@@ -28,7 +28,8 @@ std::vector<std::string> CatalogueCandidates(const std::vector<std::string>& pre
         for (char& c : language) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (language.empty()) continue;
         if (language == "en") break;
-        const std::string& region = parts.back();
+        std::string region = parts.back();
+        for (char& c : region) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (parts.size() > 1 && region.size() == 2) add(language + "_" + region);
         add(language);
         for (const std::string& catalogue : catalogues)

@@ -21,7 +21,7 @@ TEST(UserLanguage, TheFirstPreferredLanguageWithACatalogueIsTaken) {
         {{"de-DE"}, "de"},
         {{"nl-NL", "de-DE"}, "de"},
         {{"pt-PT"}, "pt_BR"},
-        {{"pt-BR", "de-DE"}, "pt_BR"},
+        {{"pt-br", "de-DE"}, "pt_BR"},
         {{"nl-NL", "pt-PT", "ru-RU"}, "pt_BR"},
         {{"en-GB", "ru-RU"}, ""},
         {{"EN", "de"}, ""},
