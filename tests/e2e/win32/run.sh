@@ -933,16 +933,16 @@ scenario_chosen_hotkeys() {
 # The balloon texts the tray shows in turn, a line each, until together (joined by blanks) they
 # make $1; waits up to 40 s.
 balloon_parts() {
-    local want=$1 seen="" line end=$(($(now_ms) + 40000))
+    local want=$1 got="" line end=$(($(now_ms) + 40000))
     while [ "$(now_ms)" -lt "$end" ]; do
         while IFS= read -r line; do
             { [ -z "$line" ] || [ "$line" = Vexlo ]; } && continue
-            grep -qxF -- "$line" <<<"$seen" || seen+="$line"$'\n'
+            grep -qxF -- "$line" <<<"$got" || got+="$line"$'\n'
         done < <(tray_tips)
-        [ "$(printf %s "$seen" | paste -sd' ')" = "$want" ] && break
+        [ "$(printf %s "$got" | paste -sd' ')" = "$want" ] && break
         sleep 0.5
     done
-    printf %s "$seen"
+    printf %s "$got"
 }
 
 # The user's language as Wine gives it: the UI language from LC_ALL, or LC_MESSAGES with the
@@ -973,9 +973,9 @@ scenario_user_language() {
         # local). Bash's own warnings about locales it does not have are of no interest here.
         if [ "$cp" = 65001 ]; then
             # Nor LANG: a locale missing from LOCPATH (C.UTF-8 too) makes them all fail.
-            { LC_ALL= LANG= LOCPATH=$locales LC_CTYPE=hi_IN.UTF-8 LC_MESSAGES=$code.UTF-8; } 2>/dev/null
+            { LC_ALL='' LANG='' LOCPATH=$locales LC_CTYPE=hi_IN.UTF-8 LC_MESSAGES=$code.UTF-8; } 2>/dev/null
         else
-            { LC_CTYPE= LC_MESSAGES= LOCPATH= LANG=C.UTF-8 LC_ALL=$code.UTF-8; } 2>/dev/null
+            { LC_CTYPE='' LC_MESSAGES='' LOCPATH='' LANG=C.UTF-8 LC_ALL=$code.UTF-8; } 2>/dev/null
         fi
         languages=$(wine "$probe_exe" languages </dev/null 2>/dev/null | tr -d '\r')
         check "$label: Wine's code page is $cp ($languages)" grep -q " acp=$cp " <<<"$languages"
