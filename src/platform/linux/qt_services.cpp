@@ -6,6 +6,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QElapsedTimer>
@@ -541,6 +542,30 @@ void QtTray::wheel(Key key, int delta, bool vertical) {
     port_.deliver([&](EventSink& sink) { sink.onTrayWheel(target, delta, vertical); });
 }
 
+// How the StatusNotifier hosts users run report a notch of the wheel (see the desktop parts
+// notes): Qt's angle (120 a notch, positive up) from Plasma's and LXQt's panels; notches counted
+// positive down from GNOME Shell's AppIndicator extension (Clutter's delta rounded down, so a
+// touchpad's fractions come as whole notches up and as nothing down), from swaybar and from
+// Xfce's panel; waybar sends -2 or -1 for a notch up, so only its sign counts. A host is told by
+// the name of the process that makes the call: the delta cannot tell Plasma's touchpad (a few
+// units of angle) from another host's notches. An unknown host is judged by the magnitude:
+// small deltas are notches, larger ones angles.
+int QtTray::ScrollUnits(const QString& host, int delta) {
+    constexpr qint64 kNotch = 120;
+    constexpr qint64 kMost = 100 * kNotch;  // far beyond what the core steps at once
+    constexpr int kLargestNotchCount = 10;
+    qint64 units = delta;
+    if (host == u"plasmashell" || host == u"lxqt-panel") {
+        units = delta;
+    } else if (host == u"waybar") {
+        units = delta < 0 ? kNotch : delta > 0 ? -kNotch : 0;
+    } else if (host == u"gnome-shell" || host == u"swaybar" || host == u"xfce4-panel" ||
+               std::abs(qint64 {delta}) <= kLargestNotchCount) {
+        units = -qint64 {delta} * kNotch;
+    }
+    return static_cast<int>(std::clamp(units, -kMost, kMost));
+}
+
 bool QtTray::scrollCall(const QDBusMessage& call) {
     if (call.type() != QDBusMessage::MethodCallMessage || call.member() != u"Scroll" ||
         call.interface() != kItemInterface || call.path() != kItemPath)
@@ -554,11 +579,28 @@ bool QtTray::scrollCall(const QDBusMessage& call) {
     // (the program has one).
     for (auto& [key, entry] : entries_) {
         if (entry.icon == nullptr || entry.menu == nullptr) continue;
-        wheel(key, args[0].toInt(),
+        wheel(key, ScrollUnits(callerName(call.service()), args[0].toInt()),
               args[1].toString().compare(u"vertical", Qt::CaseInsensitive) == 0);
         return true;
     }
     return false;
+}
+
+QString QtTray::callerName(const QString& sender) {
+    // A connection's unique name is never given again, so its answer is kept (a host makes
+    // one connection, or a few).
+    const auto known = callers_.find(sender);
+    if (known != callers_.end()) return known->second;
+    QString name;
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (sender.startsWith(u':') && bus != nullptr) {
+        const QDBusReply<uint> pid = bus->servicePid(sender);
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.isValid() ? pid.value() : 0));
+        if (pid.isValid() && comm.open(QIODevice::ReadOnly))
+            name = QString::fromUtf8(comm.readAll()).trimmed();
+    }
+    if (callers_.size() < 64) callers_.emplace(sender, name);
+    return name;
 }
 
 void QtTray::activated(Key key, QSystemTrayIcon::ActivationReason reason) {

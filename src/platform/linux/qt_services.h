@@ -81,6 +81,9 @@ class QtTray : public TrayService, public UsesTexts {
     // A Scroll call of a StatusNotifier host on the item as the program gets it (Qt answers
     // the call itself and drops it); true when it was one.
     bool scrollCall(const QDBusMessage& call);
+    // The wheel units (120 a notch, positive up) of a Scroll delta from the tray host whose
+    // process has the name given ("" when it is not known): the hosts do not agree on it.
+    static int ScrollUnits(const QString& host, int delta);
 
   private:
     using Key = std::pair<NativeHandle, std::uint32_t>;
@@ -98,6 +101,7 @@ class QtTray : public TrayService, public UsesTexts {
     void activated(Key key, QSystemTrayIcon::ActivationReason reason);
     void press(const TrayIconRecord& record, std::uint32_t message);
     void wheel(Key key, int delta, bool vertical);
+    QString callerName(const QString& sender);  // the process of a bus connection, or ""
     void makeIcon(Key key, Entry& entry);
     void dropIcon(Entry& entry);
     void fillMenu(Key key);
@@ -122,6 +126,7 @@ class QtTray : public TrayService, public UsesTexts {
     QDBusServiceWatcher* watcher_ = nullptr;
     std::list<std::pair<std::vector<QImage>, QIcon>> iconCache_;  // most recent first
     std::map<Key, Entry> entries_;
+    std::map<QString, QString> callers_;  // the process names of the hosts' connections
 };
 
 class QtMessageBoxes : public MessageBoxes {

@@ -600,11 +600,37 @@ gnome_portal_sessions() {
     stop_all
 }
 
-# The display's hold and fade in the Wayland session, and the tray.
+# turn UP|DOWN: one notch of a wheel (a virtual pointer of the shell) over Vexlo's icon in the
+# AppIndicator tray.
+turn() {
+    [ "$(shell_value 'const C = imports.gi.Clutter;
+        const a = Object.entries(Main.panel.statusArea).find(([n, i]) => n.startsWith("appindicator-") && i)[1];
+        const [x, y] = a.get_transformed_position(); const [w, h] = a.get_transformed_size();
+        global._vexloPointer ??= C.get_default_backend().get_default_seat().
+            create_virtual_device(C.InputDeviceType.POINTER_DEVICE);
+        let t = GLib.get_monotonic_time();
+        global._vexloPointer.notify_absolute_motion(t++, x + w / 2, y + h / 2);
+        global._vexloPointer.notify_discrete_scroll(t++, C.ScrollDirection.'"$1"', C.ScrollSource.WHEEL); true')" = true ]
+}
+# One notch up over the icon steps the level up once, one down steps it down once (the extension
+# hands on Clutter's delta: -1 a notch up).
+wheel_steps_the_level() {
+    local start up
+    pactl set-sink-volume "$sink" 26214
+    start=$(level)
+    up=$(step_up "$start")
+    turn UP || { why="no wheel"; return 1; }
+    wait_until 3000 level_is "$up" || { why="a notch up: level $(level), expected $up"; return 1; }
+    turn DOWN || { why="no wheel"; return 1; }
+    wait_until 3000 level_is "$start" || { why="a notch down: level $(level), expected $start"; return 1; }
+}
+
+# The display's hold and fade in the Wayland session, and the tray with its wheel.
 wayland_display() {
     tray_item_with_its_icon || return 1
     area_shots wayland 534 300 >"$work/wayland.opacities"
-    check_fade wayland
+    check_fade wayland || return 1
+    wheel_steps_the_level
 }
 
 # ---- GNOME 43: no shortcut portal --------------------------------------------------------------

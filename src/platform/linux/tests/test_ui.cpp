@@ -13,6 +13,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 
@@ -646,6 +647,30 @@ TEST(Tray, TheWheelOverTheIconReachesTheCoreAsTurnedOnBothKindsOfHost) {
         ASSERT_TRUE(tray.notify(NIM_DELETE, Record(element, 0, "")));
         EXPECT_FALSE(call("/StatusNotifierItem", "Scroll", 120, "vertical"));
     }
+    // The hosts' conventions, told by the calling process: one notch up is +120 from each.
+    struct Host {
+        const char* process;
+        int delta;
+        int units;
+    };
+    for (const Host& h : std::vector<Host> {{"plasmashell", 120, 120},
+                                            {"plasmashell", -3, -3},  // a touchpad's angle
+                                            {"lxqt-panel", -120, -120},
+                                            {"gnome-shell", -1, 120},
+                                            {"gnome-shell", 1, -120},
+                                            {"gnome-shell", 0, 0},  // a touchpad's fraction down
+                                            {"swaybar", -1, 120},
+                                            {"xfce4-panel", 1, -120},
+                                            {"waybar", -2, 120},
+                                            {"waybar", -1, 120},
+                                            {"waybar", 2, -120},
+                                            {"", -1, 120},  // unknown: small deltas are notches
+                                            {"", 3, -360},
+                                            {"", 120, 120},  // and larger ones angles
+                                            {"", -24, -24},
+                                            {"", INT_MIN, -12000},
+                                            {"gnome-shell", INT_MIN, 12000}})
+        EXPECT_EQ(QtTray::ScrollUnits(h.process, h.delta), h.units) << h.process << " " << h.delta;
 }
 
 // ---- Hotkeys -----------------------------------------------------------------------------
