@@ -100,13 +100,18 @@ Request ReadRequest(int argc, char** argv) {
     return Request::Run;
 }
 
-// Global key grabs need X; under Wayland that is XWayland. Without a display Qt would abort
-// with a long story about plugins; one line naming the problem serves better. Returns false
-// when there is no display to run on.
+// Global key grabs, the display's placement above other windows and the slider's and menu's
+// positions need X; under Wayland that is XWayland, whatever QT_QPA_PLATFORM asks of Qt
+// programs in general (many Wayland users set it to wayland for all of them). Without a
+// display Qt would abort with a long story about plugins; one line naming the problem serves
+// better. Returns false when there is no display to run on.
 bool PrepareQt(const vexlo::Texts& texts) {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && std::strcmp(platform, "xcb") != 0) return true;  // chosen
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // Qt's XInput 2 handling crashes when a pointer device appears soon after the start (a
+    // mouse plugged in, a Wayland compositor adding its virtual pointer to Xwayland). Without
+    // it Qt takes the core X events: the wheel over the tray icon comes in whole notches (a
+    // touchpad's as the X server's notches), touches as the pointer the server makes of them.
+    setenv("QT_XCB_NO_XI2", "1", 0);
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         std::fprintf(stderr, "vexlo: %s\n",

@@ -542,26 +542,29 @@ void QtTray::wheel(Key key, int delta, bool vertical) {
     port_.deliver([&](EventSink& sink) { sink.onTrayWheel(target, delta, vertical); });
 }
 
-// How the StatusNotifier hosts users run report a notch of the wheel (see the desktop parts
+// How the StatusNotifier hosts users run report the wheel (measured; see the desktop parts
 // notes): Qt's angle (120 a notch, positive up) from Plasma's and LXQt's panels; notches counted
 // positive down from GNOME Shell's AppIndicator extension (Clutter's delta rounded down, so a
-// touchpad's fractions come as whole notches up and as nothing down), from swaybar and from
-// Xfce's panel; waybar sends -2 or -1 for a notch up, so only its sign counts. A host is told by
-// the name of the process that makes the call: the delta cannot tell Plasma's touchpad (a few
-// units of angle) from another host's notches. An unknown host is judged by the magnitude:
-// small deltas are notches, larger ones angles.
+// touchpad's fractions come as whole notches up and as nothing down), from swaybar (a call for
+// each notch) and from Xfce's panel; GTK's delta (1.5 a notch, positive down) rounded from
+// waybar: 2 for one notch, 3 for two at once, 1 for a touchpad's or a fine wheel's part. A host
+// is told by the name of the process that makes the call: the delta cannot tell Plasma's
+// touchpad (a few units of angle) from another host's notches. An unknown host is judged by the
+// magnitude: small deltas are notches, larger ones angles.
 int QtTray::ScrollUnits(const QString& host, int delta) {
     constexpr qint64 kNotch = 120;
     constexpr qint64 kMost = 100 * kNotch;  // far beyond what the core steps at once
     constexpr int kLargestNotchCount = 10;
-    qint64 units = delta;
+    const qint64 down = delta;
+    qint64 units = down;
     if (host == u"plasmashell" || host == u"lxqt-panel") {
-        units = delta;
+        units = down;
     } else if (host == u"waybar") {
-        units = delta < 0 ? kNotch : delta > 0 ? -kNotch : 0;
+        const qint64 size = std::abs(down);
+        units = (size == 1 ? kNotch / 2 : (2 * size + 1) / 3 * kNotch) * (down < 0 ? 1 : -1);
     } else if (host == u"gnome-shell" || host == u"swaybar" || host == u"xfce4-panel" ||
-               std::abs(qint64 {delta}) <= kLargestNotchCount) {
-        units = -qint64 {delta} * kNotch;
+               std::abs(down) <= kLargestNotchCount) {
+        units = -down * kNotch;
     }
     return static_cast<int>(std::clamp(units, -kMost, kMost));
 }

@@ -662,8 +662,11 @@ TEST(Tray, TheWheelOverTheIconReachesTheCoreAsTurnedOnBothKindsOfHost) {
                                             {"swaybar", -1, 120},
                                             {"xfce4-panel", 1, -120},
                                             {"waybar", -2, 120},
-                                            {"waybar", -1, 120},
                                             {"waybar", 2, -120},
+                                            {"waybar", -3, 240},  // two notches at once
+                                            {"waybar", -1, 60},   // a touchpad's part
+                                            {"waybar", 0, 0},
+                                            {"waybar", INT_MIN, 12000},
                                             {"", -1, 120},  // unknown: small deltas are notches
                                             {"", 3, -360},
                                             {"", 120, 120},  // and larger ones angles
