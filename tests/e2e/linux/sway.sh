@@ -2,10 +2,9 @@
 # End-to-end test of Vexlo on the wlroots desktops: the real vexlo binary on the Xwayland of a
 # headless Sway (WLR_BACKENDS=headless), started with README's Sway lines, its tray item in
 # swaybar and then in waybar. A virtual pointer of the compositor (virtual_pointer.py) turns
-# the wheel over the icon as a mouse does, one notch up steps the level up once, one down once,
-# two at once twice; the right button opens the menu at the place the bar asks for. Pointer
-# devices that come and go while Vexlo starts (wlrctl) must not end it; QT_QPA_PLATFORM=wayland
-# in the environment must not take it off Xwayland.
+# the wheel over the icon as a mouse does: one notch up steps the level up once, one down once,
+# two at once twice. Pointer devices that come and go just after Vexlo starts (wlrctl) must not
+# end it; QT_QPA_PLATFORM=wayland in the environment must not take it off Xwayland.
 #
 # Sway's Xwayland takes the lowest free X display, so everything runs in mount, network and
 # PID namespaces of its own, on a private bus, runtime folder and PulseAudio null sink.
@@ -43,10 +42,10 @@ case "${1:-}" in
         exec env -u VEXLO_SESSION "$here/with-session.sh" "$0" --inside "$2"
         ;;
     *)
-        build=$(build_folder "$0" "$@") || exit 2
         for tool in sway swaybar waybar wlrctl; do
             command -v $tool >/dev/null || { echo "no $tool here: the wlroots desktops are not tested"; exit 0; }
         done
+        build=$(build_folder "$0" "$@") || exit 2
         exec unshare --mount --net --pid --fork --mount-proc -- "$0" --namespace "$build"
         ;;
 esac
@@ -105,6 +104,20 @@ start_sway() {
     export DISPLAY
     wait_until 20000 sni_item || { why="no tray item"; return 1; }
 }
+
+# Pointer devices appear and go just after Vexlo, Xwayland's first client, has started (each
+# wlrctl call adds a virtual pointer of its own and takes it away again): Vexlo lives on.
+# Three fresh desktops, 17 pointers each.
+pointers_come_and_go() {
+    local run i
+    for run in 1 2 3; do
+        start_sway swaybar || return 1
+        for i in $(seq 17); do wlrctl pointer move 1 1 >/dev/null 2>&1; sleep 0.1; done
+        sleep 0.5
+        kill -0 "$vpid" 2>/dev/null || { why="Vexlo ended on desktop $run: $(tail -3 "$work/vexlo.log")"; return 1; }
+        [ $run = 3 ] || stop_sway
+    done
+}
 stop_sway() {
     swaymsg exit >/dev/null 2>&1
     stop_all
@@ -156,35 +169,18 @@ wheel_steps_the_level() {
     level_is "$(step_down "$(step_down "$start")")" || { why="two notches down: level $(level)"; return 1; }
 }
 
-# bar_session BAR [QT_QPA_PLATFORM]: Vexlo's wheel in BAR's tray.
+# bar_session BAR QT_QPA_PLATFORM: Vexlo's wheel in BAR's tray.
 bar_session() {
-    local -x VEXLO_QPA=${2:-xcb}
+    local -x VEXLO_QPA=$2
     start_sway "$1" && start_pointer && wheel_steps_the_level
 }
 
-# Pointer devices appear and go while Vexlo starts and runs (each wlrctl call is a virtual
-# pointer of its own): Vexlo lives on.
-pointers_come_and_go() {
-    local run i
-    for run in 1 2 3 4 5 6; do
-        "$bin" >>"$work/vexlo.log" 2>&1 &
-        vpid=$!
-        pids+=($vpid)
-        sleep 1
-        for i in 1 2 3 4 5 6 7 8; do wlrctl pointer move 1 1 >/dev/null 2>&1; done
-        sleep 0.5
-        kill -0 "$vpid" 2>/dev/null || { wait "$vpid"; why="Vexlo ended (status $?) in start $run"; return 1; }
-        stop_pids "$vpid"
-    done
-}
-
 echo "Sway $(sway --version | grep -o '[0-9][0-9.]*' | head -1), waybar $(waybar --version | grep -o '[0-9][0-9.]*' | head -1)"
-start_sway swaybar
+pointers_come_and_go
 r=$?
-[ $r = 0 ] && { stop_pids "$vpid"; pointers_come_and_go; r=$?; }
 result sway_pointers_come_and_go $r
-stop_sway
-bar_session swaybar
+[ $r = 0 ] || { stop_sway; start_sway swaybar; }
+start_pointer && wheel_steps_the_level
 result swaybar_wheel $?
 stop_sway
 bar_session waybar wayland
