@@ -161,7 +161,7 @@ std::set<QtTray*>& LiveTrays() {
 }
 void SpyOnCall(const QDBusMessage& call) {
     for (QtTray* tray : LiveTrays()) {
-        if (tray->scrollCall(call)) return;
+        if (tray->hostCall(call)) return;
     }
 }
 void InstallScrollSpy() {
@@ -546,11 +546,12 @@ void QtTray::wheel(Key key, int delta, bool vertical) {
 // notes): Qt's angle (120 a notch, positive up) from Plasma's and LXQt's panels; notches counted
 // positive down from GNOME Shell's AppIndicator extension (Clutter's delta rounded down, so a
 // touchpad's fractions come as whole notches up and as nothing down), from swaybar (a call for
-// each notch) and from Xfce's panel; GTK's delta (1.5 a notch, positive down) rounded from
-// waybar: 2 for one notch, 3 for two at once, 1 for a touchpad's or a fine wheel's part. A host
-// is told by the name of the process that makes the call: the delta cannot tell Plasma's
-// touchpad (a few units of angle) from another host's notches. An unknown host is judged by the
-// magnitude: small deltas are notches, larger ones angles.
+// each notch) and from Xfce's panel (its tray runs in the panel's plugin wrapper); GTK's delta
+// (1.5 a notch, positive down) rounded from waybar: 2 for one notch, 3 for two at once, 1 for a
+// touchpad's or a fine wheel's part. A host is told by the name of the process that makes the
+// call: the delta cannot tell Plasma's touchpad (a few units of angle) from another host's
+// notches. An unknown host is judged by the magnitude: small deltas are notches, larger ones
+// angles.
 int QtTray::ScrollUnits(const QString& host, int delta) {
     constexpr qint64 kNotch = 120;
     constexpr qint64 kMost = 100 * kNotch;  // far beyond what the core steps at once
@@ -563,17 +564,29 @@ int QtTray::ScrollUnits(const QString& host, int delta) {
         const qint64 size = std::abs(down);
         units = (size == 1 ? kNotch / 2 : (2 * size + 1) / 3 * kNotch) * (down < 0 ? 1 : -1);
     } else if (host == u"gnome-shell" || host == u"swaybar" || host == u"xfce4-panel" ||
-               std::abs(down) <= kLargestNotchCount) {
+               host == u"wrapper-2.0" || std::abs(down) <= kLargestNotchCount) {
         units = -down * kNotch;
     }
     return static_cast<int>(std::clamp(units, -kMost, kMost));
 }
 
-bool QtTray::scrollCall(const QDBusMessage& call) {
-    if (call.type() != QDBusMessage::MethodCallMessage || call.member() != u"Scroll" ||
-        call.interface() != kItemInterface || call.path() != kItemPath)
+bool QtTray::hostCall(const QDBusMessage& call) {
+    if (call.type() != QDBusMessage::MethodCallMessage || call.interface() != kItemInterface ||
+        call.path() != kItemPath)
         return false;
     const QList<QVariant> args = call.arguments();
+    if (call.member() == u"ContextMenu" && args.size() == 2 &&
+        args[0].metaType() == QMetaType::fromType<int>() &&
+        args[1].metaType() == QMetaType::fromType<int>()) {
+        // The place comes with the request Qt hands on (activated); (0, 0) is no place.
+        const QPoint place(args[0].toInt(), args[1].toInt());
+        if (place.isNull())
+            contextPlace_.reset();
+        else
+            contextPlace_.emplace(place, NowMs());
+        return true;
+    }
+    if (call.member() != u"Scroll") return false;
     if (args.size() != 2 || args[0].metaType() != QMetaType::fromType<int>() ||
         args[1].metaType() != QMetaType::fromType<QString>())
         return false;
@@ -636,7 +649,12 @@ void QtTray::activated(Key key, QSystemTrayIcon::ActivationReason reason) {
             if (e->second.menuShownAt >= 0 &&
                 std::abs(e->second.menuShownAt - asked) <= kMenuShownWindowMs)
                 return;
+            const bool placed =
+                contextPlace_ && std::abs(contextPlace_->second - asked) <= kMenuShownWindowMs;
+            if (placed && windows_ != nullptr) windows_->setMenuPlace(contextPlace_->first);
+            contextPlace_.reset();
             press(e->second.record, WM_RBUTTONDOWN);
+            if (windows_ != nullptr) windows_->setMenuPlace(std::nullopt);
         });
         return;
     }

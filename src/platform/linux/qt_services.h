@@ -78,9 +78,10 @@ class QtTray : public TrayService, public UsesTexts {
     QSystemTrayIcon* icon(NativeHandle window, std::uint32_t id) const;
     QMenu* exportedMenu(NativeHandle window, std::uint32_t id) const;
     static Host SessionHost();
-    // A Scroll call of a StatusNotifier host on the item as the program gets it (Qt answers
-    // the call itself and drops it); true when it was one.
-    bool scrollCall(const QDBusMessage& call);
+    // A Scroll or ContextMenu call of a StatusNotifier host on the item as the program gets it
+    // (Qt answers Scroll itself and drops it, and drops ContextMenu's place); true when it was
+    // one.
+    bool hostCall(const QDBusMessage& call);
     // The wheel units (120 a notch, positive up) of a Scroll delta from the tray host whose
     // process has the name given ("" when it is not known): the hosts do not agree on it.
     static int ScrollUnits(const QString& host, int delta);
@@ -127,6 +128,7 @@ class QtTray : public TrayService, public UsesTexts {
     std::list<std::pair<std::vector<QImage>, QIcon>> iconCache_;  // most recent first
     std::map<Key, Entry> entries_;
     std::map<QString, QString> callers_;  // the process names of the hosts' connections
+    std::optional<std::pair<QPoint, qint64>> contextPlace_;  // of the last ContextMenu, and when
 };
 
 class QtMessageBoxes : public MessageBoxes {

@@ -573,7 +573,7 @@ void QtWindowSystem::popupMenu(NativeHandle, const std::vector<MenuItem>& items)
             });
         });
     }
-    menu->popup(QCursor::pos());
+    menu->popup(menuPlace_.value_or(QCursor::pos()));
 }
 
 }  // namespace vexlo::linux_platform

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,9 @@ class QtWindowSystem : public WindowSystem {
     // core's menu this way to export it).
     using MenuCapture = std::function<void(const std::vector<MenuItem>&)>;
     void setMenuCapture(MenuCapture capture) { menuCapture_ = std::move(capture); }
+    // While set, a popup menu opens there instead of at the pointer (a tray host's ContextMenu
+    // call names the place: the X pointer may be far from the icon under Wayland).
+    void setMenuPlace(std::optional<QPoint> place) { menuPlace_ = place; }
 
     QtWindow* find(NativeHandle window) const { return windows_.find(window); }
     // The procedure value that stands for "hand the message to the core".
@@ -207,6 +211,7 @@ class QtWindowSystem : public WindowSystem {
     HandleTable<QtWindow> windows_;
     WindowProc coreProcedure_ = 0;
     MenuCapture menuCapture_;
+    std::optional<QPoint> menuPlace_;
     std::unique_ptr<QObject> context_;
     bool flushPending_ = false;
     std::vector<QtWindow*> dirty_;

@@ -3,7 +3,7 @@
 # headless Sway (WLR_BACKENDS=headless), started with README's Sway lines, its tray item in
 # swaybar and then in waybar. A virtual pointer of the compositor (virtual_pointer.py) turns
 # the wheel over the icon as a mouse does: one notch up steps the level up once, one down once,
-# two at once twice. Pointer devices that come and go just after Vexlo starts (wlrctl) must not
+# two at once twice; the right button opens the menu at the icon. Pointer devices that come and go just after Vexlo starts (wlrctl) must not
 # end it; QT_QPA_PLATFORM=wayland in the environment must not take it off Xwayland.
 #
 # Sway's Xwayland takes the lowest free X display, so everything runs in mount, network and
@@ -169,6 +169,18 @@ wheel_steps_the_level() {
     level_is "$(step_down "$(step_down "$start")")" || { why="two notches down: level $(level)"; return 1; }
 }
 
+# The right button over the icon: the bar asks for the menu at the pointer (ContextMenu(x, y)),
+# and Vexlo's menu opens there, not where the X pointer was last.
+menu_at_the_icon() {
+    local m g
+    point "click 3"
+    wait_until 3000 eval 'm=$(menu_of "$vpid")' || { why="no menu"; return 1; }
+    g=($(geometry "$m"))
+    xdotool key Escape
+    [ "${g[0]}" -le "$icon_x" ] && [ "$icon_x" -le $((g[0] + g[2] + 4)) ] && [ "${g[1]}" -le 40 ] ||
+        { why="menu at ${g[*]}, the icon at $icon_x,8"; return 1; }
+}
+
 # bar_session BAR QT_QPA_PLATFORM: Vexlo's wheel in BAR's tray.
 bar_session() {
     local -x VEXLO_QPA=$2
@@ -182,6 +194,8 @@ result sway_pointers_come_and_go $r
 [ $r = 0 ] || { stop_sway; start_sway swaybar; }
 start_pointer && wheel_steps_the_level
 result swaybar_wheel $?
+menu_at_the_icon
+result swaybar_menu_at_the_icon $?
 stop_sway
 bar_session waybar wayland
 result waybar_wheel_with_qt_asked_for_wayland $?

@@ -614,7 +614,7 @@ TEST(Tray, TheWheelOverTheIconReachesTheCoreAsTurnedOnBothKindsOfHost) {
             QDBusMessage::createMethodCall("org.kde.StatusNotifierItem-1-1", "/StatusNotifierItem",
                                            "org.kde.StatusNotifierItem", "Scroll");
         scroll << 120 << QString("vertical");
-        EXPECT_FALSE(tray.scrollCall(scroll));
+        EXPECT_FALSE(tray.hostCall(scroll));
         // Nothing while the core holds events back, nothing after the icon is gone.
         sink.wheels.clear();
         sink.holding = true;
@@ -633,7 +633,7 @@ TEST(Tray, TheWheelOverTheIconReachesTheCoreAsTurnedOnBothKindsOfHost) {
             QDBusMessage m = QDBusMessage::createMethodCall("org.kde.StatusNotifierItem-1-1", path,
                                                             "org.kde.StatusNotifierItem", member);
             m << delta << orientation;
-            return tray.scrollCall(m);
+            return tray.hostCall(m);
         };
         EXPECT_TRUE(call("/StatusNotifierItem", "Scroll", 120, "vertical"));
         EXPECT_TRUE(call("/StatusNotifierItem", "Scroll", -24, "Vertical"));  // KDE's spelling
@@ -660,7 +660,7 @@ TEST(Tray, TheWheelOverTheIconReachesTheCoreAsTurnedOnBothKindsOfHost) {
                                             {"gnome-shell", 1, -120},
                                             {"gnome-shell", 0, 0},  // a touchpad's fraction down
                                             {"swaybar", -1, 120},
-                                            {"xfce4-panel", 1, -120},
+                                            {"wrapper-2.0", 1, -120},  // Xfce's panel
                                             {"waybar", -2, 120},
                                             {"waybar", 2, -120},
                                             {"waybar", -3, 240},  // two notches at once
