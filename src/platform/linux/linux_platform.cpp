@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include "platform/linux/desktop_keys.h"
+
 namespace vexlo::linux_platform {
 
 LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLine,
@@ -28,8 +30,18 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
 
 void LinuxPlatform::reportHotkeys(const std::string& reason) {
     PortalShortcuts::ReportOnStderr(reason);
-    QTimer::singleShot(0, &shortcuts, [this, reason] {
-        port.deliver([&reason](EventSink& sink) { sink.onHotkeysUnavailable(reason); });
+    // A notification shows a few lines (some servers cut the rest): where the way out is to
+    // bind the volume commands, that is all the core is told; standard error has the whole.
+    const Texts& texts = platform_.texts;
+    std::string told = reason;
+    if (reason.find(BindCommandsHint(texts)) != std::string::npos) {
+        // The end of "Vexlo cannot use {keys}: {reason}."; "them" are the keys.
+        told = Tr(texts,
+                  "bind them to the commands \"vexlo --volume-up\" and \"vexlo --volume-down\" in "
+                  "the desktop's keyboard shortcuts");
+    }
+    QTimer::singleShot(0, &shortcuts, [this, told] {
+        port.deliver([&told](EventSink& sink) { sink.onHotkeysUnavailable(told); });
     });
 }
 

@@ -225,9 +225,9 @@ notified() {
     serial=$(sed -n 's/.* serial=\([0-9]*\) .*/\1/p' <<<"$1")
     bus_messages | sed -n "s/^method return .* destination=$sender .* reply_serial=$serial uint32 \([0-9]*\)\$/\1/p"
 }
-# told_by_notification WORDS: one notification, taken (the service answered with its id), at
-# normal urgency, with the application id, whose body names the reason (with those words) and
-# the way out.
+# told_by_notification: one notification, taken (the service answered with its id), at normal
+# urgency, with the application id, whose short body leads with the way out (the reason is on
+# standard error).
 told_by_notification() {
     local calls
     wait_until 3000 eval '[ -n "$(notifications)" ]' || { why="no notification"; return 1; }
@@ -241,7 +241,7 @@ told_by_notification() {
     wait_until 3000 eval '[ "$(shell_value "Main.messageTray.getSources().some(s => s.title === \"Vexlo\" &&
         s.notifications.some(n => n.title === \"Vexlo\" && n.urgency === 1))")" = true ]' ||
         { why="the shell holds no notification of Vexlo at normal urgency: $(shell_value 'Main.messageTray.getSources().map(s => s.title + ": " + s.notifications.map(n => n.title + " " + n.urgency).join(", ")).join("; ")')"; return 1; }
-    [[ $calls == *'string "Vexlo" string "Vexlo cannot use Super + = and Super + -: '*"$1"*'vexlo --volume-up'*'string "urgency" variant byte 1'* ]] &&
+    [[ $calls == *'string "Vexlo" string "Vexlo cannot use Super + = and Super + -: bind them to the commands "vexlo --volume-up" and "vexlo --volume-down" in the desktop'"'"'s keyboard shortcuts." '*'string "urgency" variant byte 1'* ]] &&
         [[ $calls == *'string "desktop-entry" variant string "io.github.vexlo.vexlo"'* ]] ||
         { why="notification: $(cut -c1-600 <<<"$calls")"; return 1; }
 }
@@ -566,7 +566,7 @@ fresh_desktop_cancel_told_once() {
         { why="no answer after Cancel"; return 1; }
     echo "    BindShortcuts answered: $(portal_answer "$(token_of BindShortcuts)")"
     told_where_to_bind "the desktop did not add them (its shortcut dialog was cancelled, or it refused them); Vexlo asks again at its next start" || return 1
-    told_by_notification "the desktop did not add them (its shortcut dialog was cancelled" || return 1
+    told_by_notification || return 1
     sleep 2
     [ "$(told)" = 1 ] && [ "$(notifications | wc -l)" = 1 ] ||
         { why="told $(told) times, $(notifications | wc -l) notifications"; return 1; }
@@ -641,7 +641,7 @@ gnome_wayland_session() {
     white_window 900x600+190+100 || return 1
     start_vexlo || return 1
     told_where_to_bind "offers no global shortcuts portal" || return 1
-    told_by_notification "offers no global shortcuts portal" || return 1
+    told_by_notification || return 1
     wayland_display
 }
 

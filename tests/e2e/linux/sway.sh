@@ -3,7 +3,8 @@
 # headless Sway (WLR_BACKENDS=headless), started with README's Sway lines, its tray item in
 # swaybar and then in waybar. A virtual pointer of the compositor (virtual_pointer.py) turns
 # the wheel over the icon as a mouse does: one notch up steps the level up once, one down once,
-# two at once twice; the right button opens the menu at the icon. Pointer devices that come and go just after Vexlo starts (wlrctl) must not
+# two at once twice; the right button opens the menu at the icon; mako (the notification
+# service) shows the hotkeys message with its way out. Pointer devices that come and go just after Vexlo starts (wlrctl) must not
 # end it; QT_QPA_PLATFORM=wayland in the environment must not take it off Xwayland.
 #
 # Sway's Xwayland takes the lowest free X display, so everything runs in mount, network and
@@ -79,7 +80,8 @@ wait_until 5000 test -S "$work/bus" || { echo "no session bus" >&2; exit 1; }
 start_sway() {
     local conf=$work/sway.conf
     # README's lines, as a user copies them.
-    sed -n '/<!-- sway config -->/,/<!-- end -->/p' "$here/../../../README.md" | sed 's/^    //' | grep -v '^\(<!--\|```\)' >"$conf"
+    echo "exec mako" >"$conf"  # the notification service first
+    sed -n '/<!-- sway config -->/,/<!-- end -->/p' "$here/../../../README.md" | sed 's/^    //' | grep -v '^\(<!--\|```\)' >>"$conf"
     grep -q '^exec vexlo --autostart$' "$conf" || { why="README has no Sway lines"; return 1; }
     sed -i "s|^exec vexlo|exec env QT_QPA_PLATFORM=\${VEXLO_QPA:-xcb} $bin|; s| vexlo | $bin |" "$conf"
     echo 'output HEADLESS-1 resolution 1280x720' >>"$conf"
@@ -181,6 +183,20 @@ menu_at_the_icon() {
         { why="menu at ${g[*]}, the icon at $icon_x,8"; return 1; }
 }
 
+# The hotkeys message as mako shows it: a short body that leads with the way out.
+mako_shows_the_way_out() {
+    local shown
+    mako_has() {
+        shown=$(dbus-send --session --print-reply --dest=org.freedesktop.Notifications /fr/emersion/Mako \
+            fr.emersion.Mako.ListNotifications 2>&1 | tr -s ' \n' ' ')
+        [[ $shown == *"Vexlo cannot use"* ]]
+    }
+    wait_until 5000 mako_has ||
+        { why="mako shows no message of Vexlo: $shown"; return 1; }
+    [[ $shown == *'Vexlo cannot use Super + = and Super + -: bind them to the commands "vexlo --volume-up" and "vexlo --volume-down" in the desktop'"'"'s keyboard shortcuts.'* ]] ||
+        { why="mako shows: $shown"; return 1; }
+}
+
 # bar_session BAR QT_QPA_PLATFORM: Vexlo's wheel in BAR's tray.
 bar_session() {
     local -x VEXLO_QPA=$2
@@ -196,6 +212,8 @@ start_pointer && wheel_steps_the_level
 result swaybar_wheel $?
 menu_at_the_icon
 result swaybar_menu_at_the_icon $?
+mako_shows_the_way_out
+result mako_shows_the_way_out $?
 stop_sway
 bar_session waybar wayland
 result waybar_wheel_with_qt_asked_for_wayland $?
