@@ -4,16 +4,18 @@
 # swaybar and then in waybar. A virtual pointer of the compositor (virtual_pointer.py) turns
 # the wheel over the icon as a mouse does: one notch up steps the level up once, one down once,
 # two at once twice; the right button opens the menu at the icon; mako (the notification
-# service) shows the hotkeys message with its way out. Pointer devices that come and go just after Vexlo starts (wlrctl) must not
-# end it; QT_QPA_PLATFORM=wayland in the environment must not take it off Xwayland.
+# service) shows the hotkeys message with its way out. Pointer devices that come and go just
+# after Vexlo starts (wlrctl) must not end it; QT_QPA_PLATFORM=wayland in the environment must
+# not take it off Xwayland. Then labwc with README's labwc lines: Vexlo starts from its
+# autostart file, and Super + = and Super + - (a virtual keyboard, wtype) step the level.
 #
-# Sway's Xwayland takes the lowest free X display, so everything runs in mount, network and
+# Their Xwayland takes the lowest free X display, so everything runs in mount, network and
 # PID namespaces of its own, on a private bus, runtime folder and PulseAudio null sink.
 #
-#   tests/e2e/linux/sway.sh BUILD_DIR      BUILD_DIR holds the vexlo binary
+#   tests/e2e/linux/wlroots.sh BUILD_DIR      BUILD_DIR holds the vexlo binary
 #
 # Prints one line per check and "N passed, M failed"; exits non-zero when one failed. Without
-# Sway and waybar (Debian 12 has none in the test list) it says so and passes.
+# these desktops (Debian 12 has none in the test list) it says so and passes.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -43,7 +45,7 @@ case "${1:-}" in
         exec env -u VEXLO_SESSION "$here/with-session.sh" "$0" --inside "$2"
         ;;
     *)
-        for tool in sway swaybar waybar wlrctl; do
+        for tool in sway swaybar waybar labwc mako wlrctl wtype; do
             command -v $tool >/dev/null || { echo "no $tool here: the wlroots desktops are not tested"; exit 0; }
         done
         build=$(build_folder "$0" "$@") || exit 2
@@ -197,6 +199,50 @@ mako_shows_the_way_out() {
         { why="mako shows: $shown"; return 1; }
 }
 
+# labwc with README's lines for Vexlo (its autostart line and keybinds) and waybar as the tray.
+start_labwc() {
+    local dir=$HOME/.config/labwc
+    mkdir -p "$dir" "$HOME/.config/waybar"
+    echo '{"position": "top", "height": 30, "modules-right": ["tray"]}' >"$HOME/.config/waybar/config"
+    {
+        echo "mako &"
+        grep -o '`vexlo --autostart &`' "$here/../../../README.md" | tr -d '`' | sed "s|^vexlo |$bin |"
+        echo "waybar &"
+    } >"$dir/autostart"
+    grep -q -- "--autostart &" "$dir/autostart" || { why="README has no labwc autostart line"; return 1; }
+    {
+        echo "<labwc_config><keyboard>"
+        sed -n '/<!-- labwc rc.xml -->/,/<!-- end -->/p' "$here/../../../README.md" | sed 's/^    //' |
+            grep -v '^\(<!--\|```\)' | sed "s|command=\"vexlo |command=\"$bin |"
+        echo "</keyboard></labwc_config>"
+    } >"$dir/rc.xml"
+    grep -q 'W-equal' "$dir/rc.xml" || { why="README has no labwc keybinds"; return 1; }
+    : >"$work/vexlo.log"
+    WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=1 WLR_RENDERER=pixman \
+        labwc -C "$dir" >"$work/vexlo.log" 2>&1 &
+    pids+=($!)
+    wait_until 20000 eval 'WAYLAND_DISPLAY=$(cd "$XDG_RUNTIME_DIR" && ls wayland-? 2>/dev/null | head -1); [ -n "$WAYLAND_DISPLAY" ]' ||
+        { why="labwc did not start"; return 1; }
+    export WAYLAND_DISPLAY
+    wait_until 20000 eval 'vpid=$(pgrep -f "^$bin --autostart")' || { why="Vexlo did not start"; return 1; }
+    local d
+    for d in /tmp/.X11-unix/X*; do [ ":${d#/tmp/.X11-unix/X}" != "$xvfb" ] && DISPLAY=":${d#/tmp/.X11-unix/X}"; done
+    export DISPLAY
+    wait_until 20000 sni_item || { why="no tray item"; return 1; }
+}
+
+# README's keybinds: Super + = steps the level up once, Super + - down once.
+labwc_keys_step_the_level() {
+    local start up
+    pactl set-sink-volume "$sink" 26214
+    start=$(level)
+    up=$(step_up "$start")
+    wtype -M logo -k equal -m logo || { why="no virtual keyboard"; return 1; }
+    wait_until 5000 level_is "$up" || { why="Super + =: level $(level), expected $up"; return 1; }
+    wtype -M logo -k minus -m logo
+    wait_until 5000 level_is "$start" || { why="Super + -: level $(level), expected $start"; return 1; }
+}
+
 # bar_session BAR QT_QPA_PLATFORM: Vexlo's wheel in BAR's tray.
 bar_session() {
     local -x VEXLO_QPA=$2
@@ -218,5 +264,8 @@ stop_sway
 bar_session waybar wayland
 result waybar_wheel_with_qt_asked_for_wayland $?
 stop_sway
+start_labwc && labwc_keys_step_the_level
+result labwc_readme_lines $?
+stop_all
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
