@@ -608,8 +608,9 @@ QString QtTray::callerName(const QString& sender) {
     const auto known = callers_.find(sender);
     if (known != callers_.end()) return known->second;
     QString name;
-    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    if (sender.startsWith(u':') && bus != nullptr) {
+    QDBusConnectionInterface* bus =
+        sender.startsWith(u':') ? QDBusConnection::sessionBus().interface() : nullptr;
+    if (bus != nullptr) {
         const QDBusReply<uint> pid = bus->servicePid(sender);
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.isValid() ? pid.value() : 0));
         if (pid.isValid() && comm.open(QIODevice::ReadOnly))
