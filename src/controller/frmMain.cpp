@@ -229,13 +229,13 @@ MonitorChoice frmMain::ChosenMonitor() {
     if (text != toldMonitor_) {
         toldMonitor_ = text;
         if (TrayOn) {
-            app_.Systray().ShowBalloon(
-                kAppTitle,
-                Fill(Tr(app_.platform().texts,
-                        "The setting monitor={value} in core.ini is not one Vexlo knows "
-                        "(primary, pointer or active); it shows the display on the primary "
-                        "monitor."),
-                     {{"value", text}}));
+            const std::string told =
+                Tr(app_.platform().texts,
+                   // TRANSLATORS: {value} is the text after monitor= in the file, as written;
+                   // primary, pointer and active are the words the file holds: keep them.
+                   "The setting monitor={value} in core.ini is not one Vexlo knows (primary, "
+                   "pointer or active); it shows the display on the primary monitor.");
+            app_.Systray().ShowBalloon(kAppTitle, Fill(told, {{"value", text}}));
         }
     }
     return choice;

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include "platform/win32/images.h"
+#include "platform/win32/services.h"
 
 namespace vexlo::win32 {
 
@@ -456,6 +457,30 @@ void Win32WindowSystem::popupMenu(NativeHandle owner, const std::vector<MenuItem
     // Lets the menu close properly when the user clicks elsewhere next time.
     PostMessageA(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
+}
+
+// ---- monitors ----
+
+// The primary monitor's corner is the origin of the screen's coordinates, so a monitor's
+// rectangle is already where windows are placed. The system answers the primary monitor for a
+// point or a window on none.
+MonitorArea Win32Screen::monitor(MonitorChoice choice) {
+    HMONITOR chosen = nullptr;
+    if (choice == MonitorChoice::Pointer) {
+        POINT cursor {};
+        if (GetCursorPos(&cursor)) chosen = MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY);
+    } else if (choice == MonitorChoice::Active) {
+        // The monitor holding most of the window; none active: the primary one.
+        if (HWND active = GetForegroundWindow()) {
+            chosen = MonitorFromWindow(active, MONITOR_DEFAULTTOPRIMARY);
+        }
+    }
+    if (chosen == nullptr) chosen = MonitorFromPoint(POINT {0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info {};
+    info.cbSize = sizeof info;
+    if (chosen == nullptr || !GetMonitorInfoA(chosen, &info)) return {0, 0, width(), height()};
+    const RECT& r = info.rcMonitor;
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
 }  // namespace vexlo::win32
