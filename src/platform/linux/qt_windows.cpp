@@ -53,16 +53,21 @@ QRect NativeGeometry(const QScreen* screen) {
 }
 
 // The screen that holds most of a rectangle given in the X server's pixels; null when none
-// holds any of it.
+// holds any of it. Where screens overlap (a monitor that spans others, such as the X server's
+// own one for a whole output split by RandR monitors), the smaller one is the monitor meant.
 QScreen* ScreenHolding(const QRect& native) {
     QScreen* best = nullptr;
     qint64 most = 0;
+    qint64 bestSize = 0;
     for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect common = NativeGeometry(screen).intersected(native);
-        const qint64 area = common.isEmpty() ? 0 : qint64 {common.width()} * common.height();
-        if (area > most) {
-            most = area;
+        const QRect area = NativeGeometry(screen);
+        const QRect common = area.intersected(native);
+        const qint64 held = common.isEmpty() ? 0 : qint64 {common.width()} * common.height();
+        const qint64 size = qint64 {area.width()} * area.height();
+        if (held > most || (held == most && held > 0 && size < bestSize)) {
+            most = held;
             best = screen;
+            bestSize = size;
         }
     }
     return best;
