@@ -341,6 +341,32 @@ scenario_hotkeys_show_the_display_and_click() {
     quit_from_tray hotkeys
 }
 
+# Wine starts with the master at its top: Windows + plus changes nothing, and is answered with
+# the display as it stands (16 chunks), held and faded, without the click.
+scenario_press_at_the_top_shows_the_display() {
+    local dir rec parec_pid
+    dir=$(make_folder top)
+    rec="$ENV_ROOT/top.raw"
+    parec --latency-msec=20 -d vexlo_null.monitor --raw --format=s16le --rate=44100 \
+        --channels=1 >"$rec" 2>/dev/null &
+    parec_pid=$!
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; kill -INT $parec_pid; return; }
+    sleep 2.5  # the null sink buffers about 2 s
+    focus_wine || fail "cannot focus a Wine window"
+    xdotool key super+equal
+    sleep 0.3
+    expect_display 16 top
+    wait_display_hidden 3 || fail "display not gone 3 s after the press"
+    sleep 1
+    kill -INT $parec_pid
+    wait $parec_pid 2>/dev/null
+    local loud
+    loud=$(loud_samples "$rec")
+    check "no click for a press at the top ($loud loud samples)" test "${loud:-1}" -eq 0
+    quit_from_tray top
+}
+
 scenario_tray_left_press_starts_the_mixer() {
     local dir marker
     dir=$(make_folder mixer)
@@ -1005,6 +1031,7 @@ failed=0
 for scenario in \
     scenario_start_without_settings \
     scenario_hotkeys_show_the_display_and_click \
+    scenario_press_at_the_top_shows_the_display \
     scenario_chosen_hotkeys \
     scenario_user_language \
     scenario_mute_shown \
