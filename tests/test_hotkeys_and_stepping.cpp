@@ -94,7 +94,7 @@ TEST_F(Stepping, APressShowsTheNewLevelAtTheNextPoll) {
 // A press that changes nothing is answered at once with the display as it stands, held and
 // faded as after a change, without the click; one that changes the level is left to the poll.
 TEST(AnswerToEveryPress, AStepThatChangesNothingShowsTheLevelAsItStands) {
-    enum class Way { Key, Wheel };
+    enum class Way { Key, Wheel, Command };
     struct Row {
         const char* what;
         Way way;
@@ -110,6 +110,10 @@ TEST(AnswerToEveryPress, AStepThatChangesNothingShowsTheLevelAsItStands) {
              Row {"down at the bottom", Way::Key, false, 3855, false, true, 0},
              Row {"down from nothing", Way::Wheel, false, 0, false, true, 0},
              Row {"down while muted at the bottom", Way::Key, false, 2000, true, true, 0},
+             Row {"the command up at the top", Way::Command, true, 65535, false, true, 144},
+             Row {"the command down at the bottom", Way::Command, false, 3000, false, true, 0},
+             Row {"the command up while muted unmutes", Way::Command, true, 65535, true, false,
+                  144},
              Row {"down while muted above it steps", Way::Key, false, 30000, true, false, 0},
              Row {"up while muted unmutes", Way::Key, true, 65535, true, false, 144},
              Row {"up below the top steps", Way::Key, true, 60000, false, false, 144},
@@ -123,8 +127,17 @@ TEST(AnswerToEveryPress, AStepThatChangesNothingShowsTheLevelAsItStands) {
         h.start();
         if (row.way == Way::Key) {
             ASSERT_TRUE(h.fp.hotkeys.press(MOD_WIN, row.upwards ? VK_OEM_PLUS : VK_OEM_MINUS));
-        } else {
+        } else if (row.way == Way::Wheel) {
             h.fp.trayWheel(row.upwards ? 120 : -120);
+        } else {
+            // Another process steps the same device and tells the running program when
+            // nothing changed.
+            const VolumeCommandResult result =
+                RunVolumeCommand(row.upwards ? VolumeCommand::Up : VolumeCommand::Down, h.fp.mixer,
+                                 h.fp.waveIn, h.fp.messageBox, h.fp.texts);
+            ASSERT_TRUE(result.ok) << result.error;
+            EXPECT_EQ(result.unchanged, row.answered);
+            if (result.unchanged) h.app->onLevelUnchanged();
         }
         EXPECT_EQ(h.displayShown(), row.answered);
         h.fp.advance(5);

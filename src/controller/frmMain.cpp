@@ -270,4 +270,8 @@ void frmMain::Step(bool up) {
     ShowDisplay(false);
 }
 
+void frmMain::ShowLevelAsItStands() {
+    if (!LevelUnknown) ShowDisplay(false);
+}
+
 }  // namespace vexlo

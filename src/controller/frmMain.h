@@ -47,6 +47,9 @@ class frmMain {
     // the display as it stands, as a change would, without the click.
     void upvol();
     void downvol();
+    // The display as it stands, held and faded as after a change, without the click: the
+    // answer to a step that changed nothing. Nothing while the level cannot be read.
+    void ShowLevelAsItStands();
     // The monitor the setting "monitor" names; a value that cannot be read is told once at
     // the tray icon and gives the primary monitor.
     MonitorChoice ChosenMonitor();

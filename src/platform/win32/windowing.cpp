@@ -11,6 +11,12 @@ namespace {
 
 constexpr const char* kPictureClass = "VexloPicture";
 
+// Sent by a volume command to the running program's display window: the step changed nothing.
+UINT LevelUnchangedMessage() {
+    static const UINT message = RegisterWindowMessageA("Vexlo.LevelUnchanged");
+    return message;
+}
+
 const char* ClassName(WindowRole role) {
     switch (role) {
         case WindowRole::Main:
@@ -321,6 +327,11 @@ LRESULT CALLBACK Win32Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Only the display's main window has a class another program finds it by.
+    if (message != 0 && message == LevelUnchangedMessage()) {
+        if (dispatcher_.open()) dispatcher_.sink()->onLevelUnchanged();
+        return 0;
+    }
     switch (message) {
         case WM_ERASEBKGND:
             return 1;
@@ -457,6 +468,12 @@ void Win32WindowSystem::popupMenu(NativeHandle owner, const std::vector<MenuItem
     // Lets the menu close properly when the user clicks elsewhere next time.
     PostMessageA(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
+}
+
+void TellLevelUnchanged() {
+    if (HWND running = FindWindowA(ClassName(WindowRole::Main), nullptr)) {
+        PostMessageA(running, LevelUnchangedMessage(), 0, 0);
+    }
 }
 
 // ---- monitors ----

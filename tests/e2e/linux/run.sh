@@ -129,9 +129,16 @@ hotkeys_step_the_level_and_show_the_display() {
     level_is "$up" || { fail "keypad minus changed the level"; return 1; }
 }
 
-# At the top a press changes nothing: it is answered with the display as it stands, silently.
+# At the top a press changes nothing: it is answered with the display as it stands, silently;
+# so is the volume command, through the running Vexlo's name on the session bus.
 a_press_at_the_top_shows_the_full_bar_without_a_click() {
     pactl set-sink-volume "$sink" 65536
+    local bus=$sdir/bus
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
     local rec=$sdir/monitor.raw
     parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
     local parec_pid=$!
@@ -142,6 +149,11 @@ a_press_at_the_top_shows_the_full_bar_without_a_click() {
     xdotool key super+equal
     check_display "$vpid" 65536 osd-top 16 || return 1
     level_is 65536 || { fail "level $(level) after a press at the top"; return 1; }
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    local out
+    out=$(once "$bin" --volume-up 2>&1) || { fail "--volume-up at the top: '$out'"; return 1; }
+    [ -z "$out" ] || { fail "--volume-up at the top said '$out'"; return 1; }
+    check_display "$vpid" 65536 command-top 16 || return 1
     wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
     interrupt "$parec_pid"
     local loud

@@ -358,6 +358,15 @@ scenario_press_at_the_top_shows_the_display() {
     sleep 0.3
     expect_display 16 top
     wait_display_hidden 3 || fail "display not gone 3 s after the press"
+    # The volume command at the top (Wine gives each process its own level, also at the top)
+    # has the running program show its display.
+    local rc
+    (cd "$dir" && timeout 20 wine vexlo.exe --volume-up </dev/null >"$dir/command.log" 2>&1)
+    rc=$?
+    check "--volume-up at the top ends with 0 (got $rc: $(tr -d '\r' <"$dir/command.log"))" test "$rc" = 0
+    sleep 0.3
+    expect_display 16 command-top
+    wait_display_hidden 3 || fail "display not gone 3 s after the command"
     sleep 1
     kill -INT $parec_pid
     wait $parec_pid 2>/dev/null
