@@ -836,6 +836,17 @@ display_on_the_chosen_monitor() {
         { fail "xrandr --setmonitor failed"; return 1; }
     sleep 0.5
     appears_at "534 412" monitor-left-rearranged || return 1
+    # A monitor with a scale of its own: on SIDE at 2, the display is twice as large, centred
+    # on SIDE's 640 x 512 logical pixels (X counts its own pixels: 428 312).
+    stop_pids "$vpid"
+    DISPLAY=$xdisplay QT_SCREEN_SCALE_FACTORS="SIDE=2;RIGHT=1" start_vexlo
+    sleep 1
+    pactl set-sink-volume "$sink" 30000
+    held_at "428 312" monitor-scaled || return 1
+    local g
+    g=($(DISPLAY=$xdisplay geometry "$(DISPLAY=$xdisplay named "$vpid" Vexlo)"))
+    [ "${g[2]} ${g[3]}" = "424 400" ] || { fail "display ${g[2]} x ${g[3]} on the scaled monitor"; return 1; }
+    DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
     DISPLAY=$xdisplay xrandr --delmonitor SIDE || { fail "xrandr --delmonitor failed"; return 1; }
     sleep 0.5
     appears_at "1814 440" monitor-left-removed || return 1
