@@ -52,4 +52,9 @@ Placement CentreOnScreen(int screenWidth, int screenHeight, int width, int heigh
     return {left, top};
 }
 
+Placement CentreOnMonitor(const MonitorArea& area, int width, int height) {
+    const Placement at = CentreOnScreen(area.width, area.height, width, height);
+    return {area.left + at.left, area.top + at.top};
+}
+
 }  // namespace vexlo

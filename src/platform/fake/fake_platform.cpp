@@ -645,4 +645,13 @@ void FakePlatform::chooseMenuItem(const std::string& caption) {
     }
 }
 
+MonitorArea FakeScreen::monitor(MonitorChoice choice) {
+    asked.push_back(choice);
+    if (monitors.empty()) return {0, 0, widthPx, heightPx};
+    const int on = choice == MonitorChoice::Pointer  ? pointerOn
+                   : choice == MonitorChoice::Active ? activeOn
+                                                     : 0;
+    return monitors[on >= 0 && on < static_cast<int>(monitors.size()) ? on : 0];
+}
+
 }  // namespace vexlo::fake

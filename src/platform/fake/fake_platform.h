@@ -318,6 +318,13 @@ class FakeScreen : public Screen {
     int heightPx = 768;
     float twipsX = 15;
     float twipsY = 15;
+    // More monitors: index 0 is the primary one (widthPx × heightPx at 0, 0 when empty). The
+    // pointer and the active window lie on the monitor of the index given; -1: not known.
+    MonitorArea monitor(MonitorChoice choice) override;
+    std::vector<MonitorArea> monitors;
+    int pointerOn = -1;
+    int activeOn = -1;
+    std::vector<MonitorChoice> asked;
 };
 
 class FakeTray : public TrayService {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "controller/application.h"
@@ -18,6 +19,7 @@
 #include "platform/common/catalogue.h"
 #include "platform/linux/desktop_keys.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/running_instance.h"
 #include "platform/linux/termination.h"
 #include "tray/frmHelper.h"
 
@@ -147,6 +149,7 @@ int RunVolumeCommand(vexlo::VolumeCommand command, const vexlo::Texts& texts) {
     StderrBoxes boxes;
     const vexlo::VolumeCommandResult result =
         vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
+    if (result.unchanged) vexlo::linux_platform::TellLevelUnchanged();
     if (result.ok) return 0;
     std::fprintf(stderr, "vexlo: %s.\n", result.error.c_str());
     return kCommandFailed;
@@ -266,6 +269,11 @@ int main(int argc, char** argv) {
             return kAlreadyRunning;
         }
         guard.claim();
+    }
+    // Volume commands that change nothing reach the resident program by its name.
+    std::unique_ptr<vexlo::linux_platform::RunningInstance> running;
+    if (!app.ControlOnlyMode()) {
+        running = std::make_unique<vexlo::linux_platform::RunningInstance>(adapters.port);
     }
 
     app.start();

@@ -47,6 +47,8 @@ class QtScreen : public Screen {
     // 1440 twips per logical inch.
     float twipsPerPixelX() const override;
     float twipsPerPixelY() const override;
+    // Qt's screens as they are now (qt_windows.cpp, beside the placement of windows).
+    MonitorArea monitor(MonitorChoice choice) override;
 };
 
 // Tray icons as QSystemTrayIcon (XEmbed or StatusNotifier, whichever the desktop offers).

@@ -155,6 +155,7 @@ int Run(const char* commandLine) {
         Win32MessageBoxes boxes;
         const vexlo::VolumeCommandResult result =
             vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
+        if (result.unchanged) TellLevelUnchanged();
         if (result.ok) return 0;
         TellOnStandardError("vexlo: " + result.error + ".");
         return 1;

@@ -29,6 +29,8 @@ class Win32Screen : public Screen {
     int height() const override { return GetSystemMetrics(SM_CYSCREEN); }
     float twipsPerPixelX() const override;
     float twipsPerPixelY() const override;
+    // From the cursor and the foreground window, as the system finds them (windowing.cpp).
+    MonitorArea monitor(MonitorChoice choice) override;
 };
 
 // The tray record in the shell's 88-byte ANSI form.

@@ -129,6 +129,38 @@ hotkeys_step_the_level_and_show_the_display() {
     level_is "$up" || { fail "keypad minus changed the level"; return 1; }
 }
 
+# At the top a press changes nothing: it is answered with the display as it stands, silently;
+# so is the volume command, through the running Vexlo's name on the session bus.
+a_press_at_the_top_shows_the_full_bar_without_a_click() {
+    pactl set-sink-volume "$sink" 65536
+    local bus=$sdir/bus
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    local rec=$sdir/monitor.raw
+    parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
+    local parec_pid=$!
+    pids+=("$parec_pid")
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    sleep 3
+    xdotool key super+equal
+    check_display "$vpid" 65536 osd-top 16 || return 1
+    level_is 65536 || { fail "level $(level) after a press at the top"; return 1; }
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    local out
+    out=$(once "$bin" --volume-up 2>&1) || { fail "--volume-up at the top: '$out'"; return 1; }
+    [ -z "$out" ] || { fail "--volume-up at the top said '$out'"; return 1; }
+    check_display "$vpid" 65536 command-top 16 || return 1
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    interrupt "$parec_pid"
+    local loud
+    loud=$(loud_samples "$rec")
+    [ "${loud:-1}" -eq 0 ] || { fail "$loud loud samples: a click at the top"; return 1; }
+}
+
 outside_change_shows_the_display_and_clicks() {
     local rec=$sdir/monitor.raw
     parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
@@ -741,6 +773,86 @@ display_centred_on_the_primary_monitor() {
     [ "${g[*]}" = "1940 30 30 134" ] || { fail "slider at ${g[*]}, expected 1940 30 30 134"; return 1; }
 }
 
+# Two monitors side by side, the primary one on the right: the display appears centred on the
+# monitor the setting names, as it stands when the display appears, and stays there until it
+# has faded out.
+display_on_the_chosen_monitor() {
+    extra_display 3840x1080 || { fail "no second X display"; return 1; }
+    DISPLAY=$xdisplay xrandr --setmonitor LEFT 1920/510x1080/290+0+0 none &&
+        DISPLAY=$xdisplay xrandr --setmonitor '*RIGHT' 1920/510x1080/290+1920+0 none ||
+        { fail "xrandr --setmonitor failed"; return 1; }
+    DISPLAY=$xdisplay openbox --sm-disable >/dev/null 2>&1 &
+    pids+=($!)
+    local left="854 440" right="2774 440" level=20000
+    # appears_at "X Y" SHOT: a change shows all three windows there; then it fades out.
+    appears_at() {
+        level=$((level + 4000))
+        pactl set-sink-volume "$sink" "$level"
+        held_at "$1" "$2" || return 1
+        DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    }
+    held_at() {
+        local w g
+        DISPLAY=$xdisplay wait_until 3000 osd_shown "$vpid" || { fail "no display ($2)"; return 1; }
+        sleep 0.2
+        for w in $(DISPLAY=$xdisplay named "$vpid" Vexlo) $(DISPLAY=$xdisplay named "$vpid" Hidden); do
+            g=($(DISPLAY=$xdisplay geometry "$w"))
+            [ "${g[0]} ${g[1]}" = "$1" ] || { fail "$2: a window at ${g[*]}, expected $1"; return 1; }
+        done
+        [ -z "$2" ] || DISPLAY=$xdisplay import -window root "$art/$2.png"
+    }
+    config '[general]\nmonitor=pointer\n'
+    DISPLAY=$xdisplay xdotool mousemove 500 500
+    DISPLAY=$xdisplay start_vexlo
+    sleep 1
+    appears_at "$left" monitor-pointer-left || return 1
+    # Moved while shown: the display stays; it follows the pointer the next time.
+    pactl set-sink-volume "$sink" 50000
+    held_at "$left" "" || return 1
+    DISPLAY=$xdisplay xdotool mousemove 3000 500
+    sleep 0.3
+    pactl set-sink-volume "$sink" 52000
+    held_at "$left" "" || return 1
+    DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    appears_at "$right" monitor-pointer-right || return 1
+    # The active window on the left monitor, the pointer on the right; read at once.
+    config '[general]\nmonitor=Active\n'
+    DISPLAY=$xdisplay xmessage -geometry 500x300+200+300 "the active window" >/dev/null 2>&1 &
+    pids+=($!)
+    local other
+    DISPLAY=$xdisplay wait_until 3000 eval 'other=$(xdotool search --onlyvisible --name "^xmessage$" | head -1); [ -n "$other" ]' ||
+        { fail "no normal window"; return 1; }
+    DISPLAY=$xdisplay xdotool windowactivate --sync "$other"
+    appears_at "$left" monitor-active-left || return 1
+    config '[general]\nmonitor=primary\n'
+    appears_at "$right" monitor-primary || return 1
+    # Monitors rearranged and removed while running: the left one becomes 1280 x 1024, then it
+    # goes, and under the pointer is only the X server's own monitor of the whole 3840 x 1080
+    # output (Xvfb keeps it beside the ones set with xrandr).
+    config '[general]\nmonitor=pointer\n'
+    DISPLAY=$xdisplay xdotool mousemove 500 500
+    DISPLAY=$xdisplay xrandr --delmonitor LEFT &&
+        DISPLAY=$xdisplay xrandr --setmonitor SIDE 1280/340x1024/270+0+0 none ||
+        { fail "xrandr --setmonitor failed"; return 1; }
+    sleep 0.5
+    appears_at "534 412" monitor-left-rearranged || return 1
+    # A monitor with a scale of its own: on SIDE at 2, the display is twice as large, centred
+    # on SIDE's 640 x 512 logical pixels (X counts its own pixels: 428 312).
+    stop_pids "$vpid"
+    DISPLAY=$xdisplay QT_SCREEN_SCALE_FACTORS="SIDE=2;RIGHT=1" start_vexlo
+    sleep 1
+    pactl set-sink-volume "$sink" 30000
+    held_at "428 312" monitor-scaled || return 1
+    local g
+    g=($(DISPLAY=$xdisplay geometry "$(DISPLAY=$xdisplay named "$vpid" Vexlo)"))
+    [ "${g[2]} ${g[3]}" = "424 400" ] || { fail "display ${g[2]} x ${g[3]} on the scaled monitor"; return 1; }
+    DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    DISPLAY=$xdisplay xrandr --delmonitor SIDE || { fail "xrandr --delmonitor failed"; return 1; }
+    sleep 0.5
+    appears_at "1814 440" monitor-left-removed || return 1
+    alive "$vpid" || { fail "exited"; return 1; }
+}
+
 scaled_desktop_doubles_everything() {
     extra_display 1024x768 || { fail "no second X display"; return 1; }
     echo 'Xft.dpi: 192' | DISPLAY=$xdisplay xrdb -merge
@@ -1030,6 +1142,7 @@ run() {
 
 run starts_with_tray_icon_and_no_display
 run hotkeys_step_the_level_and_show_the_display
+run a_press_at_the_top_shows_the_full_bar_without_a_click
 run outside_change_shows_the_display_and_clicks
 run display_stays_above_and_takes_no_focus
 run hotkeys_off_registers_nothing
@@ -1048,6 +1161,7 @@ run mute_shows_an_empty_bar_and_the_muted_tray
 run check_skin_table
 run preview_skin_shows_the_bar_at_every_level
 run display_centred_on_the_primary_monitor
+run display_on_the_chosen_monitor
 run scaled_desktop_doubles_everything
 # These stop the session's tray.
 run tray_icon_appears_when_a_tray_starts_later
