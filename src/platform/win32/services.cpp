@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hotkeys/key_chord.h"
 #include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
 
@@ -158,7 +159,28 @@ Win32Hotkeys::~Win32Hotkeys() {
 
 bool Win32Hotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                   std::uint32_t virtualKey) {
+    // A key the keyboard layout does not have (no scan code) would register, and nothing
+    // could ever press it.
+    if (MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC) == 0) {
+        refusal_ = HotkeyRefusal::NoSuchKey;
+        return false;
+    }
+    refusal_ = HotkeyRefusal::Taken;
     return RegisterHotKey(reinterpret_cast<HWND>(window), id, modifiers, virtualKey) != FALSE;
+}
+
+std::string Win32Hotkeys::combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const {
+    // A key that types a character by the label the layout gives it ("Ü" for VK_OEM_1 on a
+    // German keyboard, ";" on a US one); the plus and minus keys, and keys without a character
+    // (arrows, F keys), by the core's names.
+    const UINT scan = MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
+    char label[32] = {};
+    if (virtualKey == VK_OEM_PLUS || virtualKey == VK_OEM_MINUS ||
+        MapVirtualKeyA(virtualKey, MAPVK_VK_TO_CHAR) == 0 || scan == 0 ||
+        GetKeyNameTextA(static_cast<LONG>(scan << 16), label, sizeof label) <= 0) {
+        return HotkeyService::combinationName(modifiers, virtualKey);
+    }
+    return WindowsCombination(modifiers, KeyLabel(label, texts()), texts());
 }
 
 bool Win32Hotkeys::unregisterHotKey(NativeHandle window, int id) {

@@ -736,8 +736,8 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
     EXPECT_TRUE(hotkeys->conflict());
     // Named in the messages as the keys are labelled here.
-    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + -");
-    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + =");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + minus");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
 
     xcb_disconnect(other);
     testing::Pump(50ms);
@@ -781,7 +781,35 @@ TEST_F(Hotkeys, AChosenKeyIsGrabbedWhereTheKeyboardHasItAndNamedAsTheSettingsWri
     // A key the keyboard does not have is refused, and nobody holds it.
     testing::Shell("xmodmap -e 'keycode 191 = XF86Tools'");
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_CONTROL, VK_F1 + 12));
+    EXPECT_EQ(hotkeys->lastRefusal(), HotkeyRefusal::NoSuchKey);
     EXPECT_FALSE(hotkeys->conflict());
+    EXPECT_EQ(hotkeys->combinationName(MOD_CONTROL, VK_F1 + 12), "Ctrl + F13");
+}
+
+TEST_F(Hotkeys, ThePlusAndMinusKeysAreWhereTheLayoutPutsThemAlsoAfterAChange) {
+    struct Restore {
+        ~Restore() { testing::Shell("setxkbmap us"); }
+    } restore;
+    hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+    // US: the "= +" key as it is; with Shift it is another combination.
+    PressKeys("super+equal super+shift+equal");
+    ASSERT_EQ(sink.messages.size(), 1u);
+    // German, while the keys are held: the "+ *" key. "=" is Shift + 0 there, no hotkey.
+    testing::Shell("setxkbmap de");
+    testing::Pump(300ms);
+    PressKeys("super+plus super+shift+0 super+minus");
+    ASSERT_EQ(sink.messages.size(), 3u);
+    EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(sink.messages[2].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
+    // And back: the German "+" key is "]" here.
+    testing::Shell("setxkbmap us");
+    testing::Pump(300ms);
+    PressKeys("super+bracketright super+equal");
+    ASSERT_EQ(sink.messages.size(), 4u);
+    EXPECT_EQ(sink.messages[3].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
 }
 
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
