@@ -169,6 +169,26 @@ std::vector<std::uint8_t> XcbHotkeys::KeycodesFor(std::uint32_t keysym, bool* sh
     return codes;
 }
 
+std::string XcbHotkeys::ShortcutKeyName(std::uint32_t virtualKey) {
+    const std::string usual = DesktopKeyFor(virtualKey).name;
+    if (virtualKey != VK_OEM_PLUS && virtualKey != VK_OEM_MINUS) return usual;
+    const Keymap map = ReadKeymap();
+    const std::uint32_t carried = virtualKey == VK_OEM_PLUS ? kXkPlus : kXkMinus;
+    for (int column = 0; column < 2; ++column) {
+        const std::vector<std::uint8_t> keys = map.keysIn(carried, column);
+        if (keys.empty()) continue;
+        const std::uint32_t own =
+            map.keysyms[static_cast<std::size_t>(keys.front() - map.firstKeycode) * map.perCode];
+        if (own == kXkPlus) return "plus";
+        if (own == kXkMinus) return "minus";
+        if (own == 0x3d) return "equal";
+        if ((own >= '0' && own <= '9') || (own >= 'a' && own <= 'z'))
+            return std::string(1, static_cast<char>(own));
+        break;
+    }
+    return usual;
+}
+
 XcbHotkeys::KeyPlace XcbHotkeys::PlaceOf(std::uint32_t virtualKey) const {
     KeyPlace place;
     const Keymap map = ReadKeymap();

@@ -50,6 +50,10 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
 
     // The X keysym for a virtual-key code, 0 when there is none.
     static std::uint32_t KeysymFor(std::uint32_t virtualKey);
+    // The keysym name a desktop's shortcut takes for the key ("Up", "a"): for the plus and
+    // minus keys the symbol their key gives without Shift on this layout, "equal" on a US
+    // keyboard, "plus" on a German one, so that the desktop binds the key itself.
+    static std::string ShortcutKeyName(std::uint32_t virtualKey);
     // The X modifier mask for MOD_ALT, MOD_CONTROL, MOD_SHIFT and MOD_WIN.
     static std::uint16_t ModifierMask(std::uint32_t modifiers);
 
