@@ -804,12 +804,15 @@ TEST_F(Hotkeys, ThePlusAndMinusKeysAreWhereTheLayoutPutsThemAlsoAfterAChange) {
     EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
     EXPECT_EQ(sink.messages[2].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
     EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
+    // A desktop's shortcut names the key by what it gives without Shift.
+    EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+plus");
     // And back: the German "+" key is "]" here.
     testing::Shell("setxkbmap us");
     testing::Pump(300ms);
     PressKeys("super+bracketright super+equal");
     ASSERT_EQ(sink.messages.size(), 4u);
     EXPECT_EQ(sink.messages[3].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+equal");
 }
 
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
