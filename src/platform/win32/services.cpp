@@ -170,14 +170,20 @@ bool Win32Hotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t mod
 }
 
 std::string Win32Hotkeys::combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const {
-    // A key that types a character by the label the layout gives it ("Ü" for VK_OEM_1 on a
-    // German keyboard, ";" on a US one); the plus and minus keys, and keys without a character
-    // (arrows, F keys), by the core's names.
-    const UINT scan = MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC);
-    char label[32] = {};
-    if (virtualKey == VK_OEM_PLUS || virtualKey == VK_OEM_MINUS ||
-        MapVirtualKeyA(virtualKey, MAPVK_VK_TO_CHAR) == 0 || scan == 0 ||
-        GetKeyNameTextA(static_cast<LONG>(scan << 16), label, sizeof label) <= 0) {
+    // A key that types a character by that character on this layout, as its cap shows it
+    // ("Ü" for VK_OEM_1 on a German keyboard, ";" on a US one, "<" for the key beside the
+    // left Shift); the plus and minus keys, dead keys and keys without a character (arrows,
+    // F keys) by the core's names.
+    const UINT character = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_CHAR);
+    const auto wide = static_cast<wchar_t>(character & 0xffff);
+    char label[8] = {};
+    const UINT codePage = GetACP();
+    BOOL lost = FALSE;
+    if (virtualKey == VK_OEM_PLUS || virtualKey == VK_OEM_MINUS || (character & 0x80000000u) ||
+        wide <= L' ' ||
+        WideCharToMultiByte(codePage, 0, &wide, 1, label, sizeof label - 1, nullptr,
+                            codePage == CP_UTF8 ? nullptr : &lost) <= 0 ||
+        lost) {
         return HotkeyService::combinationName(modifiers, virtualKey);
     }
     return WindowsCombination(modifiers, KeyLabel(label, texts()), texts());

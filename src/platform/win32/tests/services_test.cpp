@@ -353,9 +353,11 @@ TEST(Hotkeys, AKeyTheKeyboardLacksIsToldApartFromATakenOneAndKeysGoByTheirLabels
 
     EXPECT_EQ(hotkeys.combinationName(MOD_WIN, VK_OEM_PLUS), "Windows + plus");
     EXPECT_EQ(hotkeys.combinationName(MOD_CONTROL | MOD_ALT, VK_NEXT), "Ctrl + Alt + PageDown");
-    // Keys with a character by the keyboard's own label.
+    // Keys with a character by the character on them, also one the settings have no name
+    // for (the key beside the left Shift).
     EXPECT_EQ(hotkeys.combinationName(MOD_CONTROL | MOD_SHIFT, 'A'), "Ctrl + Shift + A");
     EXPECT_EQ(hotkeys.combinationName(MOD_WIN, VK_OEM_4), "Windows + [");
+    EXPECT_EQ(hotkeys.combinationName(MOD_WIN, VK_OEM_102), "Windows + <");
     DestroyWindow(window);
 }
 
