@@ -1,5 +1,8 @@
 #include "platform/linux/xcb_hotkeys.h"
 
+#include <sys/uio.h>
+#include <xcb/xcbext.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +26,12 @@ constexpr std::uint16_t kIgnoredVariants[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK
 constexpr std::uint16_t kRelevantModifiers =
     XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 constexpr std::uint8_t kBadAccess = 10;
-// The kinds of XKB event (their second byte) that say the keys carry other symbols now.
-constexpr std::uint8_t kXkbNewKeyboardNotify = 0, kXkbMapNotify = 1;
+// The kinds of XKB event (their second byte) that say the keys carry other symbols now, or
+// that another layout of the keymap is active (a state notification's fourteenth byte is the
+// group).
+constexpr std::uint8_t kXkbNewKeyboardNotify = 0, kXkbMapNotify = 1, kXkbStateNotify = 2;
+constexpr std::uint8_t kXkbGetState = 4;
+constexpr std::uint16_t kXkbUseCoreKeyboard = 0x100;
 
 template <typename T>
 using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
@@ -39,7 +46,10 @@ XcbHotkeys::XcbHotkeys(EventPort& port, QtWindowSystem& windows)
         XcbReply<xcb_query_extension_reply_t> xkb(
             xcb_query_extension_reply(c, xcb_query_extension(c, sizeof name - 1, name), nullptr),
             &std::free);
-        if (xkb && xkb->present) xkbEvent_ = xkb->first_event;
+        if (xkb && xkb->present) {
+            xkbEvent_ = xkb->first_event;
+            group_ = static_cast<std::uint8_t>(ActiveGroup());
+        }
     }
     if (QCoreApplication::instance() != nullptr) {
         QCoreApplication::instance()->installNativeEventFilter(this);
@@ -125,6 +135,28 @@ std::uint16_t XcbHotkeys::ModifierMask(std::uint32_t modifiers) {
     return mask;
 }
 
+int XcbHotkeys::ActiveGroup() {
+    xcb_connection_t* c = X11Connection();
+    if (c == nullptr) return 0;
+    // XkbGetState of the core keyboard; the reply's thirteenth byte is the effective group.
+    static xcb_extension_t xkb = {"XKEYBOARD", 0};
+    struct {
+        std::uint8_t major = 0, minor = kXkbGetState;
+        std::uint16_t length = 2;
+        std::uint16_t device = kXkbUseCoreKeyboard, pad = 0;
+    } request;
+    iovec parts[3];
+    parts[2].iov_base = &request;
+    parts[2].iov_len = sizeof request;
+    const xcb_protocol_request_t protocol {1, &xkb, kXkbGetState, 0};
+    const unsigned int sequence = xcb_send_request(c, XCB_REQUEST_CHECKED, parts + 2, &protocol);
+    xcb_generic_error_t* error = nullptr;
+    XcbReply<std::uint8_t> reply(
+        static_cast<std::uint8_t*>(xcb_wait_for_reply(c, sequence, &error)), &std::free);
+    std::free(error);
+    return reply ? reply.get()[12] & 3 : 0;
+}
+
 XcbHotkeys::Keymap XcbHotkeys::ReadKeymap() {
     Keymap map;
     xcb_connection_t* c = X11Connection();
@@ -141,16 +173,29 @@ XcbHotkeys::Keymap XcbHotkeys::ReadKeymap() {
     map.firstKeycode = setup->min_keycode;
     map.perCode = reply->keysyms_per_keycode;
     map.keysyms.assign(syms, syms + count * map.perCode);
+    // The core keymap holds two groups in full (its first four columns); a third or fourth
+    // layout is read as the first.
+    map.group = ActiveGroup() == 1 ? 1 : 0;
     return map;
 }
 
-std::vector<std::uint8_t> XcbHotkeys::Keymap::keysIn(std::uint32_t keysym, int column) const {
+std::uint32_t XcbHotkeys::Keymap::symbol(std::size_t key, int level) const {
+    const std::size_t at = key * perCode;
+    // A key without symbols in the active group has the first group's.
+    int column = level;
+    if (group > 0 && 2 * group + 1 < perCode &&
+        (keysyms[at + 2 * group] != 0 || keysyms[at + 2 * group + 1] != 0)) {
+        column += 2 * group;
+    }
+    return column < perCode ? keysyms[at + column] : 0;
+}
+
+std::vector<std::uint8_t> XcbHotkeys::Keymap::keysIn(std::uint32_t keysym, int level) const {
     std::vector<std::uint8_t> codes;
-    if (column >= perCode) return codes;
+    if (perCode == 0) return codes;
     for (std::size_t i = 0; i * perCode < keysyms.size(); ++i) {
-        if (keysyms[i * perCode + column] == keysym) {
+        if (symbol(i, level) == keysym)
             codes.push_back(static_cast<std::uint8_t>(firstKeycode + i));
-        }
     }
     return codes;
 }
@@ -177,8 +222,7 @@ std::string XcbHotkeys::ShortcutKeyName(std::uint32_t virtualKey) {
     for (int column = 0; column < 2; ++column) {
         const std::vector<std::uint8_t> keys = map.keysIn(carried, column);
         if (keys.empty()) continue;
-        const std::uint32_t own =
-            map.keysyms[static_cast<std::size_t>(keys.front() - map.firstKeycode) * map.perCode];
+        const std::uint32_t own = map.symbol(keys.front() - map.firstKeycode, 0);
         if (own == kXkPlus) return "plus";
         if (own == kXkMinus) return "minus";
         if (own == 0x3d) return "equal";
@@ -194,8 +238,7 @@ XcbHotkeys::KeyPlace XcbHotkeys::PlaceOf(std::uint32_t virtualKey) const {
     const Keymap map = ReadKeymap();
     // The plus and minus keys are the keys that carry "+" and "-" on this layout, with or
     // without Shift, as on Windows: the US "= +" key, the German "+ *" key. They are pressed
-    // as they are, without Shift. (The first layout of several: the core keymap lists the
-    // others' symbols only in part.)
+    // as they are, without Shift.
     if (virtualKey == VK_OEM_PLUS || virtualKey == VK_OEM_MINUS) {
         const std::uint32_t carried = virtualKey == VK_OEM_PLUS ? kXkPlus : kXkMinus;
         for (int column = 0; column < 2 && place.keycodes.empty(); ++column) {
@@ -402,6 +445,14 @@ bool XcbHotkeys::nativeEventFilter(const QByteArray& eventType, void* message, q
         (xkbEvent_ != 0 && type == xkbEvent_ &&
          (event->pad0 == kXkbNewKeyboardNotify || event->pad0 == kXkbMapNotify))) {
         followKeyboard();
+        return false;
+    }
+    if (xkbEvent_ != 0 && type == xkbEvent_ && event->pad0 == kXkbStateNotify) {
+        const std::uint8_t group = reinterpret_cast<const std::uint8_t*>(event)[13] & 3;
+        if (group != group_) {
+            group_ = group;
+            followKeyboard();
+        }
         return false;
     }
     if (type != XCB_KEY_PRESS) return false;

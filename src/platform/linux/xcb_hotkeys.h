@@ -75,13 +75,19 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
         std::uint32_t virtualKey = 0;
         std::uint32_t chosen = 0;  // the modifiers as chosen: MOD_ALT, MOD_WIN, ...
     };
-    // The keyboard's symbols, group 1 only: perCode symbols for each keycode from the first.
+    // The keyboard's symbols: perCode symbols for each keycode from the first, two levels (alone
+    // and with Shift) for each of the first two groups (layouts), and the active group.
     struct Keymap {
         std::uint8_t firstKeycode = 0;
         int perCode = 0;
+        int group = 0;
         std::vector<std::uint32_t> keysyms;
-        std::vector<std::uint8_t> keysIn(std::uint32_t keysym, int column) const;
+        // The symbol of the key at an index from the first, at level 0 or 1, in the group.
+        std::uint32_t symbol(std::size_t key, int level) const;
+        std::vector<std::uint8_t> keysIn(std::uint32_t keysym, int level) const;
     };
+    // The keyboard's active group, 0 to 3 (0 without XKB).
+    static int ActiveGroup();
     // Where a virtual key is on this keyboard: its keys, whether it takes Shift there, and
     // what it carries ("+" or "-" for the plus and minus keys) or the symbol it gives.
     struct KeyPlace {
@@ -105,6 +111,7 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
     bool conflict_ = false;
     HotkeyRefusal refusal_ = HotkeyRefusal::Taken;
     std::uint8_t xkbEvent_ = 0;  // the XKB extension's first event code; 0 without it
+    std::uint8_t group_ = 0;     // the group the last state notification named
 };
 
 // One resident copy per display: the running program owns an X selection.

@@ -813,6 +813,42 @@ TEST_F(Hotkeys, ThePlusAndMinusKeysAreWhereTheLayoutPutsThemAlsoAfterAChange) {
     ASSERT_EQ(sink.messages.size(), 4u);
     EXPECT_EQ(sink.messages[3].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
     EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+equal");
+
+    // Two layouts in one keymap, switched with a group lock: the keys of the active one. The
+    // keys go in by keycode (Super is 133; 21 is the US "= +" key, 35 the German "+" key).
+    testing::Shell("setxkbmap -layout us,de");
+    const auto inGroup = [&](int group, const char* keycodes) {
+        testing::Shell(
+            std::string("/usr/bin/python3 -c '\n"
+                        "import ctypes\n"
+                        "x = ctypes.CDLL(\"libX11.so.6\"); t = ctypes.CDLL(\"libXtst.so.6\")\n"
+                        "x.XOpenDisplay.restype = ctypes.c_void_p\n"
+                        "d = ctypes.c_void_p(x.XOpenDisplay(None))\n"
+                        "x.XkbLockGroup(d, 0x100, ") +
+            std::to_string(group) +
+            ")\n"
+            "x.XSync(d, 0)\n"
+            "for code in (133, " +
+            keycodes +
+            "):\n"
+            "    t.XTestFakeKeyEvent(d, code, 1, 0)\n"
+            "for code in (" +
+            keycodes +
+            ", 133):\n"
+            "    t.XTestFakeKeyEvent(d, code, 0, 0)\n"
+            "x.XSync(d, 0)'");
+        testing::Pump(150ms);
+    };
+    testing::Pump(300ms);
+    inGroup(1, "21");
+    EXPECT_EQ(sink.messages.size(), 4u);
+    inGroup(1, "35");
+    ASSERT_EQ(sink.messages.size(), 5u);
+    inGroup(0, "35");
+    EXPECT_EQ(sink.messages.size(), 5u);
+    inGroup(0, "21");
+    ASSERT_EQ(sink.messages.size(), 6u);
+    EXPECT_EQ(sink.messages[5].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
 }
 
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
