@@ -817,36 +817,27 @@ TEST_F(Hotkeys, ThePlusAndMinusKeysAreWhereTheLayoutPutsThemAlsoAfterAChange) {
     // Two layouts in one keymap, switched with a group lock: the keys of the active one. The
     // keys go in by keycode (Super is 133; 21 is the US "= +" key, 35 the German "+" key).
     testing::Shell("setxkbmap -layout us,de");
-    const auto inGroup = [&](int group, const char* keycodes) {
-        testing::Shell(
-            std::string("/usr/bin/python3 -c '\n"
-                        "import ctypes\n"
-                        "x = ctypes.CDLL(\"libX11.so.6\"); t = ctypes.CDLL(\"libXtst.so.6\")\n"
-                        "x.XOpenDisplay.restype = ctypes.c_void_p\n"
-                        "d = ctypes.c_void_p(x.XOpenDisplay(None))\n"
-                        "x.XkbLockGroup(d, 0x100, ") +
-            std::to_string(group) +
-            ")\n"
-            "x.XSync(d, 0)\n"
-            "for code in (133, " +
-            keycodes +
-            "):\n"
-            "    t.XTestFakeKeyEvent(d, code, 1, 0)\n"
-            "for code in (" +
-            keycodes +
-            ", 133):\n"
-            "    t.XTestFakeKeyEvent(d, code, 0, 0)\n"
-            "x.XSync(d, 0)'");
+    const char* const press = R"(/usr/bin/python3 -c '
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6"); t = ctypes.CDLL("libXtst.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+d = ctypes.c_void_p(x.XOpenDisplay(None))
+x.XkbLockGroup(d, 0x100, int(sys.argv[1])); x.XSync(d, 0)
+for code, down in ((133, 1), (int(sys.argv[2]), 1), (int(sys.argv[2]), 0), (133, 0)):
+    t.XTestFakeKeyEvent(d, code, down, 0)
+x.XSync(d, 0)' )";
+    const auto inGroup = [&](int group, int keycode) {
+        testing::Shell(press + std::to_string(group) + " " + std::to_string(keycode));
         testing::Pump(150ms);
     };
     testing::Pump(300ms);
-    inGroup(1, "21");
+    inGroup(1, 21);
     EXPECT_EQ(sink.messages.size(), 4u);
-    inGroup(1, "35");
+    inGroup(1, 35);
     ASSERT_EQ(sink.messages.size(), 5u);
-    inGroup(0, "35");
+    inGroup(0, 35);
     EXPECT_EQ(sink.messages.size(), 5u);
-    inGroup(0, "21");
+    inGroup(0, 21);
     ASSERT_EQ(sink.messages.size(), 6u);
     EXPECT_EQ(sink.messages[5].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
 }
