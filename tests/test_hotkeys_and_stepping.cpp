@@ -239,6 +239,8 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     german.fp.hotkeys.takenByOthers = {HOTKEY_UP, HOTKEY_DOWN};
     german.fp.texts.translations = {
         {" and ", " und "},
+        {"plus", "Plus"},
+        {"minus", "Minus"},
         {"Vexlo cannot use {keys}: {reason}.", "{keys}: für Vexlo nicht nutzbar ({reason})."},
         {"another program holds them; choose other keys with the settings hotkeyup and "
          "hotkeydown in core.ini",
@@ -246,7 +248,7 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     german.start();
     ASSERT_EQ(german.fp.tray.balloons.size(), 1u);
     EXPECT_EQ(german.fp.tray.balloons[0].text,
-              "Windows + plus und Windows + minus: für Vexlo nicht nutzbar (ein anderes Programm "
+              "Windows + Plus und Windows + Minus: für Vexlo nicht nutzbar (ein anderes Programm "
               "belegt sie).");
 }
 
@@ -358,6 +360,22 @@ TEST(KeyChords, ChosenKeysAreRegisteredAndBadOnesFallBackToTheUsual) {
               "(a \"+\" with nothing on one side); it uses Windows + plus instead. Vexlo cannot "
               "use Ctrl + Alt + PageDown: another program holds it; choose other keys with the "
               "settings hotkeyup and hotkeydown in core.ini.");
+    // A key the keyboard lacks (F13 on most layouts) is told as such, not as held by another
+    // program, beside one that is; the modifiers go by the keyboard's words.
+    Harness lacking;
+    lacking.fp.hotkeys.missingKeys = {VK_F1 + 12};
+    lacking.fp.hotkeys.takenByOthers = {HOTKEY_DOWN};
+    lacking.fp.texts.translations = {
+        {"Ctrl", "Strg"}, {"Shift", "Umschalt"}, {"key {number}", "Taste {number}"}};
+    lacking.fp.setIni("[general]\nhotkeyup=Ctrl+Shift+F13\nhotkeydown=Ctrl+Alt+PageDown\n");
+    lacking.start();
+    ASSERT_EQ(lacking.fp.tray.balloons.size(), 1u);
+    EXPECT_EQ(lacking.fp.tray.balloons[0].text,
+              "Vexlo cannot use Strg + Alt + PageDown: another program holds it; choose other "
+              "keys with the settings hotkeyup and hotkeydown in core.ini. Vexlo cannot use Strg "
+              "+ Umschalt + F13: the keyboard has no such key; choose other keys with the "
+              "settings hotkeyup and hotkeydown in core.ini.");
+    EXPECT_EQ(lacking.fp.hotkeys.combinationName(MOD_CONTROL, 0x07), "Strg + Taste 7");
 }
 
 TEST_F(Stepping, TheWheelOverTheTrayIconStepsOncePerWholeNotch) {

@@ -42,27 +42,45 @@ void HotKey::Choose(const std::string& upText, const std::string& downText) {
 }
 
 void HotKey::Register(NativeHandle mainWindow) {
-    std::vector<std::string> refused;
-    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_UP, up_.modifiers, up_.virtualKey))
-        refused.push_back(Name(up_));
-    if (registerDown_ &&
-        !hotkeys_.registerHotKey(mainWindow, HOTKEY_DOWN, down_.modifiers, down_.virtualKey))
-        refused.push_back(Name(down_));
+    std::vector<std::string> taken, missing;
+    const auto registerOne = [&](int id, const KeyChord& chord) {
+        if (hotkeys_.registerHotKey(mainWindow, id, chord.modifiers, chord.virtualKey)) return;
+        (hotkeys_.lastRefusal() == HotkeyRefusal::NoSuchKey ? missing : taken)
+            .push_back(Name(chord));
+    };
+    registerOne(HOTKEY_UP, up_);
+    if (registerDown_) registerOne(HOTKEY_DOWN, down_);
     prevWndProc_ = hotkeys_.setWindowProc(mainWindow, hotkeys_.coreProcedure());
     std::string text = settingsProblems_;
     settingsProblems_.clear();
-    if (!refused.empty() && !toldUnavailable_) {
+    if ((!taken.empty() || !missing.empty()) && !toldUnavailable_) {
         toldUnavailable_ = true;
-        text +=
-            std::string(text.empty() ? "" : " ") +
-            UnavailableText(refused, refused.size() > 1
-                                         ? Tr(texts_,
-                                              "another program holds them; choose other keys "
-                                              "with the settings hotkeyup and hotkeydown in "
-                                              "core.ini")
-                                         : Tr(texts_,
-                                              "another program holds it; choose other keys with "
-                                              "the settings hotkeyup and hotkeydown in core.ini"));
+        if (!taken.empty()) {
+            text += std::string(text.empty() ? "" : " ") +
+                    UnavailableText(taken, taken.size() > 1
+                                               ? Tr(texts_,
+                                                    "another program holds them; choose other "
+                                                    "keys with the settings hotkeyup and "
+                                                    "hotkeydown in core.ini")
+                                               : Tr(texts_,
+                                                    "another program holds it; choose other "
+                                                    "keys with the settings hotkeyup and "
+                                                    "hotkeydown in core.ini"));
+        }
+        if (!missing.empty()) {
+            // A key the layout lacks (F13 on most keyboards): nobody holds it, nobody can press
+            // it.
+            text += std::string(text.empty() ? "" : " ") +
+                    UnavailableText(missing, missing.size() > 1
+                                                 ? Tr(texts_,
+                                                      "the keyboard has no such keys; choose "
+                                                      "other keys with the settings hotkeyup "
+                                                      "and hotkeydown in core.ini")
+                                                 : Tr(texts_,
+                                                      "the keyboard has no such key; choose "
+                                                      "other keys with the settings hotkeyup "
+                                                      "and hotkeydown in core.ini"));
+        }
     }
     if (!text.empty()) Tell(text);
 }

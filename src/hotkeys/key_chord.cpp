@@ -141,17 +141,66 @@ std::string KeyNameOf(std::uint32_t virtualKey) {
     return "";
 }
 
+std::string ModifierNames(std::uint32_t modifiers, const Texts& texts) {
+    std::string name;
+    if (modifiers & MOD_CONTROL) {
+        // TRANSLATORS: the Control key as keyboards label it, a part of a key combination's
+        // name ("Ctrl + Alt + Up"); German keyboards say "Strg".
+        name += Tr(texts, "Ctrl") + " + ";
+    }
+    if (modifiers & MOD_ALT) {
+        // TRANSLATORS: the Alt key as keyboards label it, a part of a key combination's name
+        // ("Ctrl + Alt + Up").
+        name += Tr(texts, "Alt") + " + ";
+    }
+    if (modifiers & MOD_SHIFT) {
+        // TRANSLATORS: the Shift key as keyboards label it, a part of a key combination's name
+        // ("Ctrl + Shift + A"); German keyboards say "Umschalt".
+        name += Tr(texts, "Shift") + " + ";
+    }
+    return name;
+}
+
+std::string KeyLabel(const std::string& label, const Texts& texts) {
+    // TRANSLATORS: the key that carries "+", the last part of a key combination's name
+    // ("Windows + plus"), as people call that key.
+    if (label == "+") return Tr(texts, "plus");
+    // TRANSLATORS: the key that carries "-", the last part of a key combination's name
+    // ("Windows + minus"), as people call that key.
+    if (label == "-") return Tr(texts, "minus");
+    return label;
+}
+
+std::string UnnamedKey(std::uint32_t code, const Texts& texts) {
+    // TRANSLATORS: a key that has no name or label, the last part of a key combination's name
+    // ("Ctrl + key 124"); {number} is the key's code.
+    return Fill(Tr(texts, "key {number}"), {{"number", std::to_string(code)}});
+}
+
+std::string WindowsCombination(std::uint32_t modifiers, const std::string& key,
+                               const Texts& texts) {
+    std::string name;
+    if (modifiers & MOD_WIN) {
+        // TRANSLATORS: the Windows logo key, a part of a key combination's name
+        // ("Windows + plus").
+        name += Tr(texts, "Windows") + " + ";
+    }
+    return name + ModifierNames(modifiers, texts) + key;
+}
+
 std::string HotkeyService::combinationName(std::uint32_t modifiers,
                                            std::uint32_t virtualKey) const {
-    std::string name;
-    if (modifiers & MOD_WIN) name += "Windows + ";
-    if (modifiers & MOD_CONTROL) name += "Ctrl + ";
-    if (modifiers & MOD_ALT) name += "Alt + ";
-    if (modifiers & MOD_SHIFT) name += "Shift + ";
-    if (virtualKey == VK_OEM_PLUS) return name + "plus";
-    if (virtualKey == VK_OEM_MINUS) return name + "minus";
-    const std::string key = KeyNameOf(virtualKey);
-    return name + (key.empty() ? std::string("key ").append(std::to_string(virtualKey)) : key);
+    // The plus and minus keys are those on every layout, whatever else they carry.
+    std::string key;
+    if (virtualKey == VK_OEM_PLUS) {
+        key = KeyLabel("+", texts());
+    } else if (virtualKey == VK_OEM_MINUS) {
+        key = KeyLabel("-", texts());
+    } else {
+        key = KeyNameOf(virtualKey);
+        if (key.empty()) key = UnnamedKey(virtualKey, texts());
+    }
+    return WindowsCombination(modifiers, key, texts());
 }
 
 }  // namespace vexlo

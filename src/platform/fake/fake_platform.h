@@ -352,6 +352,7 @@ class FakeHotkeys : public HotkeyService {
     static constexpr WindowProc kCoreProc = 0xC0DE;
     bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                         std::uint32_t virtualKey) override;
+    HotkeyRefusal lastRefusal() const override { return refusal_; }
     bool unregisterHotKey(NativeHandle window, int id) override;
     WindowProc coreProcedure() const override { return kCoreProc; }
     WindowProc setWindowProc(NativeHandle window, WindowProc procedure) override;
@@ -370,7 +371,8 @@ class FakeHotkeys : public HotkeyService {
     bool press(std::uint32_t modifiers, std::uint32_t virtualKey);
 
     void setSink(EventSink* sink) { sink_ = sink; }
-    std::set<int> takenByOthers;  // ids whose combination another program holds
+    std::set<int> takenByOthers;          // ids whose combination another program holds
+    std::set<std::uint32_t> missingKeys;  // virtual keys the keyboard does not have
     struct Registration {
         NativeHandle window;
         int id;
@@ -391,6 +393,7 @@ class FakeHotkeys : public HotkeyService {
     std::vector<Call> passedOn;
 
   private:
+    HotkeyRefusal refusal_ = HotkeyRefusal::Taken;
     std::map<NativeHandle, WindowProc> procs_;
     EventSink* sink_ = nullptr;
 };

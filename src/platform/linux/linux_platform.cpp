@@ -14,7 +14,7 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       platform_ {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
                  profile, sound,  launcher, messageBox, program, process, texts} {
     for (UsesTexts* speaker :
-         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher})
+         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher, &hotkeys})
         speaker->useTexts(texts);
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/linux/desktop_keys.h"
+#include "platform/linux/xcb_hotkeys.h"
 #include "platform/types.h"
 
 namespace {
@@ -170,8 +171,10 @@ void PortalShortcuts::ReportOnStderr(const std::string& text) {
 }
 
 std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey) {
-    // The shortcuts' own form: the modifiers, then the key's keysym name ("CTRL+ALT+Up").
-    const std::string key = DesktopKeyFor(virtualKey).name;
+    // The shortcuts' own form: the modifiers, then the key's keysym name ("CTRL+ALT+Up"); the
+    // plus key by what it gives on this layout ("LOGO+equal" on US keyboards, "LOGO+plus" on
+    // German ones): the desktops bind a keysym to the key that gives it.
+    const std::string key = XcbHotkeys::ShortcutKeyName(virtualKey);
     if (key.empty()) return "";
     std::string trigger;
     if (modifiers & MOD_CONTROL) trigger += "CTRL+";

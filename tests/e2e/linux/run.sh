@@ -320,10 +320,68 @@ time.sleep(60)' >"$sdir/grab.log" 2>&1 &
     start_vexlo
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeyup=Ctrl+Foo"; return 1; }
     wait_until 3000 eval 'notified_with "The setting hotkeyup=Ctrl+Foo in core.ini is not a key combination Vexlo can use (" &&
-        notified_with "); it uses Super + = instead."' || { fail "hotkeyup=Ctrl+Foo: $(cat "$notes")"; return 1; }
+        notified_with "); it uses Super + plus instead."' || { fail "hotkeyup=Ctrl+Foo: $(cat "$notes")"; return 1; }
     xdotool key super+equal
     wait_until 2000 level_is "$up" || { fail "Super+equal with hotkeyup=Ctrl+Foo: level $(level), expected $up"; return 1; }
     [ "$(wc -l <"$notes")" = 1 ] || { fail "told $(wc -l <"$notes") times: $(cat "$notes")"; return 1; }
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+
+    # A key this keyboard does not have: told as such, not as another program's.
+    : >"$notes"
+    config '[general]\nhotkeyup=Ctrl+F13\n'
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeyup=Ctrl+F13"; return 1; }
+    wait_until 3000 notified_with "Vexlo cannot use Ctrl + F13: the keyboard has no such key; choose other keys with the settings hotkeyup and hotkeydown in core.ini." ||
+        { fail "hotkeyup=Ctrl+F13: $(cat "$notes")"; return 1; }
+}
+
+# The plus and minus keys are those that carry "+" and "-" on the keyboard's layout, pressed
+# as they are: the US "= +" key; the German "+ *" key, where "=" is Shift + 0 and no hotkey.
+# A layout changed while the program runs is followed. The session's layout comes back after.
+hotkeys_follow_the_keyboard_layout() {
+    local before status
+    before=$(setxkbmap -query | sed -n 's/^layout: *//p')
+    presses_on_layouts
+    status=$?
+    setxkbmap "${before:-us}"
+    return $status
+}
+presses_on_layouts() {
+    local level=26214 next
+    setxkbmap de || { fail "setxkbmap de failed"; return 1; }
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    next=$(step_up $level)
+    xdotool key super+plus
+    wait_until 2000 level_is "$next" || { fail "German, Super + the + key: level $(level), expected $next"; return 1; }
+    level=$next
+    xdotool key super+shift+0
+    sleep 0.5
+    level_is $level || { fail "German, Super + Shift + 0 changed the level to $(level)"; return 1; }
+    next=$(step_down $level)
+    xdotool key super+minus
+    wait_until 2000 level_is "$next" || { fail "German, Super + -: level $(level), expected $next"; return 1; }
+    level=$next
+
+    # US, while it runs: the "= +" key; the German "+" key is "]" here.
+    setxkbmap us
+    sleep 0.5
+    xdotool key super+bracketright
+    sleep 0.5
+    level_is $level || { fail "US, Super + ] changed the level to $(level)"; return 1; }
+    next=$(step_up $level)
+    xdotool key super+equal
+    wait_until 2000 level_is "$next" || { fail "US after German, Super + the + key: level $(level), expected $next"; return 1; }
+    level=$next
+
+    # And German again.
+    setxkbmap de
+    sleep 0.5
+    next=$(step_up $level)
+    xdotool key super+plus
+    wait_until 2000 level_is "$next" || { fail "German after US, Super + the + key: level $(level), expected $next"; return 1; }
+    alive "$vpid" || { fail "exited"; return 1; }
 }
 
 portal_hotkeys_step_the_level_in_a_wayland_session() {
@@ -1147,6 +1205,7 @@ run outside_change_shows_the_display_and_clicks
 run display_stays_above_and_takes_no_focus
 run hotkeys_off_registers_nothing
 run chosen_hotkeys_step_the_level_and_problems_are_told
+run hotkeys_follow_the_keyboard_layout
 run portal_hotkeys_step_the_level_in_a_wayland_session
 run tray_menu_quit_ends_the_program
 run tray_left_press_starts_the_mixer

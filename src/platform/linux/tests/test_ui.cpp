@@ -736,8 +736,8 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
     EXPECT_TRUE(hotkeys->conflict());
     // Named in the messages as the keys are labelled here.
-    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + -");
-    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + =");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + minus");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
 
     xcb_disconnect(other);
     testing::Pump(50ms);
@@ -781,7 +781,65 @@ TEST_F(Hotkeys, AChosenKeyIsGrabbedWhereTheKeyboardHasItAndNamedAsTheSettingsWri
     // A key the keyboard does not have is refused, and nobody holds it.
     testing::Shell("xmodmap -e 'keycode 191 = XF86Tools'");
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_CONTROL, VK_F1 + 12));
+    EXPECT_EQ(hotkeys->lastRefusal(), HotkeyRefusal::NoSuchKey);
     EXPECT_FALSE(hotkeys->conflict());
+    EXPECT_EQ(hotkeys->combinationName(MOD_CONTROL, VK_F1 + 12), "Ctrl + F13");
+}
+
+TEST_F(Hotkeys, ThePlusAndMinusKeysAreWhereTheLayoutPutsThemAlsoAfterAChange) {
+    struct Restore {
+        ~Restore() { testing::Shell("setxkbmap us"); }
+    } restore;
+    hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+    // US: the "= +" key as it is; with Shift it is another combination.
+    PressKeys("super+equal super+shift+equal");
+    ASSERT_EQ(sink.messages.size(), 1u);
+    // German, while the keys are held: the "+ *" key. "=" is Shift + 0 there, no hotkey.
+    testing::Shell("setxkbmap de");
+    testing::Pump(300ms);
+    PressKeys("super+plus super+shift+0 super+minus");
+    ASSERT_EQ(sink.messages.size(), 3u);
+    EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(sink.messages[2].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
+    // A desktop's shortcut names the key by what it gives without Shift.
+    EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+plus");
+    // And back: the German "+" key is "]" here.
+    testing::Shell("setxkbmap us");
+    testing::Pump(300ms);
+    PressKeys("super+bracketright super+equal");
+    ASSERT_EQ(sink.messages.size(), 4u);
+    EXPECT_EQ(sink.messages[3].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+equal");
+
+    // Two layouts in one keymap, switched with a group lock: the keys of the active one. The
+    // keys go in by keycode (Super is 133; 21 is the US "= +" key, 35 the German "+" key).
+    testing::Shell("setxkbmap -layout us,de");
+    const char* const press = R"(/usr/bin/python3 -c '
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6"); t = ctypes.CDLL("libXtst.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+d = ctypes.c_void_p(x.XOpenDisplay(None))
+x.XkbLockGroup(d, 0x100, int(sys.argv[1])); x.XSync(d, 0)
+for code, down in ((133, 1), (int(sys.argv[2]), 1), (int(sys.argv[2]), 0), (133, 0)):
+    t.XTestFakeKeyEvent(d, code, down, 0)
+x.XSync(d, 0)' )";
+    const auto inGroup = [&](int group, int keycode) {
+        testing::Shell(press + std::to_string(group) + " " + std::to_string(keycode));
+        testing::Pump(150ms);
+    };
+    testing::Pump(300ms);
+    inGroup(1, 21);
+    EXPECT_EQ(sink.messages.size(), 4u);
+    inGroup(1, 35);
+    ASSERT_EQ(sink.messages.size(), 5u);
+    inGroup(0, 35);
+    EXPECT_EQ(sink.messages.size(), 5u);
+    inGroup(0, 21);
+    ASSERT_EQ(sink.messages.size(), 6u);
+    EXPECT_EQ(sink.messages[5].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
 }
 
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
