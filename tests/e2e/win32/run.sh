@@ -26,6 +26,7 @@ SCREEN_W=1024
 SCREEN_H=768
 PROGRAM_PID=""
 FAILURES=()
+TWO_HEADS_PIDS=()
 
 fail() { FAILURES+=("$*"); }
 check() {  # check "what" command...
@@ -151,13 +152,15 @@ focus_wine() {
 }
 
 # The display for n lit chunks: centred 212 x 200 windows, overlay 2 cut to 35 + 9n, the bar
-# showing n chunks of chunks.bmp.
+# showing n chunks of chunks.bmp. The corner is "X Y" when given ($3): where the display centred
+# on a monitor other than the 1024 x 768 screen's only one is.
 expect_display() {
-    local n=$1 label=$2 shot="$shots/$2.png"
+    local n=$1 label=$2 shot="$shots/$2.png" ox oy
+    read -r ox oy <<<"${3:-406 284}"
     display_windows
     check "$label: display window shown" viewable "$MAIN_WIN"
-    check "$label: display centred at 406,284 (got $WX,$WY ${WW}x$WH)" \
-        test "$WX,$WY,$WW,$WH" = "406,284,212,200"
+    check "$label: display centred at $ox,$oy (got $WX,$WY ${WW}x$WH)" \
+        test "$WX,$WY,$WW,$WH" = "$ox,$oy,212,200"
     local widths=() w
     for w in "${OVERLAYS[@]}"; do
         viewable "$w" && widths+=("$WW")
@@ -171,12 +174,12 @@ expect_display() {
     # Inside the last lit chunk: chunks.bmp; inside the first unlit one: back.bmp.
     if [ "$n" -gt 0 ]; then
         local x=$((9 * n - 5))
-        check "$label: chunk $n lit" test "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+        check "$label: chunk $n lit" test "$(pixel "$shot" $((ox + 34 + x)) $((oy + 168 + 6)))" = \
             "$(skin_pixel chunks.bmp $x 6)"
     fi
     if [ "$n" -lt 16 ]; then
         local x=$((9 * n + 4))
-        check "$label: chunk $((n + 1)) dark" test "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+        check "$label: chunk $((n + 1)) dark" test "$(pixel "$shot" $((ox + 34 + x)) $((oy + 168 + 6)))" = \
             "$(skin_pixel back.bmp $((34 + x)) $((168 + 6)))"
     fi
 }
@@ -341,11 +344,92 @@ scenario_hotkeys_show_the_display_and_click() {
     quit_from_tray hotkeys
 }
 
-# The setting "monitor" has no scenario here: Wine 8 lists one monitor for an Xvfb screen
-# however RandR monitors divide it (EnumDisplayMonitors gives 0,0-3840,1080 for two 1920-wide
-# ones), and Xvfb's Xinerama puts every head at 0,0; the choice is tested in the core and on
-# Linux.
-#
+# A desktop of two 640 x 480 heads side by side, the primary one on the left: a nested X server
+# (Xephyr, on the harness's display) with Xinerama, its own window manager, and Wine's server
+# started again on it. Wine lists one monitor per Xinerama head only when RandR is absent (it
+# prefers RandR's CRTCs, of which Xephyr has one for all heads); Xvfb's own Xinerama puts every
+# head at 0,0. two_heads_stop goes back to the harness's display.
+two_heads_start() {
+    TWO_HEADS_PIDS=()
+    HOST_DISPLAY=$DISPLAY
+    local number="$ENV_ROOT/two-heads.display"
+    rm -f "$number"
+    Xephyr -displayfd 3 +xinerama -extension RANDR -screen 640x480 -screen 640x480 -noreset \
+        -nolisten tcp 3>"$number" >"$ENV_ROOT/xephyr.log" 2>&1 &
+    TWO_HEADS_PIDS+=($!)
+    wait_until 10000 test -s "$number" || { fail "no nested X server (Xephyr)"; return 1; }
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    DISPLAY=":$(tr -dc 0-9 <"$number")"
+    wait_until 10000 eval 'xdpyinfo >/dev/null 2>&1' || { fail "$DISPLAY does not answer"; return 1; }
+    openbox --sm-disable >"$ENV_ROOT/openbox-two-heads.log" 2>&1 &
+    TWO_HEADS_PIDS+=($!)
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+two_heads_stop() {
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    stop_pids "${TWO_HEADS_PIDS[@]}"
+    TWO_HEADS_PIDS=()
+    export DISPLAY=$HOST_DISPLAY
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+# The setting "monitor" on two heads: each change (the mute switched inside the program, which
+# shows the display from hidden) finds the display centred on the head the setting names as it
+# stands then. The setting is read again at each change.
+scenario_display_on_the_chosen_monitor() {
+    two_heads_start && display_on_the_chosen_monitor
+    stop_program
+    two_heads_stop
+}
+
+display_on_the_chosen_monitor() {
+    local dir monitors left="214 140" right="854 140" editor
+    monitors=$(wine "$probe_exe" monitors </dev/null 2>/dev/null | tr -d '\r' | paste -sd'|')
+    [ "$monitors" = "0,0-640,480 primary|640,0-1280,480" ] ||
+        { fail "Wine lists the heads as $monitors (libXinerama of Wine's architecture missing?)"; return 1; }
+    dir=$(make_folder monitor '[general]\r\nmonitor=primary\r\n')
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; return 1; }
+    sleep 0.5
+    # shown_at N "X Y" LABEL: the mute switched to 1 - N/16 shows the display with N chunks
+    # there; then it fades out.
+    shown_at() {
+        program_mute "$dir" $((1 - $1 / 16)) >/dev/null
+        wait_display_shown 2 || { fail "$3: no display within 2 s"; return 1; }
+        sleep 0.2
+        expect_display "$1" "$3" "$2"
+        wait_display_hidden 3 || { fail "$3: display not gone"; return 1; }
+    }
+    # The pointer on the right head; the primary one is the left.
+    xdotool mousemove 960 240
+    shown_at 0 "$left" monitor-primary || return 1
+    printf '[general]\r\nmonitor = Pointer\r\n' >"$dir/core.ini"
+    shown_at 16 "$right" monitor-pointer-right || return 1
+    xdotool mousemove 320 240
+    shown_at 0 "$left" monitor-pointer-left || return 1
+    # The active window (a Wine window) on the right head, the pointer on the left.
+    printf '[general]\r\nmonitor=active\r\n' >"$dir/core.ini"
+    (exec wine notepad.exe </dev/null >/dev/null 2>&1) &
+    editor=$!
+    local w=""
+    if wait_until 15000 eval 'w=$(xdotool search --onlyvisible --name "Notepad" 2>/dev/null | head -1); [ -n "$w" ]'; then
+        xdotool windowmove --sync "$w" 700 100 windowactivate --sync "$w" >/dev/null 2>&1
+        sleep 0.5
+        shown_at 16 "$right" monitor-active-right
+        xdotool windowkill "$w" 2>/dev/null
+    else
+        fail "no Notepad window"
+    fi
+    wait_until 10000 ended "$editor" || kill "$editor" 2>/dev/null
+    wait "$editor" 2>/dev/null
+    quit_from_tray monitor
+}
+
 # Wine starts with the master at its top: Windows + plus changes nothing, and is answered with
 # the display as it stands (16 chunks), held and faded, without the click.
 scenario_press_at_the_top_shows_the_display() {
@@ -1114,7 +1198,7 @@ installer_language() {
 }
 
 # ---- run ----
-trap 'stop_program; env_stop; env_cleanup' EXIT
+trap 'stop_program; env_stop; stop_pids "${TWO_HEADS_PIDS[@]}"; env_cleanup' EXIT
 env_start || exit 1
 shots="$ENV_ROOT/shots"
 mkdir -p "$shots"
@@ -1124,6 +1208,7 @@ for scenario in \
     scenario_start_without_settings \
     scenario_hotkeys_show_the_display_and_click \
     scenario_press_at_the_top_shows_the_display \
+    scenario_display_on_the_chosen_monitor \
     scenario_chosen_hotkeys \
     scenario_user_language \
     scenario_mute_shown \
