@@ -5,7 +5,10 @@
                                      each po/LANG.po (new texts arrive empty, for translation)
     po/catalogues.py check           fails when a shown text is missing from the template, or a
                                      catalogue lacks a text, keeps a fuzzy one, or its {names}
-                                     and line breaks differ from the English
+                                     and line breaks differ from the English; when a text the
+                                     Windows program shows has a letter its language's Windows
+                                     code page lacks; and when a line of a text of several
+                                     lines (--help) is wider than 79 columns
     po/catalogues.py embed OUT.cpp   the catalogues as a C++ table for both programs
     po/catalogues.py nsis OUT.nsh    the installer's texts as NSIS LangStrings
 
@@ -27,6 +30,14 @@ INSTALLER_TEXTS = os.path.join(TOP, "packaging/win32/installer_texts.ini")
 # NSIS's name for each catalogue's language.
 NSIS_LANGUAGES = {"de": "German", "fr": "French", "es": "Spanish", "it": "Italian",
                   "pt_BR": "PortugueseBR", "ru": "Russian"}
+# The ANSI code page of a Windows set up for each language: the Windows program's texts must
+# fit in it.
+WINDOWS_CODE_PAGES = {"de": "cp1252", "fr": "cp1252", "es": "cp1252", "it": "cp1252",
+                      "pt_BR": "cp1252", "ru": "cp1251"}
+# Texts of the Linux program only; every other source's texts are shown on Windows too.
+LINUX_ONLY = ("src/platform/linux/", "packaging/linux/")
+# The widest line of the --help text, in any language.
+HELP_COLUMNS = 79
 
 
 def languages():
@@ -154,6 +165,39 @@ def placeholders(text):
     return sorted(re.findall(r"\{[a-z_]+\}", text))
 
 
+def shown_on_windows(entry):
+    return any(not ref.startswith(LINUX_ONLY) for ref in entry["refs"])
+
+
+def text_problems(lang, msgid, text, windows):
+    """What is wrong with a text of LANG (None: the English) beyond its catalogue entry."""
+    problems = []
+    if msgid.count("\n") > 1:
+        for line in text.split("\n"):
+            if len(line) > HELP_COLUMNS:
+                problems.append(f"a line of {len(line)} columns, more than {HELP_COLUMNS}: "
+                                f"{line!r}")
+    if lang and windows:
+        code_page = WINDOWS_CODE_PAGES.get(lang)
+        if code_page is None:
+            problems.append(f"no Windows code page is known for {lang} (WINDOWS_CODE_PAGES)")
+        else:
+            lacking = sorted({ch for ch in text if ch not in "\n" and
+                              not _encodes(ch, code_page)})
+            if lacking:
+                problems.append(f"{''.join(lacking)!r} not in {code_page}, the Windows code page "
+                                f"of {lang}")
+    return problems
+
+
+def _encodes(ch, code_page):
+    try:
+        ch.encode(code_page)
+        return True
+    except UnicodeEncodeError:
+        return False
+
+
 def check():
     problems = []
     with tempfile.TemporaryDirectory() as tmp:
@@ -165,6 +209,9 @@ def check():
         if msgid not in kept:
             problems.append(f"po/vexlo.pot lacks the text of {' '.join(e['refs'][:2])}: "
                             f"{msgid[:60]!r} (run po/catalogues.py update)")
+    for msgid, e in now.items():
+        problems += [f"the English {msgid[:50]!r}: {p}"
+                     for p in text_problems(None, msgid, msgid, False)]
     for msgid in kept - now.keys():
         problems.append(f"po/vexlo.pot holds a text no source has: {msgid[:60]!r} "
                         "(run po/catalogues.py update)")
@@ -195,6 +242,9 @@ def check():
                 # message may move.
                 problems.append(f"{where}: {e['msgstr'].count(chr(10))} line breaks, "
                                 f"the English has {msgid.count(chr(10))}")
+            else:
+                problems += [f"{where}: {p}" for p in
+                             text_problems(lang, msgid, e["msgstr"], shown_on_windows(now[msgid]))]
     for p in problems:
         print(p)
     total = len(now)

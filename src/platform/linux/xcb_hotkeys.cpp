@@ -111,11 +111,11 @@ void XcbHotkeys::ungrab(const Registration& r) {
     xcb_flush(c);
 }
 
-std::string XcbHotkeys::superGrabs() const {
+std::string XcbHotkeys::superGrabs(const Texts& texts) const {
     std::string names;
     for (const auto& [id, r] : registrations_) {
         if (r.viaPortal || r.keycodes.empty() || (r.modifiers & XCB_MOD_MASK_4) == 0) continue;
-        names += (names.empty() ? "" : " and ") + r.name;
+        names += (names.empty() ? "" : Tr(texts, " and ")) + r.name;
     }
     return names;
 }

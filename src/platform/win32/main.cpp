@@ -138,6 +138,7 @@ int Run(const char* commandLine) {
     Win32Process process(tray);
 
     launcher.useTexts(texts);
+    images.useTexts(texts);
     vexlo::Platform platform {mixer,    waveIn,       windows, images,  timers,
                               screen,   tray,         hotkeys, profile, sound,
                               launcher, messageBoxes, program, process, texts};
