@@ -9,6 +9,11 @@
                                      Windows program shows has a letter its language's Windows
                                      code page lacks; and when a line of a text of several
                                      lines (--help) is wider than 79 columns
+    po/catalogues.py desktops [ROOT] fails when a way to the desktops' shortcut settings
+                                     ("System Settings → Keyboard → ...") is not, step by
+                                     step and in every language, the labels the desktops
+                                     installed under ROOT (default /) show: KDE Plasma 6 and
+                                     GNOME 48, as Debian 13 has them
     po/catalogues.py embed OUT.cpp   the catalogues as a C++ table for both programs
     po/catalogues.py nsis OUT.nsh    the installer's texts as NSIS LangStrings
 
@@ -22,6 +27,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import unicodedata
 
 PO = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(PO)
@@ -252,6 +258,96 @@ def check():
     return 1 if problems else 0
 
 
+# The ways to the desktops' shortcut settings that Vexlo names, and where each step's label
+# comes from: a gettext domain and its English, or a desktop file's Name (KDE writes the
+# translations into its desktop files); None for Vexlo's own name.
+GNOME_SETTINGS = "gnome-control-center-2.0"
+DESKTOP_PATHS = {
+    "System Settings → Keyboard → Shortcuts → Vexlo": [
+        ("mo", "systemsettings", "System Settings"),
+        ("desktop", "usr/share/systemsettings/categories/settings-hardware-keyboard.desktop"),
+        ("desktop", "usr/share/applications/kcm_keys.desktop"),
+        None],
+    "Settings → Apps → Vexlo → Global Shortcuts": [
+        ("mo", GNOME_SETTINGS, "Settings"), ("mo", GNOME_SETTINGS, "Apps"), None,
+        ("mo", GNOME_SETTINGS, "Global Shortcuts")],
+    "Settings → Keyboard → View and Customize Shortcuts → Custom Shortcuts": [
+        ("mo", GNOME_SETTINGS, "Settings"), ("mo", GNOME_SETTINGS, "Keyboard"),
+        ("mo", GNOME_SETTINGS, "_View and Customize Shortcuts"),
+        ("mo", GNOME_SETTINGS, "Custom Shortcuts")],
+}
+STEP = " → "
+
+
+def desktop_label(root, source, lang, cache):
+    """The label a step's source gives in LANG (None: the English); None when it has none."""
+    if source[0] == "desktop":
+        key = "Name" if lang is None else f"Name[{lang}]"
+        path = os.path.join(root, source[1])
+        if not os.path.exists(path):
+            return None
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("[") and not line.startswith("[Desktop Entry]"):
+                    break
+                name, _, value = line.rstrip("\n").partition("=")
+                if name == key:
+                    return value
+        return None
+    _, domain, english = source
+    if lang is None:
+        return english.replace("_", "")
+    if (domain, lang) not in cache:
+        mo = os.path.join(root, "usr/share/locale", lang, "LC_MESSAGES", domain + ".mo")
+        texts = {}
+        if os.path.exists(mo):
+            with tempfile.TemporaryDirectory() as tmp:
+                po = os.path.join(tmp, "texts.po")
+                subprocess.run(["msgunfmt", "-o", po, mo], check=True)
+                texts = {e["msgid"]: e.get("msgstr", "") for e in read_po(po)
+                         if "msgctxt" not in e}
+        cache[(domain, lang)] = texts
+    label = cache[(domain, lang)].get(english)
+    return label.replace("_", "") if label else None
+
+
+def desktops(root):
+    problems, cache = [], {}
+    catalogues = {lang: {e["msgid"]: e.get("msgstr", "")
+                         for e in read_po(os.path.join(PO, lang + ".po"))}
+                  for lang in languages()}
+    template = {e["msgid"] for e in read_po(TEMPLATE)}
+    for english, sources in DESKTOP_PATHS.items():
+        if english not in template:
+            problems.append(f"no shown text is {english!r}")
+            continue
+        for lang in [None] + languages():
+            text = english if lang is None else catalogues[lang].get(english, "")
+            steps = text.split(STEP)
+            where = f"{lang or 'English'}: {text!r}"
+            if len(steps) != len(sources):
+                problems.append(f"{where}: {len(steps)} steps, not {len(sources)}")
+                continue
+            for step, source in zip(steps, sources):
+                if source is None:
+                    if step != "Vexlo":
+                        problems.append(f"{where}: {step!r} where Vexlo's name belongs")
+                    continue
+                label = desktop_label(root, source, lang, cache)
+                if label is None:
+                    problems.append(f"{where}: {' '.join(source[1:])} has no label for "
+                                    f"{step!r} under {root}")
+                # GNOME's Spanish writes "ó" as "o" and a combining accent: the same to read.
+                elif unicodedata.normalize("NFC", label) != step:
+                    problems.append(f"{where}: {step!r}, the desktop says {label!r} "
+                                    f"({' '.join(source[1:])})")
+    for p in problems:
+        print(p)
+    print(f"desktops' labels: {len(DESKTOP_PATHS)} ways, {len(languages()) + 1} languages, "
+          f"{len(problems)} problems")
+    return 1 if problems else 0
+
+
 def cxx_literal(text):
     out = []
     for b in text.encode("utf-8"):
@@ -321,6 +417,8 @@ def main(argv):
         return 0
     if len(argv) >= 2 and argv[1] == "check":
         return check()
+    if len(argv) in (2, 3) and argv[1] == "desktops":
+        return desktops(argv[2] if len(argv) == 3 else "/")
     if len(argv) == 3 and argv[1] == "embed":
         embed(argv[2])
         return 0
