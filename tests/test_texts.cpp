@@ -2,13 +2,12 @@
 // what the built-in catalogues answer, the filling of their places, and the fragments put into
 // translated sentences.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
-
-#include <unistd.h>
 
 #include "hotkeys/key_chord.h"
 #include "platform/common/catalogue.h"
@@ -74,13 +73,11 @@ class AsGettext : public ::testing::Test {
         script += "; timeout 120 localedef -i de_DE -f UTF-8 '" + folder_ + "/loc/de_DE.UTF-8'";
         ready_ = std::system(("bash -c \"" + script + "\" >/dev/null 2>&1").c_str()) == 0;
     }
-    static void TearDownTestSuite() {
-        std::system(("rm -rf '" + folder_ + "'").c_str());
-    }
+    static void TearDownTestSuite() { std::system(("rm -rf '" + folder_ + "'").c_str()); }
     // The gettext command's translation of "Quit" with these variables (null: unset).
     static std::string Gettext(const char* language, const char* lcAll, const char* lang) {
-        std::string command = "env -i LOCPATH='" + folder_ + "/loc' TEXTDOMAINDIR='" + folder_ +
-                              "/mo'";
+        std::string command =
+            "env -i LOCPATH='" + folder_ + "/loc' TEXTDOMAINDIR='" + folder_ + "/mo'";
         if (language) command += std::string(" LANGUAGE=") + language;
         if (lcAll) command += std::string(" LC_ALL=") + lcAll;
         if (lang) command += std::string(" LANG=") + lang;
@@ -156,9 +153,8 @@ TEST(Languages, TheBuiltInCataloguesAnswerInTheFirstLanguageTheyHave) {
 // languages do not share them (names of formats and modifiers, "bitmap", "pixel", ...).
 std::set<std::string> EnglishLeft(const std::string& english, const std::string& translated) {
     static const std::set<std::string> shared = {
-        "bmp",   "ico",   "gif",  "png",    "super",   "ctrl", "alt",  "shift",
-        "qqq",   "bitmap", "pixel", "pixels", "bytes", "byte", "palette", "compression",
-        "type",  "file"};
+        "bmp",    "ico",   "gif",    "png",   "super", "ctrl",    "alt",         "shift", "qqq",
+        "bitmap", "pixel", "pixels", "bytes", "byte",  "palette", "compression", "type",  "file"};
     const auto words = [](const std::string& text) {
         std::set<std::string> out;
         std::string word;

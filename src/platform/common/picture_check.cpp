@@ -55,8 +55,9 @@ std::string SizeProblem(const Texts& t, std::int64_t width, std::int64_t height,
     if (width > maxSide || height > maxSide || width * height > kMaxPicturePixels) {
         // TRANSLATORS: Why a skin picture cannot be loaded. {size} is "{width} x {height}
         // pixels"; {side} is the longest side allowed, {pixels} the most pixels in all.
-        return Fill(Tr(t, "the picture is {size}, more than the {side} x {side} (at most "
-                          "{pixels} pixels) allowed"),
+        return Fill(Tr(t,
+                       "the picture is {size}, more than the {side} x {side} (at most "
+                       "{pixels} pixels) allowed"),
                     {{"size", Size(t, width, height)},
                      {"side", N(maxSide)},
                      {"pixels", N(kMaxPicturePixels)}});
@@ -107,10 +108,11 @@ PictureCheck CheckBmp(const Texts& t, const unsigned char* d, std::size_t size) 
     if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 &&
         headerSize != 108 && headerSize != 124) {
         // TRANSLATORS: Why a skin picture cannot be loaded; {bytes} is a number of bytes.
-        return Refuse(fmt, Fill(Tr(t, "unknown bitmap header ({bytes} bytes)"),
-                                {{"bytes", N(headerSize)}}));
+        return Refuse(
+            fmt, Fill(Tr(t, "unknown bitmap header ({bytes} bytes)"), {{"bytes", N(headerSize)}}));
     }
-    if (size < 14 + std::uint64_t {headerSize}) return Refuse(fmt, CutOff(t, 14 + headerSize, size));
+    if (size < 14 + std::uint64_t {headerSize})
+        return Refuse(fmt, CutOff(t, 14 + headerSize, size));
     const bool core = headerSize == 12;
     const std::int64_t width = core ? static_cast<std::int64_t>(U16(d + 18)) : I32(d + 18);
     const std::int64_t rawHeight = core ? static_cast<std::int64_t>(U16(d + 20)) : I32(d + 22);
@@ -123,8 +125,9 @@ PictureCheck CheckBmp(const Texts& t, const unsigned char* d, std::size_t size) 
 
     if (planes != 1 || !ValidBitCount(bitCount)) {
         // TRANSLATORS: Why a skin picture cannot be loaded; {bits} and {planes} are numbers.
-        return Refuse(fmt, Fill(Tr(t, "not a bitmap this program reads ({bits} bits per pixel, "
-                                      "{planes} planes)"),
+        return Refuse(fmt, Fill(Tr(t,
+                                   "not a bitmap this program reads ({bits} bits per pixel, "
+                                   "{planes} planes)"),
                                 {{"bits", N(bitCount)}, {"planes", N(planes)}}));
     }
     const bool rle = compression == kRle8 || compression == kRle4;
@@ -134,8 +137,9 @@ PictureCheck CheckBmp(const Texts& t, const unsigned char* d, std::size_t size) 
           (fields && (bitCount == 16 || bitCount == 32)))) {
         // TRANSLATORS: Why a skin picture cannot be loaded; {compression} is the number of a
         // bitmap's compression method.
-        return Refuse(fmt, Fill(Tr(t, "bitmap compression {compression} is not read by this "
-                                      "program"),
+        return Refuse(fmt, Fill(Tr(t,
+                                   "bitmap compression {compression} is not read by this "
+                                   "program"),
                                 {{"compression", N(compression)}}));
     }
     if (rle && rawHeight < 0) {
@@ -251,9 +255,7 @@ PictureCheck CheckIco(const Texts& t, const unsigned char* d, std::size_t size) 
             }
             const std::uint64_t needed =
                 40 + palette + Stride(width, bitCount) * height + Stride(width, 1) * height;
-            if (needed > length) {
-                return which(CutOff(t, std::uint64_t {offset} + needed, size));
-            }
+            if (needed > length) return which(CutOff(t, std::uint64_t {offset} + needed, size));
         }
         if (i == 0 || width * height > shownWidth * shownHeight) {
             shownWidth = width;
@@ -313,8 +315,9 @@ PictureCheck CheckGif(const Texts& t, const unsigned char* d, std::size_t size) 
                 top + frameHeight > height) {
                 // TRANSLATORS: Why a skin picture cannot be loaded. {size} and {whole} are
                 // "{width} x {height} pixels"; {left},{top} the place of the GIF's picture.
-                return Refuse(fmt, Fill(Tr(t, "the GIF's picture ({size} at {left},{top}) lies "
-                                              "outside its {whole}"),
+                return Refuse(fmt, Fill(Tr(t,
+                                           "the GIF's picture ({size} at {left},{top}) lies "
+                                           "outside its {whole}"),
                                         {{"size", Size(t, frameWidth, frameHeight)},
                                          {"left", N(left)},
                                          {"top", N(top)},
@@ -334,8 +337,8 @@ PictureCheck CheckGif(const Texts& t, const unsigned char* d, std::size_t size) 
             return Refuse(fmt, Tr(t, "the GIF holds no picture"));
         } else {
             // TRANSLATORS: Why a skin picture cannot be loaded; {type} is a number.
-            return Refuse(fmt, Fill(Tr(t, "damaged GIF data (block type {type})"),
-                                    {{"type", N(kind)}}));
+            return Refuse(fmt,
+                          Fill(Tr(t, "damaged GIF data (block type {type})"), {{"type", N(kind)}}));
         }
     }
     // TRANSLATORS: Why a skin picture cannot be loaded.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/images.h"
-#include "platform/texts.h"
 #include "platform/linux/handles.h"
+#include "platform/texts.h"
 
 namespace vexlo::linux_platform {
 

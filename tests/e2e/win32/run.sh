@@ -953,13 +953,32 @@ scenario_user_language() {
 
         dir=$(make_folder "keys-$lang" '[general]\r\nhotkeyup=Ctrl+Foo\r\n')
         printf %s 'The setting {setting} in core.ini is not a key combination Vexlo can use ({problem}); it uses {keys} instead.' >"$dir/t1"
+        printf %s '"{part}" is neither a key nor Super, Ctrl, Alt or Shift' >"$dir/t2"
         want=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="Windows + plus" \
-            problem='"Foo" is neither a key nor Super, Ctrl, Alt or Shift')
+            problem="$(catalogue_text "$lang" "$dir/t2" part=Foo)")
         start_program "$dir"
         tray_window 15 >/dev/null || { fail "$lang: no tray icon"; stop_program; continue; }
         check "$lang: the balloon says \"$want\"" wait_until 8000 eval \
             'tray_tips | iconv -f WINDOWS-1252 -t UTF-8 | grep -qxF "$want"'
         quit_from_tray "language-$lang"
+
+        # A skin picture cut off after 30 bytes: the box's sentence and its reason in one
+        # language.
+        local start
+        dir=$(make_folder "skin-$lang")
+        head -c 30 "$skin/back.bmp" >"$dir/back.bmp"
+        printf %s 'The skin file "{file}" cannot be loaded: {reason}.' >"$dir/t1"
+        printf %s 'the file is cut off ({needed} bytes needed, {present} present)' >"$dir/t2"
+        want=$(catalogue_text "$lang" "$dir/t2" needed=54 present=30)
+        start=$(catalogue_text "$lang" "$dir/t1")
+        start=${start%%\{file\}*}
+        start_program "$dir"
+        text=""
+        wait_until 15000 eval 'text=$(box_text "$dir" | iconv -f WINDOWS-1252 -t UTF-8); [ -n "$text" ]'
+        check "$lang: the cut-off skin file's box says \"$start...$want.\" (got \"$text\")" \
+            eval '[[ $text == "$start"*"$want." ]]'
+        answer_box "$dir"
+        wait_program 10 || stop_program
         local shown
         [ -n "$MENU_AT" ] && shown=$(screen_text "$shots/language-$lang-menu.png" $MENU_AT "$lang")
         check "$lang: the menu on the screen reads \"$(paste -sd'|' <<<"$shown")\"" \

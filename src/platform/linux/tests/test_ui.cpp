@@ -934,7 +934,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // the session lists it.
         {"--early", "KDE", true, true, false, nullptr},
         {"--early --keyless volume-down", "KDE", true, false, false,
-         "no key for \"Volume down\" yet; assign one in System Settings → Keyboard → Shortcuts → Vexlo"},
+         "no key for \"Volume down\" yet; assign one in System Settings → Keyboard → Shortcuts → "
+         "Vexlo"},
         // KDE's first answer names the preferred keys even where another shortcut holds them;
         // its global shortcuts service knows they are not active.
         {"--early --kglobalaccel --no-active-key volume-up --no-active-key volume-down", "KDE",
