@@ -949,7 +949,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // Outside KDE its service, running for some other program, is not asked.
         {"--kglobalaccel --no-active-key volume-up", "GNOME", true, true, true, nullptr},
         {"--unlisted volume-up --keyless volume-down", "ubuntu:GNOME", false, false, true,
-         "\"Volume up\" and \"Volume down\" yet; assign one in the desktop's keyboard"},
+         "\"Volume up\" and \"Volume down\" yet; assign one in Settings → Apps → Vexlo → "
+         "Global Shortcuts"},
         {"--unlisted volume-down", nullptr, true, false, true,
          "\"Volume down\" yet; assign one in the desktop's keyboard shortcut settings"},
         // GNOME answers 2 after the user added the keys in its dialog: the list decides.
