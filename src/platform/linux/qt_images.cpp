@@ -26,6 +26,8 @@ HandleTable<const QtPicture>& Pictures() {
 // What the file is, checked before any decoding: an empty string when the decoder may go on.
 std::string CheckFile(const std::string& path, const Texts& texts) {
     const MappedFile file(path);
+    // TRANSLATORS: Why a skin picture cannot be loaded: its name is a folder's.
+    if (file.folder()) return Tr(texts, "it is a folder, not a file");
     if (!file.error().empty()) return file.error();
     const PictureCheck check = CheckPicture(file.data(), file.size(), FormatOfName(path), texts);
     return check.ok ? std::string() : check.reason;
