@@ -15,6 +15,8 @@ std::shared_ptr<const Picture> SkinFiles::Load(const std::string& literal) {
         throw FatalError(
             reason.empty()
                 ? Fill(Tr(texts_, "The skin file \"{file}\" cannot be loaded."), {{"file", file}})
+                // TRANSLATORS: {file} is a file's path; {reason} a clause saying why, such as
+                // "the file is cut off (...)" or a message of the system.
                 : Fill(Tr(texts_, "The skin file \"{file}\" cannot be loaded: {reason}."),
                        {{"file", file}, {"reason", reason}}));
     }

@@ -18,9 +18,12 @@ void HotKey::Choose(const std::string& upText, const std::string& downText) {
         // Blanks alone are as good as no value.
         if (setting.text.find_first_not_of(" \t") == std::string::npos) continue;
         std::string problem;
-        if (!ParseKeyChord(setting.text, setting.chord, problem)) {
+        if (!ParseKeyChord(setting.text, setting.chord, problem, texts_)) {
             settingsProblems_ +=
                 std::string(settingsProblems_.empty() ? "" : " ") +
+                // TRANSLATORS: {setting} is the setting as written ("hotkeyup=Ctrl+Foo"),
+                // {problem} a clause saying why it cannot be read ("it names no key"), {keys}
+                // the key combination used instead ("Super + =").
                 Fill(Tr(texts_,
                         "The setting {setting} in core.ini is not a key combination Vexlo "
                         "can use ({problem}); it uses {keys} instead."),
@@ -89,9 +92,13 @@ std::string HotKey::UnavailableText(const std::vector<std::string>& combinations
                                     const std::string& reason) const {
     std::string keys;
     for (std::size_t i = 0; i < combinations.size(); ++i) {
+        // TRANSLATORS: Joins the last two key combinations of a list ("Super + = and Super +
+        // -"), or the names of two shortcuts; the spaces around it are part of it.
         if (i > 0) keys += i + 1 == combinations.size() ? Tr(texts_, " and ") : ", ";
         keys += combinations[i];
     }
+    // TRANSLATORS: {keys} names key combinations ("Super + = and Super + -"), {reason} is a
+    // clause saying why ("another program holds them; ...").
     return Fill(Tr(texts_, "Vexlo cannot use {keys}: {reason}."),
                 {{"keys", keys}, {"reason", reason}});
 }

@@ -76,9 +76,13 @@ bool TypingKey(std::uint32_t virtualKey) {
 
 }  // namespace
 
-bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem) {
+bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem,
+                   const Texts& texts) {
     if (Trim(text).empty()) {
-        problem = "it names no key";
+        // TRANSLATORS: Why a key setting cannot be read; fills {problem} in "The setting ...
+        // is not a key combination Vexlo can use ({problem}); ...". "It" is the setting's
+        // value.
+        problem = Tr(texts, "it names no key");
         return false;
     }
     // "+" joins the parts; a "+" at the end after another one is the plus key itself.
@@ -100,7 +104,8 @@ bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& proble
     KeyChord read;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (parts[i].empty()) {
-            problem = "a \"+\" with nothing on one side";
+            // TRANSLATORS: Why a key setting cannot be read (see "it names no key").
+            problem = Tr(texts, "a \"+\" with nothing on one side");
             return false;
         }
         if (const std::uint32_t modifier = ModifierOf(Lower(parts[i])); modifier != 0) {
@@ -109,21 +114,29 @@ bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& proble
         }
         const std::uint32_t key = KeyOf(parts[i]);
         if (key == 0) {
-            problem = "\"" + parts[i] + "\" is neither a key nor Super, Ctrl, Alt or Shift";
+            // TRANSLATORS: Why a key setting cannot be read (see "it names no key"). {part} is
+            // the part of the setting as the user wrote it; Super, Ctrl, Alt and Shift are the
+            // words the setting takes, so they stay as written.
+            problem = Fill(Tr(texts, "\"{part}\" is neither a key nor Super, Ctrl, Alt or Shift"),
+                           {{"part", parts[i]}});
             return false;
         }
         if (read.virtualKey != 0) {
-            problem = "it names more than one key";
+            // TRANSLATORS: Why a key setting cannot be read (see "it names no key").
+            problem = Tr(texts, "it names more than one key");
             return false;
         }
         read.virtualKey = key;
     }
     if (read.virtualKey == 0) {
-        problem = "it names no key, only modifiers";
+        // TRANSLATORS: Why a key setting cannot be read (see "it names no key").
+        problem = Tr(texts, "it names no key, only modifiers");
         return false;
     }
     if ((read.modifiers & (MOD_CONTROL | MOD_ALT | MOD_WIN)) == 0 && TypingKey(read.virtualKey)) {
-        problem = "without Super, Ctrl or Alt it would take the key from typing";
+        // TRANSLATORS: Why a key setting cannot be read (see "it names no key"): a key such as
+        // a letter or an arrow, pressed alone, would no longer type in other programs.
+        problem = Tr(texts, "without Super, Ctrl or Alt it would take the key from typing");
         return false;
     }
     chord = read;

@@ -19,10 +19,11 @@ struct KeyChord {
     bool operator!=(const KeyChord& other) const { return !(*this == other); }
 };
 
-// Reads a combination. False, with why in `problem`, for text that names no key, names more
-// than one, has a part that is not a modifier or a key, or would take a key from typing (a
-// character, arrow or editing key without Ctrl, Alt or Super).
-bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem);
+// Reads a combination. False, with why in `problem` (in the language of `texts`), for text
+// that names no key, names more than one, has a part that is not a modifier or a key, or would
+// take a key from typing (a character, arrow or editing key without Ctrl, Alt or Super).
+bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem,
+                   const Texts& texts = EnglishTexts());
 
 // The key as the settings write it: "=", "A", "Up", "F5", "KP_Add"; empty for a key that has
 // no such name.

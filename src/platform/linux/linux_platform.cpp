@@ -14,7 +14,8 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       platform_ {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
                  profile, sound,  launcher, messageBox, program, process, texts} {
     for (UsesTexts* speaker :
-         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher, &hotkeys})
+         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher, &hotkeys,
+                                            &images})
         speaker->useTexts(texts);
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;
@@ -27,7 +28,7 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
 }
 
 void LinuxPlatform::reportHotkeys(const std::string& reason) {
-    PortalShortcuts::ReportOnStderr(reason);
+    PortalShortcuts::TellOnStderr(platform_.texts, reason);
     QTimer::singleShot(0, &shortcuts, [this, reason] {
         port.deliver([&reason](EventSink& sink) { sink.onHotkeysUnavailable(reason); });
     });

@@ -167,7 +167,15 @@ bool PortalShortcuts::WaylandSession() {
 }
 
 void PortalShortcuts::ReportOnStderr(const std::string& text) {
-    std::fprintf(stderr, "vexlo: volume hotkeys: %s.\n", text.c_str());
+    TellOnStderr(EnglishTexts(), text);
+}
+
+void PortalShortcuts::TellOnStderr(const Texts& texts, const std::string& text) {
+    const std::string line =
+        // TRANSLATORS: A line on standard error after "vexlo: ". {reason} is a clause saying
+        // why the volume hotkeys do not work ("the desktop's shortcut dialog was declined; ...").
+        Fill(Tr(texts, "volume hotkeys: {reason}."), {{"reason", text}});
+    std::fprintf(stderr, "vexlo: %s\n", line.c_str());
 }
 
 std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey) {
@@ -200,7 +208,17 @@ PortalShortcuts::~PortalShortcuts() {
 }
 
 std::string PortalShortcuts::SettingsPlace(const Texts& texts, const std::string& desktop) {
-    if (IsKde(desktop)) return Tr(texts, "System Settings, Shortcuts, Vexlo");
+    // The steps as the desktops label them (Plasma 6, GNOME 48).
+    // TRANSLATORS: Fills {place} in "... assign one in {place}". Each step is the label KDE
+    // Plasma shows in the user's language: "System Settings" (systemsettings), "Keyboard"
+    // (its category), "Shortcuts" (the Shortcuts page, kcm_keys); keep the arrows.
+    if (IsKde(desktop)) return Tr(texts, "System Settings → Keyboard → Shortcuts → Vexlo");
+    if ((":" + desktop + ":").find(":GNOME:") != std::string::npos) {
+        // TRANSLATORS: Fills {place} as above. Each step is the label GNOME Settings shows in
+        // the user's language ("Settings", "Apps", "Global Shortcuts").
+        return Tr(texts, "Settings → Apps → Vexlo → Global Shortcuts");
+    }
+    // TRANSLATORS: Fills {place} as above, on other desktops.
     return Tr(texts, "the desktop's keyboard shortcut settings");
 }
 
@@ -629,6 +647,8 @@ void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
         failUnbound("{hint}");
         return;
     }
+    // TRANSLATORS: {names} are the shortcuts' names in quotes, joined by " and " ("Volume up"
+    // and "Volume down"); {place} the way to the desktop's shortcut settings.
     fail(Fill(Tr(texts(), "the desktop has no key for {names} yet; assign one in {place}"),
               {{"names", names}, {"place", SettingsPlace(texts(), CurrentDesktop())}}));
 }

@@ -52,8 +52,10 @@ class PortalShortcuts : public QObject, public UsesTexts {
 
     // True in a Wayland session: WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland.
     static bool WaylandSession();
-    // The default report: the reason on stderr.
+    // The default report: the reason on stderr, in English.
     static void ReportOnStderr(const std::string& text);
+    // The reason on stderr in the language of `texts`.
+    static void TellOnStderr(const Texts& texts, const std::string& text);
     // The portal's trigger for MOD_* modifiers and a virtual-key code ("LOGO+equal",
     // "CTRL+ALT+Page_Up"); empty when the key has no name there.
     static std::string TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey);

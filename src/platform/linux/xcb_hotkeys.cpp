@@ -296,11 +296,11 @@ bool XcbHotkeys::grab(const Registration& r) {
     return !refused;
 }
 
-std::string XcbHotkeys::superGrabs() const {
+std::string XcbHotkeys::superGrabs(const Texts& texts) const {
     std::string names;
     for (const auto& [id, r] : registrations_) {
         if (r.viaPortal || r.keycodes.empty() || (r.modifiers & XCB_MOD_MASK_4) == 0) continue;
-        names += (names.empty() ? "" : " and ") + r.name;
+        names += (names.empty() ? "" : Tr(texts, " and ")) + r.name;
     }
     return names;
 }

@@ -45,8 +45,8 @@ class XcbHotkeys : public HotkeyService, public QAbstractNativeEventFilter {
     // True once a grab was refused because another client holds the key combination.
     bool conflict() const { return conflict_; }
     // The combinations with Super that X grabs hold (not bound through the portal), named and
-    // joined: "Super + = and Super + -"; empty when there are none.
-    std::string superGrabs() const;
+    // joined in the language of `texts`: "Super + = and Super + -"; empty when there are none.
+    std::string superGrabs(const Texts& texts = EnglishTexts()) const;
 
     // The X keysym for a virtual-key code, 0 when there is none.
     static std::uint32_t KeysymFor(std::uint32_t virtualKey);

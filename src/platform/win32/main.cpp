@@ -178,6 +178,7 @@ int Run(const char* commandLine) {
 
     launcher.useTexts(texts);
     hotkeys.useTexts(texts);
+    images.useTexts(texts);
     vexlo::Platform platform {mixer,    waveIn,       windows, images,  timers,
                               screen,   tray,         hotkeys, profile, sound,
                               launcher, messageBoxes, program, process, texts};

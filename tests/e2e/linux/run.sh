@@ -1063,7 +1063,7 @@ status_notifier_tray() {
 # LANG=C: the same in English, byte for byte as the program writes it.
 texts_in_the_users_language() {
     local -x DBUS_SESSION_BUS_ADDRESS
-    local notes item="" layout lang quit open problem help expect code
+    local notes item="" layout lang quit open problem help expect code reason app
     start_notifier || return 1
     status-notifier-watcher >/dev/null 2>&1 &
     pids+=($!)
@@ -1076,9 +1076,14 @@ texts_in_the_users_language() {
         printf %s "Open Mixer" >"$sdir/t2"
         printf %s "$problem" >"$sdir/t3"
         env LANG=C "$bin" --help >"$sdir/t4"
+        printf %s '"{part}" is neither a key nor Super, Ctrl, Alt or Shift' >"$sdir/t5"
+        printf %s 'The skin file "{file}" cannot be loaded: {reason}.' >"$sdir/t6"
+        printf %s 'the file is cut off ({needed} bytes needed, {present} present)' >"$sdir/t7"
         quit=$(catalogue_text "${lang%%_*}" "$sdir/t1") open=$(catalogue_text "${lang%%_*}" "$sdir/t2")
-        expect=$(catalogue_text "${lang%%_*}" "$sdir/t3" setting=hotkeyup=Ctrl+Foo)
-        expect=${expect%%\{problem\}*}
+        # The sentence with the reason filled in, up to the keys used instead.
+        reason=$(catalogue_text "${lang%%_*}" "$sdir/t5" part=Foo)
+        expect=$(catalogue_text "${lang%%_*}" "$sdir/t3" setting=hotkeyup=Ctrl+Foo "problem=$reason")
+        expect=${expect%%\{keys\}*}
         catalogue_text "${lang%%_*}" "$sdir/t4" >"$sdir/help.expected"
         env LANG=$lang "$bin" --help >"$sdir/help.$lang"
         cmp -s "$sdir/help.$lang" "$sdir/help.expected" ||
@@ -1110,6 +1115,20 @@ texts_in_the_users_language() {
         exit_code "$vpid"
         [ "$code" = 0 ] || { fail "$lang: exit code $code"; return 1; }
         wait_until 3000 eval '! sni_item' || { fail "$lang: the item stays registered"; return 1; }
+        # A skin picture cut off after 30 bytes: the box's sentence and its reason in one
+        # language.
+        app=$sdir/app-$lang
+        mkdir -p "$app"
+        cp "$bin" "$build"/*.bmp "$build"/*.ico "$build"/*.gif "$build"/*.wav "$app/"
+        head -c 30 "$build/back.bmp" >"$app/back.bmp"
+        reason=$(catalogue_text "${lang%%_*}" "$sdir/t7" needed=54 present=30)
+        expect=$(catalogue_text "${lang%%_*}" "$sdir/t6" "file=$app/back.bmp" "reason=$reason")
+        : >"$sdir/vexlo.log"
+        start_at env LANG=$lang "$app/vexlo"
+        wait_until 5000 has_dialog "$vpid" || { fail "$lang: no box for the cut-off skin file"; return 1; }
+        grep -qF "$expect" "$sdir/vexlo.log" ||
+            { fail "$lang: the skin file's message: $(cat "$sdir/vexlo.log"), expected $expect"; return 1; }
+        ends_after_box "$vpid" || return 1
     done
 }
 

@@ -1120,10 +1120,16 @@ scenario_user_language() {
 
         dir=$(make_folder "keys-$label" '[general]\r\nhotkeyup=Ctrl+Foo\r\nhotkeydown=Ctrl+Bar\r\n')
         printf %s 'The setting {setting} in core.ini is not a key combination Vexlo can use ({problem}); it uses {keys} instead.' >"$dir/t1"
-        sentence1=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="Windows + plus" \
-            problem='"Foo" is neither a key nor Super, Ctrl, Alt or Shift')
-        sentence2=$(catalogue_text "$lang" "$dir/t1" setting=hotkeydown=Ctrl+Bar keys="Windows + minus" \
-            problem='"Bar" is neither a key nor Super, Ctrl, Alt or Shift')
+        # The reason and the key names are fragments of the sentence's language too.
+        printf %s '"{part}" is neither a key nor Super, Ctrl, Alt or Shift' >"$dir/t2"
+        local win plus minus
+        win=$(catalogue_text "$lang" <(printf Windows))
+        plus=$(catalogue_text "$lang" <(printf plus))
+        minus=$(catalogue_text "$lang" <(printf minus))
+        sentence1=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="$win + $plus" \
+            problem="$(catalogue_text "$lang" "$dir/t2" part=Foo)")
+        sentence2=$(catalogue_text "$lang" "$dir/t1" setting=hotkeydown=Ctrl+Bar keys="$win + $minus" \
+            problem="$(catalogue_text "$lang" "$dir/t2" part=Bar)")
         start_program "$dir"
         tray_window 15 >/dev/null || { fail "$label: no tray icon"; stop_program; continue; }
         parts=$(balloon_parts "$sentence1 $sentence2")
@@ -1146,6 +1152,24 @@ scenario_user_language() {
         check "$label: the menu on the screen reads \"$(paste -sd'|' <<<"$shown")\"" \
             test "$shown" = "$(printf '%s\n%s' "$(catalogue_text "$lang" <(printf Quit))" \
                 "$(catalogue_text "$lang" <(printf 'Open Mixer'))")"
+
+        # A skin picture cut off after 30 bytes: the box's sentence and its reason in one
+        # language.
+        local start
+        dir=$(make_folder "skin-$label")
+        head -c 30 "$skin/back.bmp" >"$dir/back.bmp"
+        printf %s 'The skin file "{file}" cannot be loaded: {reason}.' >"$dir/t1"
+        printf %s 'the file is cut off ({needed} bytes needed, {present} present)' >"$dir/t2"
+        want=$(catalogue_text "$lang" "$dir/t2" needed=54 present=30)
+        start=$(catalogue_text "$lang" "$dir/t1")
+        start=${start%%\{file\}*}
+        start_program "$dir"
+        text=""
+        wait_until 15000 eval 'text=$(box_text "$dir" | iconv -f "$cp" -t UTF-8); [ -n "$text" ]'
+        check "$label: the cut-off skin file's box says \"$start...$want.\" (got \"$text\")" \
+            eval '[[ $text == "$start"*"$want." ]]'
+        answer_box "$dir"
+        wait_program 10 || stop_program
 
         # A volume command that finds no sound device: its line as the console it was typed
         # in shows it, and redirected into a file, in the console's code page.

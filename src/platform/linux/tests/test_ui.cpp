@@ -992,7 +992,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // the session lists it.
         {"--early", "KDE", true, true, false, nullptr},
         {"--early --keyless volume-down", "KDE", true, false, false,
-         "no key for \"Volume down\" yet; assign one in System Settings, Shortcuts, Vexlo"},
+         "no key for \"Volume down\" yet; assign one in System Settings → Keyboard → Shortcuts → "
+         "Vexlo"},
         // KDE's first answer names the preferred keys even where another shortcut holds them;
         // its global shortcuts service knows they are not active.
         {"--early --kglobalaccel --no-active-key volume-up --no-active-key volume-down", "KDE",
@@ -1006,7 +1007,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // Outside KDE its service, running for some other program, is not asked.
         {"--kglobalaccel --no-active-key volume-up", "GNOME", true, true, true, nullptr},
         {"--unlisted volume-up --keyless volume-down", "ubuntu:GNOME", false, false, true,
-         "\"Volume up\" and \"Volume down\" yet; assign one in the desktop's keyboard"},
+         "\"Volume up\" and \"Volume down\" yet; assign one in Settings → Apps → Vexlo → "
+         "Global Shortcuts"},
         {"--unlisted volume-down", nullptr, true, false, true,
          "\"Volume down\" yet; assign one in the desktop's keyboard shortcut settings"},
         // GNOME answers 2 after the user added the keys in its dialog: the list decides.
