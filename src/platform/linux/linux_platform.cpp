@@ -13,9 +13,8 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       program(std::move(executableFolder), std::move(commandLine)),
       platform_ {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
                  profile, sound,  launcher, messageBox, program, process, texts} {
-    for (UsesTexts* speaker :
-         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher, &hotkeys,
-                                            &images})
+    for (UsesTexts* speaker : std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound,
+                                                                 &launcher, &hotkeys, &images})
         speaker->useTexts(texts);
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;
