@@ -145,7 +145,7 @@ pipewire=()
 if "$root/scripts/debian13" present 2>/dev/null; then
     for i in "${!builds[@]}"; do
         echo "Timing $changes changes through PipeWire 1.4 (${builds[i]}) ..." >&2
-        pipewire+=("$(VEXLO_OSD_PROBE=$tools/vexlo_osd_latency "$root/scripts/debian13" run \
+        pipewire+=("$("$root/scripts/debian13" run env VEXLO_OSD_PROBE="$tools/vexlo_osd_latency" \
             "$here/pipewire_latency.sh" "${builds[i]}" "$changes" 2>/dev/null)")
     done
 fi

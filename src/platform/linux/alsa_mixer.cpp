@@ -409,34 +409,36 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
             if (came->second != out) return MMSYSERR_NODRIVER;
         }
     }
-    open->clean = true;
+    // A level and its mute read together, as the watch reads them each tick: this handle is
+    // the watch's, and what it read is where things stand.
+    open->clean = fresh;
+    if (fresh) watch_ = handle;
     return MMSYSERR_NOERROR;
 }
 
 bool AlsaMixer::unchangedSinceLastRead() {
     const std::lock_guard<std::mutex> hold(lock_);
-    if (opens_.empty()) return false;
-    for (const auto& [handle, open] : opens_) {
-        // A read now would do more than the last one: open the device again, follow another
-        // default output, or tell settling levels from changes.
-        if (!open.clean || open.mixer == nullptr || open.settleUntil != 0 ||
-            open.defaultSeen != defaultChanges()) {
-            return false;
-        }
-    }
-    for (auto& [handle, open] : opens_) {
-        // The element values change only through the device's events: none, nothing new.
-        const int events = snd_mixer_handle_events(open.mixer);
-        if (events == 0) continue;
-        open.clean = false;
-        if (events > 0) {
-            open.keptLine = 0;
-        } else {
-            open.lost = true;
-        }
+    if (written_) {
+        written_ = false;
         return false;
     }
-    return true;
+    Open* open = find(watch_);
+    // A read now would do more than the last one: open the device again, follow another
+    // default output, or tell settling levels from changes.
+    if (open == nullptr || !open->clean || open->mixer == nullptr || open->settleUntil != 0 ||
+        open->defaultSeen != defaultChanges()) {
+        return false;
+    }
+    // The element values change only through the device's events: none, nothing new.
+    const int events = snd_mixer_handle_events(open->mixer);
+    if (events == 0) return true;
+    open->clean = false;
+    if (events > 0) {
+        open->keptLine = 0;
+    } else {
+        open->lost = true;
+    }
+    return false;
 }
 
 MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& details) {
@@ -451,8 +453,10 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
     // The simple mixer skips a write that equals the value it knows; that must be the value
     // the device has now, not one another program has changed since.
     open->justRead = false;
-    // What every handle read last is no longer what the device has.
+    // What every handle read last is no longer what the device has, and the watch takes a
+    // tick even when the writer reads the new value back first.
     for (auto& [other, session] : opens_) session.clean = false;
+    written_ = true;
     if (!usable(*open)) return MMSYSERR_NODRIVER;
     const Element e = element(*open, details.dwControlID >> kKindBits);
     if (e.elem == nullptr) return MIXERR_INVALCONTROL;

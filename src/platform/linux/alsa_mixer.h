@@ -30,7 +30,8 @@
 // The watch reads the master mute right after the master level, every few milliseconds: that
 // read answers from the values the level's read took in, without asking the device again.
 // Between its reads, unchangedSinceLastRead() (from the watch's timer thread) takes in what
-// the device reported and tells whether anything did; the mixer's calls are serialised for it.
+// the device reported to the watch's handle and tells whether anything did; the mixer's calls
+// are serialised for it. Any write makes its next answer "changed".
 //
 // ALSA's pulse plugin binds the output that is the server's default when the device is opened
 // and stays with it. Given a counter of the server's default changes, the adapter opens the
@@ -110,7 +111,8 @@ class AlsaMixer : public MixerDevice, public UsesTexts {
         // The last transfer was a read of a volume: the element values it took in are still
         // the device's, and a mute read right after answers from them.
         bool justRead = false;
-        // The last read succeeded and nothing was written since.
+        // The last reads were a level and its mute, both answered, and nothing was written
+        // since.
         bool clean = false;
         // The device reported a broken connection between reads: the next transfer opens it
         // again.
@@ -144,6 +146,10 @@ class AlsaMixer : public MixerDevice, public UsesTexts {
     void reachable(bool yes);
 
     std::mutex lock_;
+    // A write since the watch last asked: the next answer is "changed", whoever read since.
+    bool written_ = false;
+    // The handle that read a level with its mute last: the watch's.
+    MixerHandle watch_ = 0;
     std::string device_;
     Clock clock_;
     std::map<MixerHandle, Open> opens_;
