@@ -6,11 +6,12 @@
 #
 #   bench/win32/idle.sh BUILD_DIR [OTHER_BUILD_DIR]   (each holds vexlo.exe, e.g. build/win32)
 #
-# The floor (BUILD_DIR/src/platform/win32/bench/vexlo_idle_floor.exe) and each build run at the same time, each in
-# a session of its own (desktop, sound server, Wine prefix and wineserver) over the same
-# seconds, IDLE_ROUNDS times (default 3), and their means compared: on a machine with other work
-# going on, runs one after the other differ by up to 15 %, runs at the same time see the same
-# load. IDLE_SECONDS sets the length of a run. Displays are chosen free at run time.
+# The floor (BUILD_DIR/src/platform/win32/bench/vexlo_idle_floor.exe) and each build run at the
+# same time, each in a session of its own (desktop, sound server, Wine prefix and wineserver)
+# over the same seconds, IDLE_ROUNDS times (default 3), and their means compared: on a machine
+# with other work going on, runs one after the other differ by up to 15 %, runs at the same
+# time see the same load. IDLE_SECONDS sets the length of a run. Displays are chosen free at
+# run time.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${IDLE_SECONDS:-20}
