@@ -29,7 +29,7 @@ cleanup() {
 trap cleanup EXIT
 
 export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home XDG_CONFIG_HOME=$work/home/config
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
 unset PULSE_SERVER WAYLAND_DISPLAY
 
@@ -38,12 +38,14 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 exec 3>&-
 wait_until 5000 test -s "$work/display" || { echo "no X display" >&2; exit 1; }
-export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
+DISPLAY=":$(tr -dc 0-9 <"$work/display")"
+export DISPLAY
 
 test_bus_config "$work/bus.conf"
 bus_out=$(dbus-daemon --config-file="$work/bus.conf" --fork --print-address=1 --print-pid=1) ||
     { echo "no session bus" >&2; exit 1; }
-export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus_out")
+DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus_out")
+export DBUS_SESSION_BUS_ADDRESS
 pids+=("$(sed -n 2p <<<"$bus_out")")
 
 # A sink processed all the time, as one that has played sound (PipeWire 1.4 holds back the
