@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
     xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(c);
 
+    // From a level neither change sets, so that the first one is a change too.
+    Run(command, "35%");
     for (int i = 0; i < count; ++i) {
         // The display is gone 1.3 s after a change; wait for that before the next one.
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
