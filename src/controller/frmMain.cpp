@@ -26,7 +26,9 @@ frmMain::frmMain(Application& app)
     bar_ = &window_->addElement(Element::Kind::Image, "bar");
     testbox_ = &window_->addElement(Element::Kind::Image, "testbox");
     TimerService& timers = app.platform().timers;
-    timer1_ = timers.createTimer(5, true);
+    // A period in which the mixer has nothing new would only find the level where it was.
+    MixerDevice& mixer = app.platform().mixer;
+    timer1_ = timers.createWatchTimer(5, true, [&mixer] { return mixer.unchangedSinceLastRead(); });
     timer2_ = timers.createTimer(1000, false);
     timer3_ = timers.createTimer(50, false);
 }

@@ -27,6 +27,7 @@
 #include "platform/event_sink.h"
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_windows.h"
+#include "platform/linux/watch_timer.h"
 #include "platform/linux/x11_util.h"
 #include "platform/types.h"
 
@@ -74,6 +75,12 @@ class QtTimer : public Timer {
 
 std::unique_ptr<Timer> QtTimerService::createTimer(int intervalMs, bool enabled) {
     return std::make_unique<QtTimer>(port_, nextId_++, intervalMs, enabled);
+}
+
+std::unique_ptr<Timer> QtTimerService::createWatchTimer(int intervalMs, bool enabled,
+                                                        std::function<bool()> unchanged) {
+    return std::make_unique<WatchTimer>(port_, nextId_++, intervalMs, enabled,
+                                        std::move(unchanged));
 }
 
 // ---- Screen ------------------------------------------------------------------------------

@@ -34,6 +34,8 @@ class QtTimerService : public TimerService {
   public:
     explicit QtTimerService(EventPort& port) : port_(port) {}
     std::unique_ptr<Timer> createTimer(int intervalMs, bool enabled) override;
+    std::unique_ptr<Timer> createWatchTimer(int intervalMs, bool enabled,
+                                            std::function<bool()> unchanged) override;
 
   private:
     EventPort& port_;

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -369,6 +370,44 @@ TEST(Timers, TickOnlyWhileEnabledAndMayBeDestroyedInTheirOwnTick) {
     sink.onTimerHook = [&](TimerId) { stopped.reset(); };
     stopped->setEnabled(true);
     ASSERT_TRUE(WaitFor([&] { return stopped == nullptr; }));
+    testing::Pump(30ms);
+    EXPECT_EQ(sink.timers.size(), 1u);
+}
+
+// A watch timer asks its watch each period on a thread of its own and ticks only for periods
+// with something new; disabled, it neither asks nor ticks; it too may end in its own tick.
+TEST(Timers, AWatchTimerTicksOnlyForPeriodsWithSomethingNew) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    QtTimerService service(port);
+    std::atomic<bool> unchanged {true};
+    std::atomic<int> asked {0};
+    auto watch = service.createWatchTimer(5, true, [&] {
+        ++asked;
+        return unchanged.load();
+    });
+    EXPECT_EQ(watch->interval(), 5);
+    ASSERT_TRUE(WaitFor([&] { return asked >= 5; }));
+    testing::Pump(20ms);
+    EXPECT_TRUE(sink.timers.empty());
+
+    unchanged = false;
+    ASSERT_TRUE(WaitFor([&] { return sink.timers.size() >= 2; }));
+    EXPECT_EQ(std::count(sink.timers.begin(), sink.timers.end(), watch->id()),
+              static_cast<long>(sink.timers.size()));
+
+    watch->setEnabled(false);
+    testing::Pump(20ms);
+    sink.timers.clear();
+    const int before = asked;
+    testing::Pump(50ms);
+    EXPECT_TRUE(sink.timers.empty());
+    EXPECT_EQ(asked, before);
+
+    sink.onTimerHook = [&](TimerId) { watch.reset(); };
+    watch->setEnabled(true);
+    ASSERT_TRUE(WaitFor([&] { return watch == nullptr; }));
     testing::Pump(30ms);
     EXPECT_EQ(sink.timers.size(), 1u);
 }
