@@ -297,14 +297,15 @@ time.sleep(60)' >"$sdir/grab.log" 2>&1 &
 portal_hotkeys_step_the_level_in_a_wayland_session() {
     # A Wayland session whose desktop offers global shortcuts: the stand-in portal on a bus
     # of the scenario's own.
-    local out bus_address up
+    local out bus_address up standin
     out=$(dbus-daemon --config-file="$test_bus_conf" --fork --print-address=1 --print-pid=1) ||
         { fail "no session bus"; return 1; }
     bus_address=$(sed -n 1p <<<"$out")
     pids+=("$(sed -n 2p <<<"$out")")
     DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" \
         --ready "$sdir/portal.ready" >"$sdir/portal.log" 2>&1 &
-    pids+=($!)
+    standin=$!
+    pids+=("$standin")
     wait_until 10000 test -e "$sdir/portal.ready" || { fail "the stand-in portal did not start"; return 1; }
     portal() {
         dbus-send --bus="$bus_address" --print-reply --dest=org.freedesktop.portal.Desktop \
@@ -331,6 +332,16 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     wait_until 2000 level_is "$(step_down "$up")" ||
         { fail "volume-down: level $(level), expected $(step_down "$up")"; return 1; }
     ! grep -q portal "$sdir/vexlo.log" || { fail "reported: $(cat "$sdir/vexlo.log")"; return 1; }
+
+    # The portal comes back hung and answers nothing: the display and the watch go on.
+    stop_pids "$standin"
+    DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" --silent \
+        --asked "$sdir/portal.asked" >>"$sdir/portal.log" 2>&1 &
+    standin=$!
+    pids+=("$standin")
+    wait_until 10000 test -e "$sdir/portal.asked" || { fail "the hung portal was not asked"; return 1; }
+    pactl set-sink-volume "$sink" 45000
+    check_display "$vpid" 45000 portal-hung || return 1
 
     # With the hotkeys off the program leaves the portal alone.
     kill "$vpid"
@@ -1015,6 +1026,11 @@ run() {
     "$name"
     status=$?
     cleanup_pids
+    # A build with the sanitizers: any report of theirs fails the scenario.
+    if [ $status -eq 0 ] && grep -qs 'ERROR: AddressSanitizer\|ERROR: LeakSanitizer\|runtime error:' "$sdir/vexlo.log"; then
+        status=1
+        why="a sanitizer report: $(grep -m1 'ERROR: \|runtime error:' "$sdir/vexlo.log")"
+    fi
     local took=$(($(now_ms) - start))
     if [ $status -eq 0 ]; then
         passed=$((passed + 1))
