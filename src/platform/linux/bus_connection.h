@@ -12,7 +12,8 @@
 namespace vexlo::linux_platform {
 
 // A new connection of its own (a fresh name each time) to the bus at address, or to the
-// session bus when address is empty. Not connected when the bus is not there.
+// session bus when address is empty (DBUS_SESSION_BUS_ADDRESS, else $XDG_RUNTIME_DIR/bus). Not
+// connected when the bus is not there.
 QDBusConnection OpenBus(const QString& address, const QString& prefix);
 
 // Lets the connection go; connection is left disconnected. Its last reference is dropped from
