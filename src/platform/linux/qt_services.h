@@ -139,6 +139,7 @@ class QtTray : public TrayService, public UsesTexts {
     // 1 yes.
     int sniHost_ = -1;
     bool asking_ = false;
+    int askSerial_ = 0;  // answers to an older question (on a bus gone since) are ignored
     bool busLost_ = false;
     bool undecided_ = false;  // the last probe waits for the session's answer
     std::list<std::pair<std::vector<QImage>, QIcon>> iconCache_;  // most recent first

@@ -826,11 +826,15 @@ status_notifier_tray() {
     printf '#!/bin/sh\necho started >> "%s"\n' "$marker" >"$sdir/mixer.sh"
     chmod +x "$sdir/mixer.sh"
     config "[mixer]\npathtomixer=$sdir/mixer.sh\n"
-    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    # At a path, so that the bus started again below is where the first one was.
+    test_bus_config "$sdir/bus.conf"
+    sed -i "s|<listen>.*</listen>|<listen>unix:path=$sdir/bus.socket</listen>|" "$sdir/bus.conf"
+    dbus-daemon --config-file="$sdir/bus.conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
     pids+=($!)
+    local bus_pid=$!
     wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
-    local -x DBUS_SESSION_BUS_ADDRESS
-    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    # Without the first bus's guid, which a new bus at the same place does not have.
+    local -x DBUS_SESSION_BUS_ADDRESS=unix:path=$sdir/bus.socket
     watcher_items() {
         gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
             /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
@@ -881,6 +885,22 @@ status_notifier_tray() {
     t0=$(now_ms)
     wait_until 3000 item_registered || { fail "no item for the new watcher"; return 1; }
     echo "    item registered $(($(now_ms) - t0)) ms after the new watcher and host started"
+    # The session bus itself ends and starts again at its address, with a watcher and a host:
+    # the item comes back on the new bus, and its menu works there.
+    kill "$bus_pid"
+    wait_until 3000 ended "$bus_pid" || { fail "the bus did not end"; return 1; }
+    rm -f "$sdir/bus.socket" "$bus"
+    dbus-daemon --config-file="$sdir/bus.conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus the second time"; return 1; }
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    t0=$(now_ms)
+    wait_until 5000 item_registered || { fail "no item on the restarted bus"; return 1; }
+    echo "    item registered $(($(now_ms) - t0)) ms after the bus, watcher and host started again"
+    alive "$vpid" || { fail "ended when the bus restarted"; return 1; }
     # "Quit" of the exported menu ends the program. The item is registered before its menu is
     # filled again (hosts learn of the filling from LayoutUpdated): asked until it is there.
     local quit=""
