@@ -251,9 +251,12 @@ void PortalShortcuts::registerApp(std::function<void()> then) {
     // A program outside a sandbox names itself before its first portal call on a connection.
     auto* watcher =
         new QDBusPendingCallWatcher(bus_.asyncCall(registration(), kCheckTimeoutMs), this);
+    const int generation = generation_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, then = std::move(then)] {
+            [this, watcher, generation, then = std::move(then)] {
                 watcher->deleteLater();
+                // The answer of a portal that has gone since.
+                if (generation != generation_) return;
                 tookRegistration(watcher->reply());
                 then();
             });
@@ -318,7 +321,8 @@ void PortalShortcuts::release(int id) {
     wanted_.erase(id);
     if (!wanted_.empty() || session_.isEmpty()) return;
     bus_.asyncCall(
-        QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")));
+        QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")),
+        kCheckTimeoutMs);
     dropSession();
 }
 
@@ -351,13 +355,15 @@ void PortalShortcuts::onPortalOwner(const QString&, const QString&, const QStrin
     if (newOwner == portalOwner_) return;
     portalOwner_ = newOwner;
     dropSession();
-    if (newOwner.isEmpty() || wanted_.empty()) return;
-    // The new portal knows nothing of the program: it is named again before anything else,
-    // and what is wanted is asked for in a new session.
+    if (newOwner.isEmpty()) return;
+    // The new portal knows nothing of the program: it is named again before anything else
+    // (also when nothing is wanted now), and what is wanted is asked for in a new session.
     creating_ = true;
-    const int generation = generation_;
-    registerApp([this, generation] {
-        if (generation != generation_) return;
+    registerApp([this] {
+        if (wanted_.empty()) {
+            creating_ = false;
+            return;
+        }
         createSession();
     });
 }
