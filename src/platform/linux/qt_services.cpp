@@ -259,15 +259,19 @@ void QtTray::askWatcher() {
     get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
     get.setAutoStartService(false);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get, kProbeMs), context_.get());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(), [this, watcher] {
-        watcher->deleteLater();
-        asking_ = false;
-        const QDBusMessage reply = watcher->reply();
-        sniHost_ = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-                           qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool()
-                       ? 1
-                       : 0;
-    });
+    const int serial = ++askSerial_;
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, context_.get(), [this, watcher, serial] {
+            watcher->deleteLater();
+            if (serial != askSerial_) return;
+            asking_ = false;
+            const QDBusMessage reply = watcher->reply();
+            sniHost_ =
+                reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                        qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool()
+                    ? 1
+                    : 0;
+        });
 }
 
 void QtTray::watchWatcher() {
@@ -287,6 +291,9 @@ void QtTray::checkBus() {
         watcher_ = nullptr;
         ReleaseBus(bus_);
         sniHost_ = -1;
+        // A question on the old bus may never be answered.
+        asking_ = false;
+        ++askSerial_;
     }
     bus_ = OpenBus(QString(), QStringLiteral("vexlo-tray"));
     if (!bus_.isConnected()) {
