@@ -23,7 +23,8 @@
 # The signal Vexlo gets cycles over TERM, INT and HUP, the moment over 50 and 300 ms. A round
 # fails on a crash (an end by another signal than the one sent, a core file, a sanitizer
 # report), on an exit code other than 0 (its quit) or 1 (Qt's end when the X connection
-# broke), on a hang (running 5 s after the end) and on an early end.
+# broke), on a hang (running 5 s after the end, 20 s for a build with the sanitizers) and on an
+# early end.
 #
 #   tests/e2e/linux/teardown.sh BUILD_DIR [ROUNDS]     ROUNDS: 54 by default (about 70 s)
 #
@@ -41,6 +42,10 @@ rounds=${2:-54}
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a positive number" >&2; exit 2; }
 bin=$build/vexlo
 art=$build/teardown  # the log and core file of each failed round
+# How long Vexlo may take to end after its session: a build with the sanitizers checks the
+# whole heap for leaks on the way out, which takes seconds on a loaded machine.
+end_ms=5000
+ldd "$bin" 2>/dev/null | grep -q libasan && end_ms=20000
 rm -rf "$art"
 
 variants=(together x-alone sound-alone vexlo-alone x-then-sound sound-then-x bus-first tray-first
@@ -225,7 +230,8 @@ round() {
             end_with_x "$pulse"
             ;;
     esac
-    wait_until 5000 ended "$vpid" || { fail "still running 5 s after the end of its session"; return 1; }
+    wait_until "$end_ms" ended "$vpid" ||
+        { fail "still running $((end_ms / 1000)) s after the end of its session"; return 1; }
     exit_code "$vpid"
     v_codes[$variant]+=" $code"
     # 0: its own quit; 1: Qt's end when the X connection broke; 128 + the signal sent: the
