@@ -26,7 +26,7 @@
 # broke), on a hang (running 5 s after the end, 20 s for a build with the sanitizers) and on an
 # early end.
 #
-#   tests/e2e/linux/teardown.sh BUILD_DIR [ROUNDS]     ROUNDS: 54 by default (about 70 s)
+#   tests/e2e/linux/teardown.sh BUILD_DIR [ROUNDS]     ROUNDS: 36 by default (4 of each way)
 #
 # VEXLO_TEARDOWN_ONLY names the ways of ending to cycle over (all by default). Prints a line per
 # failed round (its log and core file are kept in BUILD_DIR/teardown/), a line per way of ending
@@ -38,7 +38,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 BUILD_DIR [ROUNDS]" >&2; exit 2; }
 build=$(build_folder "$0" "$1") || exit 2
-rounds=${2:-54}
+rounds=${2:-36}
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a positive number" >&2; exit 2; }
 bin=$build/vexlo
 art=$build/teardown  # the log and core file of each failed round
