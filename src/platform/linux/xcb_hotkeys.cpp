@@ -57,6 +57,8 @@ XcbHotkeys::XcbHotkeys(EventPort& port, QtWindowSystem& windows)
 }
 
 XcbHotkeys::~XcbHotkeys() {
+    // The portal outlives this object (it is made first): it calls nothing here any more.
+    if (portal_ != nullptr) portal_->setActivated({});
     if (QCoreApplication::instance() != nullptr) {
         QCoreApplication::instance()->removeNativeEventFilter(this);
     }

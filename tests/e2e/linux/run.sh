@@ -387,14 +387,15 @@ presses_on_layouts() {
 portal_hotkeys_step_the_level_in_a_wayland_session() {
     # A Wayland session whose desktop offers global shortcuts: the stand-in portal on a bus
     # of the scenario's own.
-    local out bus_address up
+    local out bus_address up standin
     out=$(dbus-daemon --config-file="$test_bus_conf" --fork --print-address=1 --print-pid=1) ||
         { fail "no session bus"; return 1; }
     bus_address=$(sed -n 1p <<<"$out")
     pids+=("$(sed -n 2p <<<"$out")")
     DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" \
         --ready "$sdir/portal.ready" >"$sdir/portal.log" 2>&1 &
-    pids+=($!)
+    standin=$!
+    pids+=("$standin")
     wait_until 10000 test -e "$sdir/portal.ready" || { fail "the stand-in portal did not start"; return 1; }
     portal() {
         dbus-send --bus="$bus_address" --print-reply --dest=org.freedesktop.portal.Desktop \
@@ -421,6 +422,17 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     wait_until 2000 level_is "$(step_down "$up")" ||
         { fail "volume-down: level $(level), expected $(step_down "$up")"; return 1; }
     ! grep -q portal "$sdir/vexlo.log" || { fail "reported: $(cat "$sdir/vexlo.log")"; return 1; }
+
+    # The portal comes back hung and answers nothing: the display and the watch go on.
+    stop_pids "$standin"
+    DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" --silent \
+        --asked "$sdir/portal.asked" >>"$sdir/portal.log" 2>&1 &
+    standin=$!
+    pids+=("$standin")
+    wait_until 10000 test -e "$sdir/portal.asked" || { fail "the hung portal was not asked"; return 1; }
+    wait_until 5000 osd_hidden "$vpid" || { fail "the display did not go"; return 1; }
+    pactl set-sink-volume "$sink" 45000
+    wait_until 3000 osd_shown "$vpid" || { fail "no display while the portal hangs"; return 1; }
 
     # With the hotkeys off the program leaves the portal alone.
     kill "$vpid"
@@ -984,11 +996,15 @@ status_notifier_tray() {
     printf '#!/bin/sh\necho started >> "%s"\n' "$marker" >"$sdir/mixer.sh"
     chmod +x "$sdir/mixer.sh"
     config "[mixer]\npathtomixer=$sdir/mixer.sh\n"
-    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    # At a path, so that the bus started again below is where the first one was.
+    test_bus_config "$sdir/bus.conf"
+    sed -i "s|<listen>.*</listen>|<listen>unix:path=$sdir/bus.socket</listen>|" "$sdir/bus.conf"
+    dbus-daemon --config-file="$sdir/bus.conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
     pids+=($!)
+    local bus_pid=$!
     wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
-    local -x DBUS_SESSION_BUS_ADDRESS
-    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    # Without the first bus's guid, which a new bus at the same place does not have.
+    local -x DBUS_SESSION_BUS_ADDRESS=unix:path=$sdir/bus.socket
     watcher_items() {
         gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
             /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
@@ -1039,6 +1055,33 @@ status_notifier_tray() {
     t0=$(now_ms)
     wait_until 3000 item_registered || { fail "no item for the new watcher"; return 1; }
     echo "    item registered $(($(now_ms) - t0)) ms after the new watcher and host started"
+    # The session bus itself ends and starts again at its address, with a watcher and a host:
+    # the item comes back on the new bus, and its menu works there.
+    kill "$bus_pid"
+    wait_until 3000 ended "$bus_pid" || { fail "the bus did not end"; return 1; }
+    rm -f "$sdir/bus.socket" "$bus"
+    dbus-daemon --config-file="$sdir/bus.conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus the second time"; return 1; }
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    t0=$(now_ms)
+    if [ "$(printf '%s\n' 6.8 "$(qtpaths6 --qt-version)" | sort -V | head -1)" = 6.8 ]; then
+        # Qt 6.8 asks its own first connection to the session bus, for every new icon, whether
+        # a StatusNotifier watcher runs, and that connection does not come back with the bus:
+        # the icon comes back in an XEmbed tray (Plasma's xembedsniproxy offers one), not as
+        # an item on the new bus.
+        start_tray
+        wait_until 5000 has_tray_icon "$vpid" || { fail "no icon in the XEmbed tray after the bus restarted"; return 1; }
+        echo "    Qt $(qtpaths6 --qt-version): the icon came back in the XEmbed tray"
+        quits "$vpid"
+        return
+    fi
+    wait_until 5000 item_registered || { fail "no item on the restarted bus"; return 1; }
+    echo "    item registered $(($(now_ms) - t0)) ms after the bus, watcher and host started again"
+    alive "$vpid" || { fail "ended when the bus restarted"; return 1; }
     # "Quit" of the exported menu ends the program. The item is registered before its menu is
     # filled again (hosts learn of the filling from LayoutUpdated): asked until it is there.
     local quit=""
@@ -1204,6 +1247,11 @@ run() {
     "$name"
     status=$?
     cleanup_pids
+    # A build with the sanitizers: any report of theirs fails the scenario.
+    if [ $status -eq 0 ] && grep -qs 'ERROR: AddressSanitizer\|ERROR: LeakSanitizer\|runtime error:' "$sdir/vexlo.log"; then
+        status=1
+        why="a sanitizer report: $(grep -m1 'ERROR: \|runtime error:' "$sdir/vexlo.log")"
+    fi
     local took=$(($(now_ms) - start))
     if [ $status -eq 0 ]; then
         passed=$((passed + 1))

@@ -1015,6 +1015,56 @@ TEST_F(Portal, TheDesktopBindsTheShortcutsAndEachActivationIsTheHotkeyMessage) {
     EXPECT_TRUE(reports.empty());
 }
 
+TEST_F(Portal, TheAdapterMayGoWhileSignalsAndItsConnectionsCloseDownAreUnderWay) {
+    // The program's end (a quit, a logout) destroys the adapter while the desktop may still be
+    // sending; the connection's close-down then runs on QtDBus's thread, slowed down in these
+    // tests, and must not meet the adapter half destroyed (the sanitizers' build sees it).
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        auto adapter = std::make_unique<PortalShortcuts>(QString::fromStdString(address),
+                                                         [](const std::string&) {});
+        int activations = 0;
+        adapter->setActivated([&](int) { ++activations; });
+        ASSERT_TRUE(adapter->available());
+        adapter->bind(HOTKEY_UP, "LOGO+equal");
+        ASSERT_TRUE(WaitFor([&] { return adapter->bound(HOTKEY_UP); }));
+        testing::Shell("dbus-send --bus='" + address +
+                       "' --print-reply --dest=org.freedesktop.portal.Desktop "
+                       "/org/freedesktop/portal/desktop org.vexlo.Test.Flood string:volume-up "
+                       "uint32:40 >/dev/null 2>&1 &");
+        ASSERT_TRUE(WaitFor([&] { return activations > 0; }));
+        adapter.reset();
+        testing::Pump(std::chrono::milliseconds(round % 2 == 0 ? 0 : 30));
+    }
+    testing::Pump(200ms);
+}
+
+TEST_F(Portal, APortalThatComesBackHungHoldsNothingUp) {
+    // The portal restarts and then answers nothing: the program's calls wait for it with a
+    // time limit of 10 s, and meanwhile the event loop, and with it the display and the 5 ms
+    // watch, keeps going.
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    RegisterBoth();
+    ASSERT_TRUE(WaitFor([&] { return portal->bound(HOTKEY_UP) && portal->bound(HOTKEY_DOWN); }));
+    ::kill(std::stoi(standIn), SIGTERM);
+    ASSERT_TRUE(WaitFor([&] { return !portal->bound(HOTKEY_UP); }));
+    const std::string asked = dir.file("asked");
+    standIn = testing::Shell("DBUS_SESSION_BUS_ADDRESS='" + address + "' /usr/bin/python3 " +
+                             VEXLO_PORTAL_STANDIN + " --silent --asked " + asked + " >>" +
+                             dir.file("standin.log") + " 2>&1 & echo $!");
+    standIn.erase(standIn.find_last_not_of('\n') + 1);
+    QTimer watch;
+    watch.setInterval(5);
+    int ticksSinceAsked = 0;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (::access(asked.c_str(), F_OK) == 0) ++ticksSinceAsked;
+    });
+    watch.start();
+    EXPECT_TRUE(WaitFor([&] { return ticksSinceAsked >= 40; }, 8s));
+    EXPECT_FALSE(portal->bound(HOTKEY_UP));
+}
+
 TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToAssignIt) {
     struct Case {
         const char* args;
