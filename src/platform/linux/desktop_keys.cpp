@@ -102,7 +102,7 @@ bool GnomeKeepsSuper() {
 std::string BindCommandsHint(const Texts& texts) {
     // TRANSLATORS: {gnome} is the way to GNOME's custom shortcuts, "Settings → Keyboard → ...".
     return Fill(Tr(texts,
-                   "bind Super + = and Super + - to the commands \"vexlo --volume-up\" and "
+                   "bind Super + plus and Super + minus to the commands \"vexlo --volume-up\" and "
                    "\"vexlo --volume-down\" in the desktop's own keyboard shortcuts "
                    "(GNOME: {gnome}; Sway and i3: bindsym in the config file)"),
                 // TRANSLATORS: Fills {gnome} in "bind ... (GNOME: {gnome}; ...)". Each step is
