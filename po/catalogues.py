@@ -5,7 +5,15 @@
                                      each po/LANG.po (new texts arrive empty, for translation)
     po/catalogues.py check           fails when a shown text is missing from the template, or a
                                      catalogue lacks a text, keeps a fuzzy one, or its {names}
-                                     and line breaks differ from the English
+                                     and line breaks differ from the English; when a text the
+                                     Windows program shows has a letter its language's Windows
+                                     code page lacks; and when a line of a text of several
+                                     lines (--help) is wider than 79 columns
+    po/catalogues.py desktops [ROOT] fails when a way to the desktops' shortcut settings
+                                     ("System Settings → Keyboard → ...") is not, step by
+                                     step and in every language, the labels the desktops
+                                     installed under ROOT (default /) show: KDE Plasma 6 and
+                                     GNOME 48, as Debian 13 has them
     po/catalogues.py embed OUT.cpp   the catalogues as a C++ table for both programs
     po/catalogues.py nsis OUT.nsh    the installer's texts as NSIS LangStrings
 
@@ -19,6 +27,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import unicodedata
 
 PO = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(PO)
@@ -27,6 +36,14 @@ INSTALLER_TEXTS = os.path.join(TOP, "packaging/win32/installer_texts.ini")
 # NSIS's name for each catalogue's language.
 NSIS_LANGUAGES = {"de": "German", "fr": "French", "es": "Spanish", "it": "Italian",
                   "pt_BR": "PortugueseBR", "ru": "Russian"}
+# The ANSI code page of a Windows set up for each language: the Windows program's texts must
+# fit in it.
+WINDOWS_CODE_PAGES = {"de": "cp1252", "fr": "cp1252", "es": "cp1252", "it": "cp1252",
+                      "pt_BR": "cp1252", "ru": "cp1251"}
+# Texts of the Linux program only; every other source's texts are shown on Windows too.
+LINUX_ONLY = ("src/platform/linux/", "packaging/linux/")
+# The widest line of the --help text, in any language.
+HELP_COLUMNS = 79
 
 
 def languages():
@@ -154,6 +171,39 @@ def placeholders(text):
     return sorted(re.findall(r"\{[a-z_]+\}", text))
 
 
+def shown_on_windows(entry):
+    return any(not ref.startswith(LINUX_ONLY) for ref in entry["refs"])
+
+
+def text_problems(lang, msgid, text, windows):
+    """What is wrong with a text of LANG (None: the English) beyond its catalogue entry."""
+    problems = []
+    if msgid.count("\n") > 1:
+        for line in text.split("\n"):
+            if len(line) > HELP_COLUMNS:
+                problems.append(f"a line of {len(line)} columns, more than {HELP_COLUMNS}: "
+                                f"{line!r}")
+    if lang and windows:
+        code_page = WINDOWS_CODE_PAGES.get(lang)
+        if code_page is None:
+            problems.append(f"no Windows code page is known for {lang} (WINDOWS_CODE_PAGES)")
+        else:
+            lacking = sorted({ch for ch in text if ch not in "\n" and
+                              not _encodes(ch, code_page)})
+            if lacking:
+                problems.append(f"{''.join(lacking)!r} not in {code_page}, the Windows code page "
+                                f"of {lang}")
+    return problems
+
+
+def _encodes(ch, code_page):
+    try:
+        ch.encode(code_page)
+        return True
+    except UnicodeEncodeError:
+        return False
+
+
 def check():
     problems = []
     with tempfile.TemporaryDirectory() as tmp:
@@ -165,6 +215,9 @@ def check():
         if msgid not in kept:
             problems.append(f"po/vexlo.pot lacks the text of {' '.join(e['refs'][:2])}: "
                             f"{msgid[:60]!r} (run po/catalogues.py update)")
+    for msgid, e in now.items():
+        problems += [f"the English {msgid[:50]!r}: {p}"
+                     for p in text_problems(None, msgid, msgid, False)]
     for msgid in kept - now.keys():
         problems.append(f"po/vexlo.pot holds a text no source has: {msgid[:60]!r} "
                         "(run po/catalogues.py update)")
@@ -195,10 +248,103 @@ def check():
                 # message may move.
                 problems.append(f"{where}: {e['msgstr'].count(chr(10))} line breaks, "
                                 f"the English has {msgid.count(chr(10))}")
+            else:
+                problems += [f"{where}: {p}" for p in
+                             text_problems(lang, msgid, e["msgstr"], shown_on_windows(now[msgid]))]
     for p in problems:
         print(p)
     total = len(now)
     print(f"catalogues: {total} texts, {len(languages())} languages, {len(problems)} problems")
+    return 1 if problems else 0
+
+
+# The ways to the desktops' shortcut settings that Vexlo names, and where each step's label
+# comes from: a gettext domain and its English, or a desktop file's Name (KDE writes the
+# translations into its desktop files); None for Vexlo's own name.
+GNOME_SETTINGS = "gnome-control-center-2.0"
+DESKTOP_PATHS = {
+    "System Settings → Keyboard → Shortcuts → Vexlo": [
+        ("mo", "systemsettings", "System Settings"),
+        ("desktop", "usr/share/systemsettings/categories/settings-hardware-keyboard.desktop"),
+        ("desktop", "usr/share/applications/kcm_keys.desktop"),
+        None],
+    "Settings → Apps → Vexlo → Global Shortcuts": [
+        ("mo", GNOME_SETTINGS, "Settings"), ("mo", GNOME_SETTINGS, "Apps"), None,
+        ("mo", GNOME_SETTINGS, "Global Shortcuts")],
+    "Settings → Keyboard → View and Customize Shortcuts → Custom Shortcuts": [
+        ("mo", GNOME_SETTINGS, "Settings"), ("mo", GNOME_SETTINGS, "Keyboard"),
+        ("mo", GNOME_SETTINGS, "_View and Customize Shortcuts"),
+        ("mo", GNOME_SETTINGS, "Custom Shortcuts")],
+}
+STEP = " → "
+
+
+def desktop_label(root, source, lang, cache):
+    """The label a step's source gives in LANG (None: the English); None when it has none."""
+    if source[0] == "desktop":
+        key = "Name" if lang is None else f"Name[{lang}]"
+        path = os.path.join(root, source[1])
+        if not os.path.exists(path):
+            return None
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("[") and not line.startswith("[Desktop Entry]"):
+                    break
+                name, _, value = line.rstrip("\n").partition("=")
+                if name == key:
+                    return value
+        return None
+    _, domain, english = source
+    if lang is None:
+        return english.replace("_", "")
+    if (domain, lang) not in cache:
+        mo = os.path.join(root, "usr/share/locale", lang, "LC_MESSAGES", domain + ".mo")
+        texts = {}
+        if os.path.exists(mo):
+            with tempfile.TemporaryDirectory() as tmp:
+                po = os.path.join(tmp, "texts.po")
+                subprocess.run(["msgunfmt", "-o", po, mo], check=True)
+                texts = {e["msgid"]: e.get("msgstr", "") for e in read_po(po)
+                         if "msgctxt" not in e}
+        cache[(domain, lang)] = texts
+    label = cache[(domain, lang)].get(english)
+    return label.replace("_", "") if label else None
+
+
+def desktops(root):
+    problems, cache = [], {}
+    catalogues = {lang: {e["msgid"]: e.get("msgstr", "")
+                         for e in read_po(os.path.join(PO, lang + ".po"))}
+                  for lang in languages()}
+    template = {e["msgid"] for e in read_po(TEMPLATE)}
+    for english, sources in DESKTOP_PATHS.items():
+        if english not in template:
+            problems.append(f"no shown text is {english!r}")
+            continue
+        for lang in [None] + languages():
+            text = english if lang is None else catalogues[lang].get(english, "")
+            steps = text.split(STEP)
+            where = f"{lang or 'English'}: {text!r}"
+            if len(steps) != len(sources):
+                problems.append(f"{where}: {len(steps)} steps, not {len(sources)}")
+                continue
+            for step, source in zip(steps, sources):
+                if source is None:
+                    if step != "Vexlo":
+                        problems.append(f"{where}: {step!r} where Vexlo's name belongs")
+                    continue
+                label = desktop_label(root, source, lang, cache)
+                if label is None:
+                    problems.append(f"{where}: {' '.join(source[1:])} has no label for "
+                                    f"{step!r} under {root}")
+                # GNOME's Spanish writes "ó" as "o" and a combining accent: the same to read.
+                elif unicodedata.normalize("NFC", label) != step:
+                    problems.append(f"{where}: {step!r}, the desktop says {label!r} "
+                                    f"({' '.join(source[1:])})")
+    for p in problems:
+        print(p)
+    print(f"desktops' labels: {len(DESKTOP_PATHS)} ways, {len(languages()) + 1} languages, "
+          f"{len(problems)} problems")
     return 1 if problems else 0
 
 
@@ -271,6 +417,8 @@ def main(argv):
         return 0
     if len(argv) >= 2 and argv[1] == "check":
         return check()
+    if len(argv) in (2, 3) and argv[1] == "desktops":
+        return desktops(argv[2] if len(argv) == 3 else "/")
     if len(argv) == 3 and argv[1] == "embed":
         embed(argv[2])
         return 0

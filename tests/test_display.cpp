@@ -53,6 +53,10 @@ TEST(Placement, CentredAndPulledBackOnlyAtTheRightAndBottom) {
     // Half pixels go to the even neighbour.
     EXPECT_EQ(CentreOnScreen(1024, 768, 201, 101).left, 412);  // 411.5
     EXPECT_EQ(CentreOnScreen(1024, 768, 203, 101).left, 410);  // 410.5
+    // On a monitor left of the primary one, oversized: pulled back to that monitor's edges.
+    const Placement left = CentreOnMonitor({-1280, -200, 1280, 1024}, 1300, 1100);
+    EXPECT_EQ(left.left, -1300);
+    EXPECT_EQ(left.top, -276);
 }
 
 TEST(Overlay, LoadsLayeredSizedAndCentred) {
@@ -71,6 +75,102 @@ TEST(Overlay, LoadsLayeredSizedAndCentred) {
     EXPECT_FALSE(u->element("testbox")->visible());
     EXPECT_EQ(u->element("testbox")->picture(), nullptr);
     EXPECT_FALSE(u->visible);
+}
+
+// The display appears centred on the monitor the setting names, as it stands when the display
+// appears, and stays there while it is shown or fading. The skin's pictures are 220 × 200;
+// beside the primary 1024 × 768 lies a 1920 × 1080 monitor.
+TEST(Overlay, CentredOnTheChosenMonitorWhenItAppears) {
+    const MonitorArea primary {0, 0, 1024, 768}, right {1024, 0, 1920, 1080};
+    const std::pair<int, int> onPrimary {402, 284}, onRight {1874, 440};
+    struct Row {
+        const char* ini;
+        int pointerOn;
+        int activeOn;
+        std::pair<int, int> at;
+        const char* told;
+    };
+    for (const Row& row : {
+             Row {"", 1, 1, onPrimary, ""},
+             Row {"monitor=primary", 1, 1, onPrimary, ""},
+             Row {"monitor=pointer", 1, 0, onRight, ""},
+             Row {"monitor= Pointer ", 0, 1, onPrimary, ""},
+             Row {"monitor=active", 0, 1, onRight, ""},
+             Row {"monitor=ACTIVE", 1, -1, onPrimary, ""},  // no active window
+             Row {"monitor=", 1, 1, onPrimary, ""},
+             Row {"monitor=mouse", 1, 1, onPrimary,
+                  "The setting monitor=mouse in core.ini is not one Vexlo knows (primary, pointer "
+                  "or active); it shows the display on the primary monitor."},
+         }) {
+        SCOPED_TRACE(row.ini);
+        Harness h;
+        h.fp.screen.monitors = {primary, right};
+        h.fp.screen.pointerOn = row.pointerOn;
+        h.fp.screen.activeOn = row.activeOn;
+        h.fp.setIni(std::string("[general]\n") + row.ini + "\n");
+        h.start();
+        for (int round = 0; round < 2; ++round) {
+            h.levelFromElsewhere(20000 + 10000 * round);
+            h.fp.advance(5);
+            ASSERT_TRUE(h.displayShown());
+            for (WindowRecord* w : {&h.main(), h.under(1), h.under(2)}) {
+                EXPECT_EQ(std::make_pair(w->x, w->y), row.at) << w->caption;
+            }
+            h.fp.advance(1400);
+            ASSERT_TRUE(h.displayHidden());
+        }
+        // Told once, however often the display appears; the file is only read.
+        EXPECT_EQ(h.fp.tray.balloons.empty() ? "" : h.fp.tray.balloons[0].text, row.told);
+        EXPECT_LE(h.fp.tray.balloons.size(), 1u);
+        EXPECT_EQ(h.fp.profile.writes, 0);
+    }
+
+    // While shown or fading a change does not move it; the pointer's monitor, the setting and
+    // the monitors themselves are asked anew each time it appears from hidden.
+    Harness h;
+    h.fp.screen.monitors = {primary, right};
+    h.fp.screen.pointerOn = 1;
+    h.fp.setIni("[general]\nmonitor=pointer\n");
+    h.start();
+    h.levelFromElsewhere(20000);
+    h.fp.advance(5);
+    EXPECT_EQ(h.main().x, onRight.first);
+    h.fp.screen.pointerOn = 0;
+    for (int at : {500, 1100}) {  // holding, then fading
+        h.fp.advance(at - (at == 500 ? 5 : 500));
+        h.levelFromElsewhere(20000 + at);
+        h.fp.advance(5);
+        for (WindowRecord* w : {&h.main(), h.under(1), h.under(2)}) {
+            EXPECT_EQ(std::make_pair(w->x, w->y), onRight) << at << " " << w->caption;
+        }
+    }
+    EXPECT_EQ(h.under(2)->width, 35 + 9 * 5);  // the level still moves the cut
+    EXPECT_EQ(h.fp.screen.asked.size(), 1u);
+    h.fp.advance(3000);
+    ASSERT_TRUE(h.displayHidden());
+    h.levelFromElsewhere(40000);
+    h.fp.advance(5);
+    EXPECT_EQ(h.main().x, onPrimary.first);
+    EXPECT_EQ(h.under(2)->x, onPrimary.first);
+    // The right monitor goes away while the pointer was there; one comes back at the left;
+    // then the setting changes.
+    h.fp.advance(3000);
+    h.fp.screen.pointerOn = 1;
+    h.fp.screen.monitors = {primary};
+    h.levelFromElsewhere(30000);
+    h.fp.advance(5);
+    EXPECT_EQ(std::make_pair(h.main().x, h.main().y), onPrimary);
+    h.fp.advance(3000);
+    h.fp.screen.monitors = {primary, {-1280, 0, 1280, 1024}};
+    h.levelFromElsewhere(20000);
+    h.fp.advance(5);
+    EXPECT_EQ(std::make_pair(h.under(1)->x, h.under(1)->y), std::make_pair(-750, 412));
+    h.fp.advance(3000);
+    h.fp.setIni("[general]\nmonitor=primary\n");
+    h.levelFromElsewhere(30000);
+    h.fp.advance(5);
+    EXPECT_EQ(std::make_pair(h.under(2)->x, h.under(2)->y), onPrimary);
+    EXPECT_EQ(h.fp.screen.asked.back(), MonitorChoice::Primary);
 }
 
 TEST(Overlay, MissingBitmapNamesTheFileAndEndsTheProgram) {

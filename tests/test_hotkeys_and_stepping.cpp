@@ -91,13 +91,84 @@ TEST_F(Stepping, APressShowsTheNewLevelAtTheNextPoll) {
     EXPECT_EQ(h.fp.sound.played.size(), 1u);
 }
 
+// A press that changes nothing is answered at once with the display as it stands, held and
+// faded as after a change, without the click; one that changes the level is left to the poll.
+TEST(AnswerToEveryPress, AStepThatChangesNothingShowsTheLevelAsItStands) {
+    enum class Way { Key, Wheel, Command };
+    struct Row {
+        const char* what;
+        Way way;
+        bool upwards;
+        std::uint32_t level;
+        bool muted;
+        bool answered;
+        int bar;
+    };
+    for (const Row& row : {
+             Row {"up at the top", Way::Key, true, 65535, false, true, 144},
+             Row {"a notch up at the top", Way::Wheel, true, 65535, false, true, 144},
+             Row {"down at the bottom", Way::Key, false, 3855, false, true, 0},
+             Row {"down from nothing", Way::Wheel, false, 0, false, true, 0},
+             Row {"down while muted at the bottom", Way::Key, false, 2000, true, true, 0},
+             Row {"the command up at the top", Way::Command, true, 65535, false, true, 144},
+             Row {"the command down at the bottom", Way::Command, false, 3000, false, true, 0},
+             Row {"the command up while muted unmutes", Way::Command, true, 65535, true, false,
+                  144},
+             Row {"down while muted above it steps", Way::Key, false, 30000, true, false, 0},
+             Row {"up while muted unmutes", Way::Key, true, 65535, true, false, 144},
+             Row {"up below the top steps", Way::Key, true, 60000, false, false, 144},
+         }) {
+        SCOPED_TRACE(row.what);
+        Harness h;
+        h.fp.mixer.writeMode = fake::FakeMixer::WriteMode::Clamp;
+        h.fp.mixer.find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE)
+            ->value = row.muted ? 1 : 0;
+        h.fp.mixer.setMaster(row.level);
+        h.start();
+        if (row.way == Way::Key) {
+            ASSERT_TRUE(h.fp.hotkeys.press(MOD_WIN, row.upwards ? VK_OEM_PLUS : VK_OEM_MINUS));
+        } else if (row.way == Way::Wheel) {
+            h.fp.trayWheel(row.upwards ? 120 : -120);
+        } else {
+            // Another process steps the same device and tells the running program when
+            // nothing changed.
+            const VolumeCommandResult result =
+                RunVolumeCommand(row.upwards ? VolumeCommand::Up : VolumeCommand::Down, h.fp.mixer,
+                                 h.fp.waveIn, h.fp.messageBox, h.fp.texts);
+            ASSERT_TRUE(result.ok) << result.error;
+            EXPECT_EQ(result.unchanged, row.answered);
+            if (result.unchanged) h.app->onLevelUnchanged();
+        }
+        EXPECT_EQ(h.displayShown(), row.answered);
+        h.fp.advance(5);
+        ASSERT_TRUE(h.displayShown());
+        EXPECT_EQ(h.barWidth(), row.bar);
+        if (row.answered) {
+            EXPECT_EQ(h.fp.mixer.master(), row.level);
+            EXPECT_TRUE(h.fp.sound.played.empty());
+            EXPECT_EQ(h.main().alpha, 125);
+            EXPECT_EQ(h.under(2)->width, 35 + row.bar);
+            // Pressed again while shown, the hold starts afresh.
+            h.fp.advance(800);
+            h.fp.hotkeys.press(MOD_WIN, row.upwards ? VK_OEM_PLUS : VK_OEM_MINUS);
+            h.fp.advance(900);
+            EXPECT_TRUE(h.displayShown());
+            EXPECT_EQ(h.under(1)->alpha, 255);
+        }
+        h.fp.advance(1400);
+        EXPECT_TRUE(h.displayHidden());
+        EXPECT_TRUE(h.fp.sound.played.size() <= (row.answered ? 0u : 1u));
+    }
+}
+
 TEST_F(Stepping, ARefusingDeviceKeepsItsLevel) {
     startWithMaximum(65535, 65535);
     h.fp.mixer.writeMode = fake::FakeMixer::WriteMode::Refuse;
     up();
     h.fp.advance(5);
     EXPECT_EQ(h.fp.mixer.master(), 65535u);
-    EXPECT_TRUE(h.displayHidden());
+    EXPECT_TRUE(h.displayShown());  // the press is answered with the level as it stands
+    EXPECT_TRUE(h.fp.sound.played.empty());
     h.fp.mixer.writeMode = fake::FakeMixer::WriteMode::Clamp;
     up();
     EXPECT_EQ(h.fp.mixer.master(), 65535u);
@@ -168,6 +239,8 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     german.fp.hotkeys.takenByOthers = {HOTKEY_UP, HOTKEY_DOWN};
     german.fp.texts.translations = {
         {" and ", " und "},
+        {"plus", "Plus"},
+        {"minus", "Minus"},
         {"Vexlo cannot use {keys}: {reason}.", "{keys}: für Vexlo nicht nutzbar ({reason})."},
         {"another program holds them; choose other keys with the settings hotkeyup and "
          "hotkeydown in core.ini",
@@ -175,7 +248,7 @@ TEST_F(Stepping, TakenCombinationsAreToldAtTheIconOnlyWhenThereIsOne) {
     german.start();
     ASSERT_EQ(german.fp.tray.balloons.size(), 1u);
     EXPECT_EQ(german.fp.tray.balloons[0].text,
-              "Windows + plus und Windows + minus: für Vexlo nicht nutzbar (ein anderes Programm "
+              "Windows + Plus und Windows + Minus: für Vexlo nicht nutzbar (ein anderes Programm "
               "belegt sie).");
 }
 
@@ -287,6 +360,22 @@ TEST(KeyChords, ChosenKeysAreRegisteredAndBadOnesFallBackToTheUsual) {
               "(a \"+\" with nothing on one side); it uses Windows + plus instead. Vexlo cannot "
               "use Ctrl + Alt + PageDown: another program holds it; choose other keys with the "
               "settings hotkeyup and hotkeydown in core.ini.");
+    // A key the keyboard lacks (F13 on most layouts) is told as such, not as held by another
+    // program, beside one that is; the modifiers go by the keyboard's words.
+    Harness lacking;
+    lacking.fp.hotkeys.missingKeys = {VK_F1 + 12};
+    lacking.fp.hotkeys.takenByOthers = {HOTKEY_DOWN};
+    lacking.fp.texts.translations = {
+        {"Ctrl", "Strg"}, {"Shift", "Umschalt"}, {"key {number}", "Taste {number}"}};
+    lacking.fp.setIni("[general]\nhotkeyup=Ctrl+Shift+F13\nhotkeydown=Ctrl+Alt+PageDown\n");
+    lacking.start();
+    ASSERT_EQ(lacking.fp.tray.balloons.size(), 1u);
+    EXPECT_EQ(lacking.fp.tray.balloons[0].text,
+              "Vexlo cannot use Strg + Alt + PageDown: another program holds it; choose other "
+              "keys with the settings hotkeyup and hotkeydown in core.ini. Vexlo cannot use Strg "
+              "+ Umschalt + F13: the keyboard has no such key; choose other keys with the "
+              "settings hotkeyup and hotkeydown in core.ini.");
+    EXPECT_EQ(lacking.fp.hotkeys.combinationName(MOD_CONTROL, 0x07), "Strg + Taste 7");
 }
 
 TEST_F(Stepping, TheWheelOverTheTrayIconStepsOncePerWholeNotch) {

@@ -105,6 +105,30 @@ TEST(Numbers, WhatCountsAsANumber) {
     EXPECT_EQ(v, 0.0);
 }
 
+TEST(Numbers, TheMonitorSettingsWords) {
+    struct Row {
+        const char* text;
+        bool readable;
+        MonitorChoice choice;
+    };
+    for (const Row& row : {
+             Row {"", true, MonitorChoice::Primary},
+             Row {" \t ", true, MonitorChoice::Primary},
+             Row {"primary", true, MonitorChoice::Primary},
+             Row {"Pointer", true, MonitorChoice::Pointer},
+             Row {"\t ACTIVE  ", true, MonitorChoice::Active},
+             Row {"1", false, MonitorChoice::Primary},
+             Row {"pointer active", false, MonitorChoice::Primary},
+             Row {"mouse", false, MonitorChoice::Primary},
+             Row {"activ", false, MonitorChoice::Primary},
+             Row {"\"active\"", false, MonitorChoice::Primary},
+         }) {
+        MonitorChoice choice = MonitorChoice::Active;
+        EXPECT_EQ(ReadMonitorChoice(row.text, choice), row.readable) << row.text;
+        EXPECT_EQ(choice, row.choice) << row.text;
+    }
+}
+
 TEST(Numbers, PositionsAreWrittenAsSingles) {
     EXPECT_EQ(FormatSingle(3225.0f), "3225");
     EXPECT_EQ(FormatSingle(1.0f), "1");

@@ -1,155 +1,184 @@
 #!/usr/bin/env bash
-# Measures the Linux program on a virtual desktop with a private sound server and prints the
-# results side by side: idle CPU over 20 s (percent of one core), resident memory, the time
-# from a pactl level change to the display window being mapped (median of 20), and the cost
-# of one master-level read (Google Benchmark, adapter alone, through the volume class, and
-# the level with the mute as the watch reads them each tick).
+# Measures the Linux program on a virtual desktop with a private sound server and prints, in
+# one run:
+#   - idle CPU (percent of one core) of Vexlo beside the floor's, measured over the same
+#     seconds: the floor is a bare program that wakes every 5 ms on a timerfd and reads the same
+#     ALSA master through the same plugin (idle_floor.c); their ratio; Vexlo's wake-ups per
+#     second, resident memory (RSS) and proportional memory (PSS);
+#   - the time from a level change to the display being mapped (median and spread of 20) for a
+#     change written through ALSA (amixer), through PulseAudio (pactl), and through PipeWire 1.4
+#     on both of its paths (in the Debian 13 root, when it is there: pipewire_latency.sh);
+#   - the cost of one master-level read (Google Benchmark, when it was found at the build).
 #
-#   bench/linux/bench.sh [BUILD_DIR]        default build/linux (built with the linux preset)
-#   bench/linux/bench.sh BUILD_A BUILD_B    idle CPU of two builds compared: windows of 20 s,
-#                                           A B B A A B ..., on the same session and sink;
-#                                           each build's mean, its windows, and the difference
+#   bench/linux/bench.sh [BUILD_DIR [OTHER_BUILD_DIR]]     default build/linux (linux preset)
 #
-# VEXLO_BENCH_WINDOW (seconds, default 20) and VEXLO_BENCH_ROUNDS (pairs of windows, default
-# 3) set the comparison's windows. Idle CPU is the CPU time of all the program's threads
-# (/proc/PID/task/*/schedstat, in nanoseconds) over the wall time of the window.
+# With OTHER_BUILD_DIR (an earlier build, say) that build runs as well, on an X display of its
+# own beside the same sound server, over the same seconds, and is measured the same way.
+# VEXLO_BENCH_WINDOW (seconds, default 20) and VEXLO_BENCH_ROUNDS (default 3) set the idle
+# windows; VEXLO_BENCH_CHANGES (default 20) the changes timed per path. Idle CPU is the CPU time
+# of all of a program's threads (/proc/PID/task/*/schedstat) over the wall time of the window;
+# wake-ups are the voluntary context switches of all its threads.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
 if [ "${1:-}" != "--inside" ]; then
-    [ $# -le 2 ] || { echo "usage: $0 [BUILD_DIR | BUILD_A BUILD_B]" >&2; exit 2; }
+    [ $# -le 2 ] || { echo "usage: $0 [BUILD_DIR [OTHER_BUILD_DIR]]" >&2; exit 2; }
     builds=()
     for arg in "${@:-$root/build/linux}"; do
         b=$(cd "$arg" 2>/dev/null && pwd) || { echo "no build folder: $arg" >&2; exit 2; }
         [ -x "$b/vexlo" ] || { echo "missing $b/vexlo (build the linux preset first)" >&2; exit 2; }
         builds+=("$b")
     done
-    if [ ${#builds[@]} = 1 ]; then
-        [ -x "${builds[0]}/src/platform/linux/bench/vexlo_osd_latency" ] ||
-            { echo "missing ${builds[0]}/src/platform/linux/bench/vexlo_osd_latency" >&2; exit 2; }
-    fi
+    tools=${builds[0]}/src/platform/linux/bench
+    for t in vexlo_osd_latency vexlo_idle_floor; do
+        [ -x "$tools/$t" ] || { echo "missing $tools/$t" >&2; exit 2; }
+    done
     exec env -u VEXLO_SESSION "$root/tests/e2e/linux/with-session.sh" --desktop "$0" --inside \
         "${builds[@]}"
 fi
 
 shift
+builds=("$@")
+tools=${builds[0]}/src/platform/linux/bench
 sink=$VEXLO_SINK
+window=${VEXLO_BENCH_WINDOW:-20}
+rounds=${VEXLO_BENCH_ROUNDS:-3}
+changes=${VEXLO_BENCH_CHANGES:-20}
 export XDG_CONFIG_HOME=$HOME/config
-pid=""
-trap '[ -n "$pid" ] && { kill $pid 2>/dev/null; wait $pid 2>/dev/null; }' EXIT
+out=$HOME/bench
+mkdir -p "$out"
+pids=()
+cleanup() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+}
+trap cleanup EXIT
 
-# start_program BUILD: the resident program of that build, up once its tray icon is there and
-# a second has passed; its PID in $pid.
-start_program() {
-    "$1/vexlo" >/dev/null 2>&1 &
-    pid=$!
+# A second X display for another build (the program runs once per display).
+extra_display() {
+    local f=$out/display.$RANDOM
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$f" >/dev/null 2>&1 &
+    pids+=($!)
     for _ in $(seq 100); do
-        [ -n "$(xdotool search --onlyvisible --pid $pid 2>/dev/null)" ] && break
+        [ -s "$f" ] && break
         sleep 0.05
     done
-    sleep 1
-}
-stop_program() {
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    pid=""
-}
-# cpu_ns: the CPU time of all of $pid's threads so far.
-cpu_ns() { cat /proc/"$pid"/task/*/schedstat 2>/dev/null | awk '{ n += $1 } END { print n + 0 }'; }
-# idle_cpu SECONDS: percent of one core $pid takes while nothing changes.
-idle_cpu() {
-    local c0 c1 s0 s1
-    c0=$(cpu_ns)
-    s0=$(date +%s%N)
-    sleep "$1"
-    c1=$(cpu_ns)
-    s1=$(date +%s%N)
-    awk -v c=$((c1 - c0)) -v ns=$((s1 - s0)) 'BEGIN { printf "%.3f", 100 * c / ns }'
-}
-rss_mb() { awk '/VmRSS/ { printf "%.1f", $2 / 1024 }' "/proc/$pid/status"; }
-# reads BUILD: the read costs of that build's mixer benchmark, "n/a" where it has none.
-reads() {
-    local tools=$1/src/platform/linux/bench csv=$HOME/reads.csv
-    read_adapter="n/a"
-    read_class="n/a"
-    read_tick="n/a"
-    [ -x "$tools/vexlo_mixer_bench" ] || return 0
-    echo "Timing master-level reads ($1) ..." >&2
-    "$tools/vexlo_mixer_bench" --benchmark_format=csv --benchmark_min_time=0.5 2>/dev/null >"$csv"
-    read_adapter=$(awk -F, '/^"AdapterRead"/ { printf "%.0f ns", $4 }' "$csv")
-    read_class=$(awk -F, '/^"VolumeLevelRead"/ { printf "%.0f ns", $4 }' "$csv")
-    read_tick=$(awk -F, '/^"LevelAndMuteRead"/ { printf "%.0f ns", $4 }' "$csv")
-    : "${read_tick:=n/a}"
+    echo ":$(tr -dc 0-9 <"$f")"
 }
 
-if [ $# = 2 ]; then
-    a=$1
-    b=$2
-    window=${VEXLO_BENCH_WINDOW:-20}
-    rounds=${VEXLO_BENCH_ROUNDS:-3}
-    cpu_a=()
-    cpu_b=()
-    rss_a=""
-    rss_b=""
-    for ((r = 0; r < rounds; r++)); do
-        # A B, then B A: a drift of the machine's load weighs on both alike.
-        order=(a b)
-        [ $((r % 2)) = 1 ] && order=(b a)
-        for which in "${order[@]}"; do
-            if [ "$which" = a ]; then build=$a; else build=$b; fi
-            echo "Round $((r + 1)) of $rounds: idle CPU of $which for $window s ..." >&2
-            start_program "$build"
-            value=$(idle_cpu "$window")
-            if [ "$which" = a ]; then cpu_a+=("$value"); rss_a=$(rss_mb); else cpu_b+=("$value"); rss_b=$(rss_mb); fi
-            stop_program
-        done
+# The programs: the floor, then each build with its display.
+"$tools/vexlo_idle_floor" &
+floor=$!
+pids+=("$floor")
+vexlo=()
+displays=()
+for i in "${!builds[@]}"; do
+    d=$DISPLAY
+    [ "$i" -gt 0 ] && d=$(extra_display)
+    DISPLAY=$d "${builds[i]}/vexlo" >"$out/vexlo-$i.log" 2>&1 &
+    vexlo+=($!)
+    pids+=($!)
+    displays+=("$d")
+done
+for i in "${!builds[@]}"; do
+    for _ in $(seq 100); do
+        [ -n "$(DISPLAY=${displays[i]} xdotool search --onlyvisible --pid "${vexlo[i]}" 2>/dev/null)" ] && break
+        sleep 0.05
     done
-    mean() { printf '%s\n' "$@" | awk '{ s += $1 } END { printf "%.3f", s / NR }'; }
-    spread() { printf '%s\n' "$@" | awk 'NR == 1 { lo = hi = $1 } { if ($1 < lo) lo = $1; if ($1 > hi) hi = $1 }
-        END { printf "%.3f..%.3f", lo, hi }'; }
-    mean_a=$(mean "${cpu_a[@]}")
-    mean_b=$(mean "${cpu_b[@]}")
-    reads "$a"
-    reads_a="$read_adapter / $read_class / $read_tick"
-    reads "$b"
-    reads_b="$read_adapter / $read_class / $read_tick"
-    printf '\n%-44s %s\n' "Vexlo (Linux) idle CPU, two builds" "$(date -u +%Y-%m-%dT%H:%MZ)"
-    printf '%-44s %s\n' "A" "$a"
-    printf '%-44s %s\n' "B" "$b"
-    printf '%-44s %s\n' "windows" "$((2 * rounds)) x $window s, A B B A ..., one session and sink"
-    printf '%-44s %s\n' "A: idle CPU, % of one core (mean, range)" "$mean_a % ($(spread "${cpu_a[@]}")): ${cpu_a[*]}"
-    printf '%-44s %s\n' "B: idle CPU, % of one core (mean, range)" "$mean_b % ($(spread "${cpu_b[@]}")): ${cpu_b[*]}"
-    printf '%-44s %s\n' "B against A" "$(awk -v a="$mean_a" -v b="$mean_b" 'BEGIN { if (a > 0) printf "%+.1f %%", 100 * (b - a) / a; else print "n/a" }')"
-    printf '%-44s %s\n' "resident memory, A / B" "$rss_a MB / $rss_b MB"
-    printf '%-44s %s\n' "reads A: adapter / class / level+mute" "$reads_a"
-    printf '%-44s %s\n' "reads B: adapter / class / level+mute" "$reads_b"
-    exit 0
+done
+sleep 2
+
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ n += $1 } END { print n + 0 }'; }
+wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'; }
+rss_mb() { awk '/^VmRSS/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
+pss_mb() { awk '/^Pss:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/smaps_rollup"; }
+
+# Idle: every program over the same windows.
+all=("$floor" "${vexlo[@]}")
+declare -A cpu wake
+for ((r = 1; r <= rounds; r++)); do
+    echo "Idle window $r of $rounds ($window s) ..." >&2
+    declare -A c0 w0
+    for p in "${all[@]}"; do
+        c0[$p]=$(cpu_ns "$p")
+        w0[$p]=$(wakeups "$p")
+    done
+    t0=$(date +%s%N)
+    sleep "$window"
+    t1=$(date +%s%N)
+    for p in "${all[@]}"; do
+        cpu[$p]+="$(awk -v c=$(($(cpu_ns "$p") - c0[$p])) -v t=$((t1 - t0)) 'BEGIN { printf "%.3f", 100 * c / t }') "
+        wake[$p]+="$(awk -v w=$(($(wakeups "$p") - w0[$p])) -v t=$((t1 - t0)) 'BEGIN { printf "%.0f", w / (t / 1e9) }') "
+    done
+done
+mean() { echo "$1" | tr ' ' '\n' | awk 'NF { s += $1; n++ } END { printf "%.3f", s / n }'; }
+
+# Latency, one build after the other on its own display.
+median_spread() {  # FILE COLUMN: "median (min..max)"
+    grep -v 'timeout\|failed' "$1" | awk -v c="$2" '{ print $c }' | sort -n | awk '
+        { v[NR] = $1 }
+        END {
+            if (NR == 0) { print "n/a"; exit }
+            printf "%.1f (%.1f..%.1f)", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2, v[1], v[NR]
+        }'
+}
+declare -A latency
+for i in "${!builds[@]}"; do
+    echo "Timing $changes changes through ALSA and PulseAudio (${builds[i]}) ..." >&2
+    DISPLAY=${displays[i]} "$tools/vexlo_osd_latency" "$changes" 1600 amixer -q sset Master %L >"$out/alsa-$i.txt"
+    DISPLAY=${displays[i]} "$tools/vexlo_osd_latency" "$changes" 1600 pactl set-sink-volume "$sink" %L >"$out/pulse-$i.txt"
+    latency[alsa-$i]=$(median_spread "$out/alsa-$i.txt" 2)
+    latency[pulse-$i]=$(median_spread "$out/pulse-$i.txt" 2)
+    latency[pulse-start-$i]=$(median_spread "$out/pulse-$i.txt" 1)
+    latency[alsa-timeouts-$i]=$(grep -c 'timeout\|failed' "$out/alsa-$i.txt")
+    latency[pulse-timeouts-$i]=$(grep -c 'timeout\|failed' "$out/pulse-$i.txt")
+done
+rss=()
+pss=()
+for p in "${vexlo[@]}"; do
+    rss+=("$(rss_mb "$p")")
+    pss+=("$(pss_mb "$p")")
+done
+pipewire=()
+if "$root/scripts/debian13" present 2>/dev/null; then
+    for i in "${!builds[@]}"; do
+        echo "Timing $changes changes through PipeWire 1.4 (${builds[i]}) ..." >&2
+        pipewire+=("$("$root/scripts/debian13" run env VEXLO_OSD_PROBE="$tools/vexlo_osd_latency" \
+            "$here/pipewire_latency.sh" "${builds[i]}" "$changes" 2>/dev/null)")
+    done
 fi
 
-build=$1
-tools=$build/src/platform/linux/bench
-start_program "$build"
+reads() {  # BUILD: the read costs of that build's mixer benchmark, "n/a" where it has none
+    local t=$1/src/platform/linux/bench csv=$out/reads.csv
+    [ -x "$t/vexlo_mixer_bench" ] || { echo "n/a"; return; }
+    "$t/vexlo_mixer_bench" --benchmark_format=csv --benchmark_min_time=0.5 2>/dev/null >"$csv"
+    awk -F, '/^"AdapterRead"/ { a = $4 } /^"VolumeLevelRead"/ { c = $4 } /^"LevelAndMuteRead"/ { t = $4 }
+        END { printf "%.0f ns / %.0f ns / %.0f ns", a, c, t }' "$csv"
+}
 
-echo "Measuring idle CPU for 20 s ..." >&2
-cpu=$(idle_cpu 20)
-rss=$(rss_mb)
-
-echo "Timing 20 level changes ..." >&2
-"$tools/vexlo_osd_latency" "$sink" 20 1800 >"$HOME/latency.txt"
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "n/a"; else if (NR % 2) printf "%.1f", v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-from_start=$(grep -v timeout "$HOME/latency.txt" | awk '{print $1}' | median)
-after_return=$(grep -v timeout "$HOME/latency.txt" | awk '{print $2}' | median)
-timeouts=$(grep -c timeout "$HOME/latency.txt")
-rss_after=$(rss_mb)
-
-reads "$build"
-
-printf '\n%-52s %s\n' "Vexlo (Linux) on Xvfb + openbox, PulseAudio null sink" "$(date -u +%Y-%m-%dT%H:%MZ)"
-printf '%-52s %s\n' "idle CPU, % of one core (20 s)" "$cpu %"
-printf '%-52s %s\n' "resident memory (idle / after 20 displays)" "$rss MB / $rss_after MB"
-printf '%-52s %s\n' "pactl change -> display mapped, median of 20" "$after_return ms after pactl returned ($from_start ms from its start)"
-[ "$timeouts" -gt 0 ] && printf '%-52s %s\n' "  changes without a display within 3 s" "$timeouts"
-printf '%-52s %s\n' "one master-level read: ALSA adapter" "$read_adapter"
-printf '%-52s %s\n' "one master-level read: volume class over the adapter" "$read_class"
-printf '%-52s %s\n' "one tick's reads: the level, then the mute" "$read_tick"
+row() { printf '%-52s %s\n' "$1" "$2"; }
+floor_mean=$(mean "${cpu[$floor]}")
+printf '\nVexlo (Linux) on Xvfb + openbox, PulseAudio null sink   %s\n' "$(date -u +%Y-%m-%dT%H:%MZ)"
+row "floor (5 ms timerfd + ALSA read), % of one core" "$floor_mean % (windows: ${cpu[$floor]% }), ${wake[$floor]% } wake-ups/s"
+for i in "${!builds[@]}"; do
+    p=${vexlo[i]}
+    m=$(mean "${cpu[$p]}")
+    echo
+    row "build" "${builds[i]}"
+    row "idle CPU, % of one core ($rounds x $window s)" "$m % (windows: ${cpu[$p]% })"
+    row "against the floor, same seconds" "$(awk -v a="$m" -v f="$floor_mean" 'BEGIN { printf "%.2f x", a / f }')"
+    row "wake-ups per second (all threads)" "${wake[$p]% }"
+    row "memory after the changes: RSS / PSS" "${rss[i]} MB / ${pss[i]} MB"
+    row "ALSA change (amixer) -> display, ms" "${latency[alsa-$i]} after amixer returned, of $changes$([ "${latency[alsa-timeouts-$i]}" -gt 0 ] && echo ", ${latency[alsa-timeouts-$i]} without a display")"
+    row "PulseAudio change (pactl) -> display, ms" "${latency[pulse-$i]} after pactl returned; ${latency[pulse-start-$i]} from its start$([ "${latency[pulse-timeouts-$i]}" -gt 0 ] && echo "; ${latency[pulse-timeouts-$i]} without a display")"
+    if [ -n "${pipewire[i]:-}" ]; then
+        while read -r path med spread timeouts start server; do
+            row "PipeWire ($path) change -> display, ms" "$med ($spread) after pactl returned; $start from its start${server:+ [$server]}$([ "$timeouts" != 0 ] && echo "; $timeouts without a display")"
+        done <<<"${pipewire[i]}"
+    else
+        row "PipeWire change -> display" "n/a (no Debian 13 root: scripts/debian13 setup)"
+    fi
+    row "reads: adapter / volume class / level+mute" "$(reads "${builds[i]}")"
+done

@@ -1,8 +1,10 @@
-// Times level changes made with pactl until the first top-level window is mapped on the
-// display (the on-screen display of a running Vexlo). Prints one line per change:
-// "<ms from pactl start> <ms after pactl returned>", or "timeout".
+// Times level changes until the first top-level window is mapped on the display (the on-screen
+// display of a running Vexlo). Each change runs COMMAND with every "%L" in it replaced by the
+// level, 20% and 50% in turn (pactl set-sink-volume SINK %L, amixer -q sset Master %L, ...).
+// Prints one line per change: "<ms from the command's start> <ms after it returned>", or
+// "timeout".
 //
-//   vexlo_osd_latency SINK COUNT [PAUSE_MS]
+//   vexlo_osd_latency COUNT PAUSE_MS COMMAND [ARGS...]
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -24,13 +27,20 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-bool Pactl(const std::string& sink, const std::string& level) {
-    const char* argv[] = {"pactl", "set-sink-volume", sink.c_str(), level.c_str(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "pactl", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
-        0) {
-        return false;
+bool Run(const std::vector<std::string>& command, const std::string& level) {
+    std::vector<std::string> words;
+    for (std::string word : command) {
+        for (auto at = word.find("%L"); at != std::string::npos; at = word.find("%L", at)) {
+            word.replace(at, 2, level);
+            at += level.size();
+        }
+        words.push_back(word);
     }
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -58,13 +68,13 @@ void Drain(xcb_connection_t* c) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s SINK COUNT [PAUSE_MS]\n", argv[0]);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s COUNT PAUSE_MS COMMAND [ARGS...]\n", argv[0]);
         return 2;
     }
-    const std::string sink = argv[1];
-    const int count = std::atoi(argv[2]);
-    const int pause = argc > 3 ? std::atoi(argv[3]) : 2000;
+    const int count = std::atoi(argv[1]);
+    const int pause = std::atoi(argv[2]);
+    const std::vector<std::string> command(argv + 3, argv + argc);
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
         std::fprintf(stderr, "no X display\n");
@@ -75,14 +85,16 @@ int main(int argc, char** argv) {
     xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(c);
 
+    // From a level neither change sets, so that the first one is a change too.
+    Run(command, "35%");
     for (int i = 0; i < count; ++i) {
         // The display is gone 1.3 s after a change; wait for that before the next one.
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
         Drain(c);
         const std::string level = std::to_string(20 + (i % 2) * 30) + "%";
         const Clock::time_point start = Clock::now();
-        if (!Pactl(sink, level)) {
-            std::printf("pactl failed\n");
+        if (!Run(command, level)) {
+            std::printf("failed\n");
             continue;
         }
         const Clock::time_point returned = Clock::now();

@@ -199,4 +199,10 @@ void Application::onHotkeysUnavailable(const std::string& reason) {
     });
 }
 
+void Application::onLevelUnchanged() {
+    Guarded([&] {
+        if (main_) main_->ShowLevelAsItStands();
+    });
+}
+
 }  // namespace vexlo

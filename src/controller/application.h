@@ -46,6 +46,7 @@ class Application final : public EventSink {
     void onTrayWheel(NativeHandle target, int delta, bool vertical) override;
     void onTaskbarCreated() override;
     void onHotkeysUnavailable(const std::string& reason) override;
+    void onLevelUnchanged() override;
     bool holdsEvents() const override { return Blocked(); }
 
     // Forms, created (and loaded) on first use.

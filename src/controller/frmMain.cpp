@@ -4,6 +4,7 @@
 
 #include "control/frmControl.h"
 #include "controller/application.h"
+#include "controller/errors.h"
 #include "controller/rounding.h"
 #include "controller/volume_command.h"
 #include "display/frmUnder.h"
@@ -25,7 +26,9 @@ frmMain::frmMain(Application& app)
     bar_ = &window_->addElement(Element::Kind::Image, "bar");
     testbox_ = &window_->addElement(Element::Kind::Image, "testbox");
     TimerService& timers = app.platform().timers;
-    timer1_ = timers.createTimer(5, true);
+    // A period in which the mixer has nothing new would only find the level where it was.
+    MixerDevice& mixer = app.platform().mixer;
+    timer1_ = timers.createWatchTimer(5, true, [&mixer] { return mixer.unchangedSinceLastRead(); });
     timer2_ = timers.createTimer(1000, false);
     timer3_ = timers.createTimer(50, false);
 }
@@ -110,9 +113,20 @@ void frmMain::Timer1_Timer() {
         return;
     }
 
-    timer2_->setEnabled(false);
     LastLevel = NewLevel;
     LastMute = NewMute;
+    ShowDisplay(true);
+}
+
+void frmMain::ShowDisplay(bool changed) {
+    timer2_->setEnabled(false);
+    if (!window_->visible()) {
+        const MonitorArea area = app_.platform().screen.monitor(ChosenMonitor());
+        const Placement at = CentreOnMonitor(area, window_->width(), window_->height());
+        window_->setBounds(at.left, at.top, window_->width(), window_->height());
+        app_.Under().PlaceOn(area);
+        app_.Under2().PlaceOn(area);
+    }
     window_->show();
     app_.Under().Show();
     app_.Under2().Show();
@@ -120,7 +134,7 @@ void frmMain::Timer1_Timer() {
     // The click follows the level's chunks; switching the mute alone leaves them as they were
     // and is silent.
     if (n != LastChunks) {
-        if (app_.Settings().IsOn(settings::kSoundOn)) {
+        if (changed && app_.Settings().IsOn(settings::kSoundOn)) {
             app_.platform().sound.play(app_.Skin().Path("\\sound.wav"), SND_ASYNC);
         }
         LastChunks = n;
@@ -210,12 +224,56 @@ void frmMain::TaskbarCreated() {
     SetTrayLevelIcon(ChunkCount(), LastMute);
 }
 
+MonitorChoice frmMain::ChosenMonitor() {
+    const std::string text = app_.Settings().ReadOptional(settings::kMonitor);
+    MonitorChoice choice = MonitorChoice::Primary;
+    if (ReadMonitorChoice(text, choice)) return choice;
+    if (text != toldMonitor_) {
+        toldMonitor_ = text;
+        if (TrayOn) {
+            const std::string told =
+                Tr(app_.platform().texts,
+                   // TRANSLATORS: {value} is the text after monitor= in the file, as written;
+                   // primary, pointer and active are the words the file holds: keep them.
+                   "The setting monitor={value} in core.ini is not one Vexlo knows (primary, "
+                   "pointer or active); it shows the display on the primary monitor.");
+            app_.Systray().ShowBalloon(kAppTitle, Fill(told, {{"value", text}}));
+        }
+    }
+    return choice;
+}
+
 void frmMain::upvol() {
-    StepUp(Vol());
+    Step(true);
 }
 
 void frmMain::downvol() {
-    StepDown(Vol());
+    Step(false);
+}
+
+void frmMain::Step(bool up) {
+    clsVolume& vol = Vol();
+    const std::int32_t before = vol.VolumeLevel();
+    bool known = vol.LastResult() == MMSYSERR_NOERROR;
+    const bool mutedBefore = known && MasterMuted(vol);
+    known = known && vol.LastResult() == MMSYSERR_NOERROR;
+    if (up) {
+        StepUp(vol);
+    } else {
+        StepDown(vol);
+    }
+    // Only a press that met the level the display last showed is answered here; any other
+    // difference is a change the next poll shows.
+    if (!known || LevelUnknown || before != LastLevel || mutedBefore != LastMute) return;
+    const std::int32_t after = vol.VolumeLevel();
+    if (vol.LastResult() != MMSYSERR_NOERROR || after != before) return;
+    const bool mutedAfter = MasterMuted(vol);
+    if (vol.LastResult() != MMSYSERR_NOERROR || mutedAfter != mutedBefore) return;
+    ShowDisplay(false);
+}
+
+void frmMain::ShowLevelAsItStands() {
+    if (!LevelUnknown) ShowDisplay(false);
 }
 
 }  // namespace vexlo

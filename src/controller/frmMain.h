@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "mixer/clsVolume.h"
+#include "platform/screen.h"
 #include "platform/texts.h"
 #include "platform/timers.h"
 #include "platform/window_system.h"
@@ -41,8 +43,16 @@ class frmMain {
     // The tray icon is gone with the notification area; add it again.
     void TaskbarCreated();
 
+    // One step each. A step that changes nothing (up at the top, down at the bottom) shows
+    // the display as it stands, as a change would, without the click.
     void upvol();
     void downvol();
+    // The display as it stands, held and faded as after a change, without the click: the
+    // answer to a step that changed nothing. Nothing while the level cannot be read.
+    void ShowLevelAsItStands();
+    // The monitor the setting "monitor" names; a value that cannot be read is told once at
+    // the tray icon and gives the primary monitor.
+    MonitorChoice ChosenMonitor();
 
     clsVolume& Vol();
     NativeHandle handle() const { return window_->handle(); }
@@ -68,7 +78,14 @@ class frmMain {
     int WheelRest = 0;
 
   private:
+    void Step(bool up);
+    // Shows the three windows with the bar at LastLevel and restarts the hold; a display that
+    // appears from hidden is first centred on the chosen monitor, and stays there until it
+    // has faded out. Only a change clicks when the chunks differ from those shown last.
+    void ShowDisplay(bool changed);
+
     Application& app_;
+    std::string toldMonitor_;  // the unreadable "monitor" value told last
     std::unique_ptr<Window> window_;
     Element* tray_ = nullptr;
     Element* bar_ = nullptr;

@@ -75,6 +75,7 @@ VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
         result.error = Tr(texts, "the master volume has no range to step");
         return result;
     }
+    const bool mutedBefore = MasterMuted(vol);
     if (command == VolumeCommand::Up) {
         StepUp(vol);
     } else {
@@ -87,6 +88,8 @@ VolumeCommandResult RunVolumeCommand(VolumeCommand command, MixerDevice& mixer,
     result.after = vol.VolumeLevel();
     result.ok = vol.LastResult() == MMSYSERR_NOERROR;
     if (!result.ok) result.error = Tr(texts, "cannot read the master volume back");
+    result.unchanged =
+        result.ok && result.after == result.before && MasterMuted(vol) == mutedBefore;
     return result;
 }
 

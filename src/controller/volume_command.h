@@ -36,7 +36,10 @@ struct VolumeCommandResult {
     std::int32_t before = 0;
     std::int32_t after = 0;
     bool muted = false;  // after a mute command: the switch as it now stands
-    std::string error;   // why it failed, one line in the user's language
+    // A step that left level and mute as they were (up at the top, down at the bottom): a
+    // running Vexlo shows the display for it, as for such a key press.
+    bool unchanged = false;
+    std::string error;  // why it failed, one line in the user's language
 };
 
 // Opens the mixer, takes one step (or switches the mute over) and closes it again.

@@ -13,8 +13,8 @@ OverlayForm::OverlayForm(WindowSystem& windows, SkinFiles& skin, Screen& screen,
     auto picture = skin.Load(bitmapLiteral);
     testbox_->setPicture(picture);
     testbox_->setBounds(0, 0, picture->width(), picture->height());
-    const int width = testbox_->width();
-    const int height = testbox_->height();
+    const int width = bitmapWidth_ = testbox_->width();
+    const int height = bitmapHeight_ = testbox_->height();
     const Placement at = CentreOnScreen(screen.width(), screen.height(), width, height);
     window_->setBounds(at.left, at.top, width, height);
     testbox_->setPicture(nullptr);
@@ -23,6 +23,11 @@ OverlayForm::OverlayForm(WindowSystem& windows, SkinFiles& skin, Screen& screen,
 
 void OverlayForm::SetWidth(int width) {
     window_->setBounds(window_->x(), window_->y(), width, window_->height());
+}
+
+void OverlayForm::PlaceOn(const MonitorArea& area) {
+    const Placement at = CentreOnMonitor(area, bitmapWidth_, bitmapHeight_);
+    window_->setBounds(at.left, at.top, window_->width(), window_->height());
 }
 
 }  // namespace vexlo

@@ -25,10 +25,14 @@ class OverlayForm {
     void Hide() { window_->hide(); }
     // New width in pixels; left, top and height stay.
     void SetWidth(int width);
+    // Centred on a monitor by the bitmap's size, whatever width the level gave it since.
+    void PlaceOn(const MonitorArea& area);
 
   private:
     std::unique_ptr<Window> window_;
     Element* testbox_ = nullptr;
+    int bitmapWidth_ = 0;
+    int bitmapHeight_ = 0;
 };
 
 }  // namespace vexlo

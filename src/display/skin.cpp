@@ -15,6 +15,8 @@ std::shared_ptr<const Picture> SkinFiles::Load(const std::string& literal) {
         throw FatalError(
             reason.empty()
                 ? Fill(Tr(texts_, "The skin file \"{file}\" cannot be loaded."), {{"file", file}})
+                // TRANSLATORS: {file} is a file's path; {reason} a clause saying why, such as
+                // "the file is cut off (...)" or a message of the system.
                 : Fill(Tr(texts_, "The skin file \"{file}\" cannot be loaded: {reason}."),
                        {{"file", file}, {"reason", reason}}));
     }
@@ -50,6 +52,11 @@ Placement CentreOnScreen(int screenWidth, int screenHeight, int width, int heigh
     if (left + width > screenWidth) left = screenWidth - width;
     if (top + height > screenHeight) top = screenHeight - height;
     return {left, top};
+}
+
+Placement CentreOnMonitor(const MonitorArea& area, int width, int height) {
+    const Placement at = CentreOnScreen(area.width, area.height, width, height);
+    return {area.left + at.left, area.top + at.top};
 }
 
 }  // namespace vexlo

@@ -69,5 +69,7 @@ struct Placement {
     int top;
 };
 Placement CentreOnScreen(int screenWidth, int screenHeight, int width, int height);
+// The same on one monitor's whole area: its own edges pull an oversized window back.
+Placement CentreOnMonitor(const MonitorArea& area, int width, int height);
 
 }  // namespace vexlo

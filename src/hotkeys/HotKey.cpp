@@ -18,9 +18,12 @@ void HotKey::Choose(const std::string& upText, const std::string& downText) {
         // Blanks alone are as good as no value.
         if (setting.text.find_first_not_of(" \t") == std::string::npos) continue;
         std::string problem;
-        if (!ParseKeyChord(setting.text, setting.chord, problem)) {
+        if (!ParseKeyChord(setting.text, setting.chord, problem, texts_)) {
             settingsProblems_ +=
                 std::string(settingsProblems_.empty() ? "" : " ") +
+                // TRANSLATORS: {setting} is the setting as written ("hotkeyup=Ctrl+Foo"),
+                // {problem} a clause saying why it cannot be read ("it names no key"), {keys}
+                // the key combination used instead ("Super + =").
                 Fill(Tr(texts_,
                         "The setting {setting} in core.ini is not a key combination Vexlo "
                         "can use ({problem}); it uses {keys} instead."),
@@ -42,27 +45,45 @@ void HotKey::Choose(const std::string& upText, const std::string& downText) {
 }
 
 void HotKey::Register(NativeHandle mainWindow) {
-    std::vector<std::string> refused;
-    if (!hotkeys_.registerHotKey(mainWindow, HOTKEY_UP, up_.modifiers, up_.virtualKey))
-        refused.push_back(Name(up_));
-    if (registerDown_ &&
-        !hotkeys_.registerHotKey(mainWindow, HOTKEY_DOWN, down_.modifiers, down_.virtualKey))
-        refused.push_back(Name(down_));
+    std::vector<std::string> taken, missing;
+    const auto registerOne = [&](int id, const KeyChord& chord) {
+        if (hotkeys_.registerHotKey(mainWindow, id, chord.modifiers, chord.virtualKey)) return;
+        (hotkeys_.lastRefusal() == HotkeyRefusal::NoSuchKey ? missing : taken)
+            .push_back(Name(chord));
+    };
+    registerOne(HOTKEY_UP, up_);
+    if (registerDown_) registerOne(HOTKEY_DOWN, down_);
     prevWndProc_ = hotkeys_.setWindowProc(mainWindow, hotkeys_.coreProcedure());
     std::string text = settingsProblems_;
     settingsProblems_.clear();
-    if (!refused.empty() && !toldUnavailable_) {
+    if ((!taken.empty() || !missing.empty()) && !toldUnavailable_) {
         toldUnavailable_ = true;
-        text +=
-            std::string(text.empty() ? "" : " ") +
-            UnavailableText(refused, refused.size() > 1
-                                         ? Tr(texts_,
-                                              "another program holds them; choose other keys "
-                                              "with the settings hotkeyup and hotkeydown in "
-                                              "core.ini")
-                                         : Tr(texts_,
-                                              "another program holds it; choose other keys with "
-                                              "the settings hotkeyup and hotkeydown in core.ini"));
+        if (!taken.empty()) {
+            text += std::string(text.empty() ? "" : " ") +
+                    UnavailableText(taken, taken.size() > 1
+                                               ? Tr(texts_,
+                                                    "another program holds them; choose other "
+                                                    "keys with the settings hotkeyup and "
+                                                    "hotkeydown in core.ini")
+                                               : Tr(texts_,
+                                                    "another program holds it; choose other "
+                                                    "keys with the settings hotkeyup and "
+                                                    "hotkeydown in core.ini"));
+        }
+        if (!missing.empty()) {
+            // A key the layout lacks (F13 on most keyboards): nobody holds it, nobody can press
+            // it.
+            text += std::string(text.empty() ? "" : " ") +
+                    UnavailableText(missing, missing.size() > 1
+                                                 ? Tr(texts_,
+                                                      "the keyboard has no such keys; choose "
+                                                      "other keys with the settings hotkeyup "
+                                                      "and hotkeydown in core.ini")
+                                                 : Tr(texts_,
+                                                      "the keyboard has no such key; choose "
+                                                      "other keys with the settings hotkeyup "
+                                                      "and hotkeydown in core.ini"));
+        }
     }
     if (!text.empty()) Tell(text);
 }
@@ -71,9 +92,13 @@ std::string HotKey::UnavailableText(const std::vector<std::string>& combinations
                                     const std::string& reason) const {
     std::string keys;
     for (std::size_t i = 0; i < combinations.size(); ++i) {
+        // TRANSLATORS: Joins the last two key combinations of a list ("Super + = and Super +
+        // -"), or the names of two shortcuts; the spaces around it are part of it.
         if (i > 0) keys += i + 1 == combinations.size() ? Tr(texts_, " and ") : ", ";
         keys += combinations[i];
     }
+    // TRANSLATORS: {keys} names key combinations ("Super + = and Super + -"), {reason} is a
+    // clause saying why ("another program holds them; ...").
     return Fill(Tr(texts_, "Vexlo cannot use {keys}: {reason}."),
                 {{"keys", keys}, {"reason", reason}});
 }

@@ -32,8 +32,8 @@ class HotKey {
     const KeyChord& Up() const { return up_; }
     const KeyChord& Down() const { return down_; }
     // Registers 1331 and 1332 on the main window and installs HotKeyProc as its procedure.
-    // Combinations another program holds are reported through Unavailable, in one message
-    // with what was wrong in the settings.
+    // Combinations another program holds, or whose key the keyboard lacks, are reported
+    // through Unavailable, in one message with what was wrong in the settings.
     void Register(NativeHandle mainWindow);
     // Tells the user, once per run whatever the number of calls, that these combinations do
     // not work for Vexlo and why ("another program holds it").

@@ -76,9 +76,13 @@ bool TypingKey(std::uint32_t virtualKey) {
 
 }  // namespace
 
-bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem) {
+bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& problem,
+                   const Texts& texts) {
     if (Trim(text).empty()) {
-        problem = "it names no key";
+        // TRANSLATORS: Why a key setting cannot be read; fills {problem} in "The setting ...
+        // is not a key combination Vexlo can use ({problem}); ...". "It" is the setting's
+        // value.
+        problem = Tr(texts, "it names no key");
         return false;
     }
     // "+" joins the parts; a "+" at the end after another one is the plus key itself.
@@ -100,7 +104,8 @@ bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& proble
     KeyChord read;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (parts[i].empty()) {
-            problem = "a \"+\" with nothing on one side";
+            // TRANSLATORS: Why a key setting cannot be read (see "it names no key").
+            problem = Tr(texts, "a \"+\" with nothing on one side");
             return false;
         }
         if (const std::uint32_t modifier = ModifierOf(Lower(parts[i])); modifier != 0) {
@@ -109,21 +114,29 @@ bool ParseKeyChord(const std::string& text, KeyChord& chord, std::string& proble
         }
         const std::uint32_t key = KeyOf(parts[i]);
         if (key == 0) {
-            problem = "\"" + parts[i] + "\" is neither a key nor Super, Ctrl, Alt or Shift";
+            // TRANSLATORS: Why a key setting cannot be read (see "it names no key"). {part} is
+            // the part of the setting as the user wrote it; Super, Ctrl, Alt and Shift are the
+            // words the setting takes, so they stay as written.
+            problem = Fill(Tr(texts, "\"{part}\" is neither a key nor Super, Ctrl, Alt or Shift"),
+                           {{"part", parts[i]}});
             return false;
         }
         if (read.virtualKey != 0) {
-            problem = "it names more than one key";
+            // TRANSLATORS: Why a key setting cannot be read (see "it names no key").
+            problem = Tr(texts, "it names more than one key");
             return false;
         }
         read.virtualKey = key;
     }
     if (read.virtualKey == 0) {
-        problem = "it names no key, only modifiers";
+        // TRANSLATORS: Why a key setting cannot be read (see "it names no key").
+        problem = Tr(texts, "it names no key, only modifiers");
         return false;
     }
     if ((read.modifiers & (MOD_CONTROL | MOD_ALT | MOD_WIN)) == 0 && TypingKey(read.virtualKey)) {
-        problem = "without Super, Ctrl or Alt it would take the key from typing";
+        // TRANSLATORS: Why a key setting cannot be read (see "it names no key"): a key such as
+        // a letter or an arrow, pressed alone, would no longer type in other programs.
+        problem = Tr(texts, "without Super, Ctrl or Alt it would take the key from typing");
         return false;
     }
     chord = read;
@@ -141,17 +154,66 @@ std::string KeyNameOf(std::uint32_t virtualKey) {
     return "";
 }
 
+std::string ModifierNames(std::uint32_t modifiers, const Texts& texts) {
+    std::string name;
+    if (modifiers & MOD_CONTROL) {
+        // TRANSLATORS: the Control key as keyboards label it, a part of a key combination's
+        // name ("Ctrl + Alt + Up"); German keyboards say "Strg".
+        name += Tr(texts, "Ctrl") + " + ";
+    }
+    if (modifiers & MOD_ALT) {
+        // TRANSLATORS: the Alt key as keyboards label it, a part of a key combination's name
+        // ("Ctrl + Alt + Up").
+        name += Tr(texts, "Alt") + " + ";
+    }
+    if (modifiers & MOD_SHIFT) {
+        // TRANSLATORS: the Shift key as keyboards label it, a part of a key combination's name
+        // ("Ctrl + Shift + A"); German keyboards say "Umschalt".
+        name += Tr(texts, "Shift") + " + ";
+    }
+    return name;
+}
+
+std::string KeyLabel(const std::string& label, const Texts& texts) {
+    // TRANSLATORS: the key that carries "+", the last part of a key combination's name
+    // ("Windows + plus"), as people call that key.
+    if (label == "+") return Tr(texts, "plus");
+    // TRANSLATORS: the key that carries "-", the last part of a key combination's name
+    // ("Windows + minus"), as people call that key.
+    if (label == "-") return Tr(texts, "minus");
+    return label;
+}
+
+std::string UnnamedKey(std::uint32_t code, const Texts& texts) {
+    // TRANSLATORS: a key that has no name or label, the last part of a key combination's name
+    // ("Ctrl + key 124"); {number} is the key's code.
+    return Fill(Tr(texts, "key {number}"), {{"number", std::to_string(code)}});
+}
+
+std::string WindowsCombination(std::uint32_t modifiers, const std::string& key,
+                               const Texts& texts) {
+    std::string name;
+    if (modifiers & MOD_WIN) {
+        // TRANSLATORS: the Windows logo key, a part of a key combination's name
+        // ("Windows + plus").
+        name += Tr(texts, "Windows") + " + ";
+    }
+    return name + ModifierNames(modifiers, texts) + key;
+}
+
 std::string HotkeyService::combinationName(std::uint32_t modifiers,
                                            std::uint32_t virtualKey) const {
-    std::string name;
-    if (modifiers & MOD_WIN) name += "Windows + ";
-    if (modifiers & MOD_CONTROL) name += "Ctrl + ";
-    if (modifiers & MOD_ALT) name += "Alt + ";
-    if (modifiers & MOD_SHIFT) name += "Shift + ";
-    if (virtualKey == VK_OEM_PLUS) return name + "plus";
-    if (virtualKey == VK_OEM_MINUS) return name + "minus";
-    const std::string key = KeyNameOf(virtualKey);
-    return name + (key.empty() ? std::string("key ").append(std::to_string(virtualKey)) : key);
+    // The plus and minus keys are those on every layout, whatever else they carry.
+    std::string key;
+    if (virtualKey == VK_OEM_PLUS) {
+        key = KeyLabel("+", texts());
+    } else if (virtualKey == VK_OEM_MINUS) {
+        key = KeyLabel("-", texts());
+    } else {
+        key = KeyNameOf(virtualKey);
+        if (key.empty()) key = UnnamedKey(virtualKey, texts());
+    }
+    return WindowsCombination(modifiers, key, texts());
 }
 
 }  // namespace vexlo

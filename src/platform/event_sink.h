@@ -41,6 +41,9 @@ class EventSink {
     // The hotkeys could not be had after all, for the reason given (a clause, "the desktop's
     // shortcut dialog was declined"): a desktop that grants them later than registration.
     virtual void onHotkeysUnavailable(const std::string& reason) = 0;
+    // A volume command of another process stepped to where the level already was (up at the
+    // top, down at the bottom): the display answers it as it answers such a key press.
+    virtual void onLevelUnchanged() {}
 
     // True while the core takes no events: one of its message boxes is open (the box's own
     // loop keeps dispatching, and an event handled there would re-enter the handler that

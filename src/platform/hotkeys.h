@@ -4,17 +4,28 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/texts.h"
 #include "platform/types.h"
 
 namespace vexlo {
 
 using WindowProc = std::intptr_t;
 
-class HotkeyService {
+// Why a combination could not be registered.
+enum class HotkeyRefusal {
+    Taken,      // another program holds it (or the system gave no other reason)
+    NoSuchKey,  // the keyboard has no such key: nothing could ever press it
+};
+
+// The names of the combinations are in the user's language (useTexts).
+class HotkeyService : public UsesTexts {
   public:
     virtual ~HotkeyService() = default;
+    // False when the combination cannot be had; lastRefusal then says why.
     virtual bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                 std::uint32_t virtualKey) = 0;
+    // Why the latest registerHotKey that answered false refused.
+    virtual HotkeyRefusal lastRefusal() const { return HotkeyRefusal::Taken; }
     virtual bool unregisterHotKey(NativeHandle window, int id) = 0;
     // The procedure value that hands every message of a window to EventSink::onWindowMessage.
     virtual WindowProc coreProcedure() const = 0;
@@ -24,8 +35,8 @@ class HotkeyService {
     virtual std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window,
                                          std::uint32_t message, std::uintptr_t wParam,
                                          std::intptr_t lParam) = 0;
-    // A combination as people name it on this system, for messages: "Windows + plus",
-    // "Windows + Ctrl + Up".
+    // A combination as people name it on this system and as the keyboard labels its keys, for
+    // messages: "Windows + plus", "Windows + Ctrl + Up" (German "Windows + Strg + Up").
     virtual std::string combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const;
 };
 

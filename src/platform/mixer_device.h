@@ -53,6 +53,11 @@ class MixerDevice {
     // mixerGetControlDetailsA / mixerSetControlDetails with flags 0.
     virtual MMResult getControlDetails(MixerHandle handle, ControlDetails& details) = 0;
     virtual MMResult setControlDetails(MixerHandle handle, const ControlDetails& details) = 0;
+
+    // True only when every read now would answer exactly what the last reads of each open
+    // handle answered: those reads succeeded, nothing was written since, and the device has
+    // reported no change. May be called from any thread; a device that cannot tell says false.
+    virtual bool unchangedSinceLastRead() { return false; }
 };
 
 }  // namespace vexlo

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace vexlo {
@@ -23,6 +24,14 @@ class TimerService {
   public:
     virtual ~TimerService() = default;
     virtual std::unique_ptr<Timer> createTimer(int intervalMs, bool enabled) = 0;
+    // A timer for a watch that polls something: each period unchanged() is asked first (on
+    // any thread), and a period it answers true for brings no tick, as the tick would find
+    // nothing new. A service that cannot ask off the program's thread ticks every period.
+    virtual std::unique_ptr<Timer> createWatchTimer(int intervalMs, bool enabled,
+                                                    std::function<bool()> unchanged) {
+        (void)unchanged;
+        return createTimer(intervalMs, enabled);
+    }
 };
 
 class Clock {

@@ -114,6 +114,24 @@ bool ParseNumber(const std::string& text, double& value) {
     return ec == std::errc() && ptr == text.data() + end;
 }
 
+bool ReadMonitorChoice(const std::string& text, MonitorChoice& choice) {
+    choice = MonitorChoice::Primary;
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return true;
+    std::string word = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (word == "primary") return true;
+    if (word == "pointer") {
+        choice = MonitorChoice::Pointer;
+        return true;
+    }
+    if (word == "active") {
+        choice = MonitorChoice::Active;
+        return true;
+    }
+    return false;
+}
+
 std::string FormatSingle(float value) {
     char buffer[32];
     const auto result =

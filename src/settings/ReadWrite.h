@@ -7,6 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/profile_file.h"
 #include "platform/program.h"
+#include "platform/screen.h"
 #include "platform/texts.h"
 #include "settings/keys.h"
 
@@ -54,6 +55,10 @@ class ReadWrite {
 // Number readings shared by the callers: plain decimal with an optional sign, decimal point
 // and exponent, blanks around it allowed. Return false when the text is not such a number.
 bool ParseNumber(const std::string& text, double& value);
+// The setting "monitor": "primary", "pointer" or "active", whatever the case and the blanks
+// around it; blanks alone or nothing is "primary". Returns false (choice left at primary) for
+// any other text.
+bool ReadMonitorChoice(const std::string& text, MonitorChoice& choice);
 // The decimal text of a single-precision number, at most 7 significant digits.
 std::string FormatSingle(float value);
 

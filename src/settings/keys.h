@@ -13,6 +13,8 @@ inline constexpr SettingKey kOnTop {"general", "ontop"};
 inline constexpr SettingKey kTrayIcon {"general", "trayicon"};
 inline constexpr SettingKey kHotkeys {"general", "hotkeys"};
 inline constexpr SettingKey kSoundOn {"general", "soundon"};
+// The monitor the display appears on: primary, pointer or active; read as empty when missing.
+inline constexpr SettingKey kMonitor {"general", "monitor"};
 // The hotkeys' combinations; these two read as empty, not "1", when missing.
 inline constexpr SettingKey kHotkeyUp {"general", "hotkeyup"};
 inline constexpr SettingKey kHotkeyDown {"general", "hotkeydown"};

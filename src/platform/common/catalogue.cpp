@@ -45,20 +45,27 @@ std::vector<std::string> LanguageFallbacks(const char* language, const char* lcA
                                            const char* lcMessages, const char* lang) {
     const char* locale = IsSet(lcAll) ? lcAll : IsSet(lcMessages) ? lcMessages : lang;
     std::vector<std::string> out;
-    if (!IsSet(locale)) return out;
-    const std::string name = std::string(locale).substr(0, std::strcspn(locale, ".@"));
-    if (name == "C" || name == "POSIX") return out;  // English, whatever LANGUAGE says
-    if (IsSet(language)) {
-        std::string list = language;
-        std::size_t at = 0;
-        while (at <= list.size()) {
-            std::size_t end = list.find(':', at);
-            if (end == std::string::npos) end = list.size();
-            AddWithFallback(list.substr(at, end - at), out);
-            at = end + 1;
-        }
+    // The plain C locale ignores LANGUAGE (gettext's rule: its character set is ASCII); the
+    // C.UTF-8 locale does not.
+    if (!IsSet(locale) || std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0)
+        return out;
+    if (!IsSet(language)) {
+        AddWithFallback(locale, out);
+        return out;
     }
-    AddWithFallback(locale, out);
+    // The list alone, without the locale after it; "C" in it ends the search with English.
+    const std::string list = language;
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        std::size_t end = list.find(':', at);
+        if (end == std::string::npos) end = list.size();
+        const std::string entry = list.substr(at, end - at);
+        if (entry == "C" || entry == "POSIX") break;
+        // gettext finds no English catalogue and goes on to the next language.
+        const std::string name = entry.substr(0, entry.find_first_of(".@"));
+        if (name != "en" && name.rfind("en_", 0) != 0) AddWithFallback(entry, out);
+        at = end + 1;
+    }
     return out;
 }
 

@@ -11,9 +11,13 @@
 namespace vexlo {
 
 // The catalogues to try for the user's language, best first, each as a catalogue names it
-// ("pt_BR", then "pt"). Takes what the usual variables hold: LANGUAGE (a colon list that only
-// counts when a locale is set), LC_ALL, LC_MESSAGES and LANG, each null when unset. "C" and
-// "POSIX" are English. Codesets and modifiers ("de_DE.UTF-8@euro") are left out.
+// ("pt_BR", then "pt"), chosen as gettext chooses: from what the usual variables hold, each
+// null when unset. The locale is the first set of LC_ALL, LC_MESSAGES and LANG; unset, "C" or
+// "POSIX" it is English whatever LANGUAGE says. Otherwise a LANGUAGE colon list replaces it
+// (up to a "C" in the list; English in it is passed over, as gettext finds no English
+// catalogue; the locale is not tried after the list), and without LANGUAGE
+// the locale itself is tried. Codesets and modifiers ("de_DE.UTF-8@euro") are left out. No
+// locale need be installed: the catalogues are built in.
 std::vector<std::string> LanguageFallbacks(const char* language, const char* lcAll,
                                            const char* lcMessages, const char* lang);
 
@@ -22,7 +26,7 @@ std::vector<std::string> CatalogueLanguages();
 
 class CatalogueTexts : public Texts {
   public:
-    // Takes the first of the candidates that has a catalogue; none: English.
+    // Takes the first of the candidates that has a catalogue; none, or English first: English.
     explicit CatalogueTexts(const std::vector<std::string>& candidates);
     std::string translate(const char* english) const override;
     // The catalogue in use, "" for English.

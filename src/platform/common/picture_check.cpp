@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/common/little_endian.h"
+#include "platform/texts.h"
 
 namespace vexlo {
 
@@ -32,24 +33,58 @@ PictureCheck Accept(PictureFormat format, std::int64_t width, std::int64_t heigh
     return check;
 }
 
-std::string Size(std::int64_t width, std::int64_t height) {
-    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
+std::string N(std::int64_t n) {
+    return std::to_string(n);
+}
+
+// The reasons below fill {reason} in "The skin file "{file}" cannot be loaded: {reason}.".
+std::string Size(const Texts& t, std::int64_t width, std::int64_t height) {
+    // TRANSLATORS: A picture's size, filling {size} in the reasons a skin picture cannot be
+    // loaded.
+    return Fill(Tr(t, "{width} x {height} pixels"), {{"width", N(width)}, {"height", N(height)}});
 }
 
 // The size limits; empty when the size is fine.
-std::string SizeProblem(std::int64_t width, std::int64_t height, std::int64_t maxSide) {
-    if (width <= 0 || height <= 0) return "the picture is " + Size(width, height) + " (empty)";
+std::string SizeProblem(const Texts& t, std::int64_t width, std::int64_t height,
+                        std::int64_t maxSide) {
+    if (width <= 0 || height <= 0) {
+        // TRANSLATORS: Why a skin picture cannot be loaded; fills {reason} in "The skin file
+        // "{file}" cannot be loaded: {reason}.". {size} is "{width} x {height} pixels".
+        return Fill(Tr(t, "the picture is {size} (empty)"), {{"size", Size(t, width, height)}});
+    }
     if (width > maxSide || height > maxSide || width * height > kMaxPicturePixels) {
-        return "the picture is " + Size(width, height) + ", more than the " +
-               std::to_string(maxSide) + " x " + std::to_string(maxSide) + " (at most " +
-               std::to_string(kMaxPicturePixels) + " pixels) allowed";
+        // TRANSLATORS: Why a skin picture cannot be loaded. {size} is "{width} x {height}
+        // pixels"; {side} is the longest side allowed, {pixels} the most pixels in all.
+        return Fill(Tr(t,
+                       "the picture is {size}, more than the {side} x {side} (at most "
+                       "{pixels} pixels) allowed"),
+                    {{"size", Size(t, width, height)},
+                     {"side", N(maxSide)},
+                     {"pixels", N(kMaxPicturePixels)}});
     }
     return {};
 }
 
-std::string CutOff(std::uint64_t needed, std::size_t present) {
-    return "the file is cut off (" + std::to_string(needed) + " bytes needed, " +
-           std::to_string(present) + " present)";
+std::string CutOff(const Texts& t, std::uint64_t needed, std::size_t present) {
+    // TRANSLATORS: Why a skin picture cannot be loaded; {needed} and {present} count bytes.
+    return Fill(Tr(t, "the file is cut off ({needed} bytes needed, {present} present)"),
+                {{"needed", std::to_string(needed)}, {"present", std::to_string(present)}});
+}
+
+// A reason about one of several pictures in an icon file.
+std::string InPicture(const Texts& t, const std::string& reason, std::uint32_t count,
+                      std::uint32_t index) {
+    if (count <= 1) return reason;
+    // TRANSLATORS: A reason a skin picture cannot be loaded, said of one of the pictures an
+    // icon file holds: {reason} is one of the reasons, {number} counts the pictures from 1.
+    return Fill(Tr(t, "{reason} (picture {number})"),
+                {{"reason", reason}, {"number", N(index + 1)}});
+}
+
+std::string TooLargeIcon(const Texts& t, std::int64_t width, std::int64_t height) {
+    // TRANSLATORS: Why a skin picture cannot be loaded; {size} is "{width} x {height} pixels".
+    return Fill(Tr(t, "the icon picture is {size}, more than the 256 x 256 an icon holds"),
+                {{"size", Size(t, width, height)}});
 }
 
 // Bytes of one row of a bottom-up or top-down DIB, padded to 32 bits.
@@ -65,16 +100,19 @@ bool ValidBitCount(std::uint32_t bits) {
 
 constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kAlphaBitfields = 6;
 
-PictureCheck CheckBmp(const unsigned char* d, std::size_t size) {
+PictureCheck CheckBmp(const Texts& t, const unsigned char* d, std::size_t size) {
     const auto fmt = PictureFormat::Bmp;
-    if (size < 14 + 12) return Refuse(fmt, CutOff(14 + 12, size));
+    if (size < 14 + 12) return Refuse(fmt, CutOff(t, 14 + 12, size));
     const std::uint32_t bitsOffset = U32(d + 10);
     const std::uint32_t headerSize = U32(d + 14);
     if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 &&
         headerSize != 108 && headerSize != 124) {
-        return Refuse(fmt, "unknown bitmap header (" + std::to_string(headerSize) + " bytes)");
+        // TRANSLATORS: Why a skin picture cannot be loaded; {bytes} is a number of bytes.
+        return Refuse(
+            fmt, Fill(Tr(t, "unknown bitmap header ({bytes} bytes)"), {{"bytes", N(headerSize)}}));
     }
-    if (size < 14 + std::uint64_t {headerSize}) return Refuse(fmt, CutOff(14 + headerSize, size));
+    if (size < 14 + std::uint64_t {headerSize})
+        return Refuse(fmt, CutOff(t, 14 + headerSize, size));
     const bool core = headerSize == 12;
     const std::int64_t width = core ? static_cast<std::int64_t>(U16(d + 18)) : I32(d + 18);
     const std::int64_t rawHeight = core ? static_cast<std::int64_t>(U16(d + 20)) : I32(d + 22);
@@ -86,19 +124,30 @@ PictureCheck CheckBmp(const unsigned char* d, std::size_t size) {
     const std::int64_t height = rawHeight < 0 ? -rawHeight : rawHeight;
 
     if (planes != 1 || !ValidBitCount(bitCount)) {
-        return Refuse(fmt, "not a bitmap this program reads (" + std::to_string(bitCount) +
-                               " bits per pixel, " + std::to_string(planes) + " planes)");
+        // TRANSLATORS: Why a skin picture cannot be loaded; {bits} and {planes} are numbers.
+        return Refuse(fmt, Fill(Tr(t,
+                                   "not a bitmap this program reads ({bits} bits per pixel, "
+                                   "{planes} planes)"),
+                                {{"bits", N(bitCount)}, {"planes", N(planes)}}));
     }
     const bool rle = compression == kRle8 || compression == kRle4;
     const bool fields = compression == kBitfields || compression == kAlphaBitfields;
     if (!(compression == kRgb || (compression == kRle8 && bitCount == 8) ||
           (compression == kRle4 && bitCount == 4) ||
           (fields && (bitCount == 16 || bitCount == 32)))) {
-        return Refuse(fmt, "bitmap compression " + std::to_string(compression) +
-                               " is not read by this program");
+        // TRANSLATORS: Why a skin picture cannot be loaded; {compression} is the number of a
+        // bitmap's compression method.
+        return Refuse(fmt, Fill(Tr(t,
+                                   "bitmap compression {compression} is not read by this "
+                                   "program"),
+                                {{"compression", N(compression)}}));
     }
-    if (rle && rawHeight < 0) return Refuse(fmt, "a compressed bitmap cannot be top-down");
-    if (const std::string problem = SizeProblem(width, height, kMaxPictureSide); !problem.empty()) {
+    if (rle && rawHeight < 0) {
+        // TRANSLATORS: Why a skin picture cannot be loaded: its rows are stored from the top.
+        return Refuse(fmt, Tr(t, "a compressed bitmap cannot be top-down"));
+    }
+    if (const std::string problem = SizeProblem(t, width, height, kMaxPictureSide);
+        !problem.empty()) {
         return Refuse(fmt, problem);
     }
     // Colour masks after a plain 40-byte header, then the palette.
@@ -108,33 +157,41 @@ PictureCheck CheckBmp(const unsigned char* d, std::size_t size) {
         const std::uint64_t entries =
             colorsUsed != 0 ? colorsUsed : (std::uint64_t {1} << bitCount);
         if (entries > (std::uint64_t {1} << bitCount)) {
-            return Refuse(fmt, "the palette claims " + std::to_string(colorsUsed) + " colours");
+            // TRANSLATORS: Why a skin picture cannot be loaded; {colours} is a number.
+            return Refuse(fmt, Fill(Tr(t, "the palette claims {colours} colours"),
+                                    {{"colours", N(colorsUsed)}}));
         }
         tables += entries * (core ? 3 : 4);
     }
     const std::uint64_t headersEnd = 14 + std::uint64_t {headerSize} + tables;
-    if (headersEnd > size) return Refuse(fmt, CutOff(headersEnd, size));
+    if (headersEnd > size) return Refuse(fmt, CutOff(t, headersEnd, size));
     if (bitsOffset < 14 + std::uint64_t {headerSize} || bitsOffset >= size) {
-        return Refuse(
-            fmt, "the pixel data offset " + std::to_string(bitsOffset) + " lies outside the file");
+        // TRANSLATORS: Why a skin picture cannot be loaded; {offset} is a position in the file.
+        return Refuse(fmt, Fill(Tr(t, "the pixel data offset {offset} lies outside the file"),
+                                {{"offset", N(bitsOffset)}}));
     }
     const std::uint64_t pixels = rle ? std::uint64_t {imageSize}
                                      : Stride(width, bitCount) * static_cast<std::uint64_t>(height);
-    if (rle && imageSize == 0) return Refuse(fmt, "a compressed bitmap without its data size");
-    if (bitsOffset + pixels > size) return Refuse(fmt, CutOff(bitsOffset + pixels, size));
+    if (rle && imageSize == 0) {
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        return Refuse(fmt, Tr(t, "a compressed bitmap without its data size"));
+    }
+    if (bitsOffset + pixels > size) return Refuse(fmt, CutOff(t, bitsOffset + pixels, size));
     return Accept(fmt, width, height);
 }
 
 // ---- ICO ----
 
-PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
+PictureCheck CheckIco(const Texts& t, const unsigned char* d, std::size_t size) {
     const auto fmt = PictureFormat::Ico;
-    if (size < 6) return Refuse(fmt, CutOff(6, size));
-    if (U16(d) != 0 || U16(d + 2) != 1) return Refuse(fmt, "not an icon file");
+    if (size < 6) return Refuse(fmt, CutOff(t, 6, size));
+    // TRANSLATORS: Why a skin picture cannot be loaded.
+    if (U16(d) != 0 || U16(d + 2) != 1) return Refuse(fmt, Tr(t, "not an icon file"));
     const std::uint32_t count = U16(d + 4);
-    if (count == 0) return Refuse(fmt, "the icon file holds no picture");
+    // TRANSLATORS: Why a skin picture cannot be loaded.
+    if (count == 0) return Refuse(fmt, Tr(t, "the icon file holds no picture"));
     const std::uint64_t directoryEnd = 6 + 16ull * count;
-    if (directoryEnd > size) return Refuse(fmt, CutOff(directoryEnd, size));
+    if (directoryEnd > size) return Refuse(fmt, CutOff(t, directoryEnd, size));
     std::int64_t shownWidth = 0;
     std::int64_t shownHeight = 0;
     std::vector<PictureCheck::Size> sizes;
@@ -142,12 +199,15 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
         const unsigned char* entry = d + 6 + 16 * i;
         const std::uint32_t length = U32(entry + 8);
         const std::uint32_t offset = U32(entry + 12);
-        const std::string which = count > 1 ? " (picture " + std::to_string(i + 1) + ")" : "";
+        const auto which = [&](const std::string& reason) {
+            return Refuse(fmt, InPicture(t, reason, count, i));
+        };
         if (offset < directoryEnd || offset >= size) {
-            return Refuse(fmt, "an icon picture lies outside the file" + which);
+            // TRANSLATORS: Why a skin picture cannot be loaded.
+            return which(Tr(t, "an icon picture lies outside the file"));
         }
         if (std::uint64_t {offset} + length > size) {
-            return Refuse(fmt, CutOff(std::uint64_t {offset} + length, size) + which);
+            return which(CutOff(t, std::uint64_t {offset} + length, size));
         }
         const unsigned char* image = d + offset;
         std::int64_t width = 0;
@@ -155,17 +215,18 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
         if (length >= 8 && std::memcmp(image, kPngSignature, 8) == 0) {
             // PNG: the IHDR chunk comes first, with big-endian width and height.
             if (length < 33 || std::memcmp(image + 12, "IHDR", 4) != 0) {
-                return Refuse(fmt, "a damaged PNG picture in the icon" + which);
+                // TRANSLATORS: Why a skin picture cannot be loaded.
+                return which(Tr(t, "a damaged PNG picture in the icon"));
             }
             width = BigU32(image + 16);
             height = BigU32(image + 20);
             if (width > kMaxIconSide || height > kMaxIconSide || width <= 0 || height <= 0) {
-                return Refuse(fmt, "the icon picture is " + Size(width, height) +
-                                       ", more than the 256 x 256 an icon holds" + which);
+                return which(TooLargeIcon(t, width, height));
             }
         } else {
             if (length < 40 || U32(image) != 40) {
-                return Refuse(fmt, "a damaged icon picture header" + which);
+                // TRANSLATORS: Why a skin picture cannot be loaded.
+                return which(Tr(t, "a damaged icon picture header"));
             }
             width = I32(image + 4);
             const std::int64_t doubled = I32(image + 8);  // colour and mask rows together
@@ -175,27 +236,26 @@ PictureCheck CheckIco(const unsigned char* d, std::size_t size) {
             const std::uint32_t colorsUsed = U32(image + 32);
             height = doubled / 2;
             if (width <= 0 || doubled <= 0 || width > kMaxIconSide || height > kMaxIconSide) {
-                return Refuse(fmt, "the icon picture is " + Size(width, height) +
-                                       ", more than the 256 x 256 an icon holds" + which);
+                return which(TooLargeIcon(t, width, height));
             }
             if (planes > 1 || !ValidBitCount(bitCount) || compression != kRgb) {
-                return Refuse(fmt, "an icon picture this program cannot read" + which);
+                // TRANSLATORS: Why a skin picture cannot be loaded.
+                return which(Tr(t, "an icon picture this program cannot read"));
             }
             std::uint64_t palette = 0;
             if (bitCount <= 8) {
                 const std::uint64_t entries =
                     colorsUsed != 0 ? colorsUsed : (std::uint64_t {1} << bitCount);
                 if (entries > (std::uint64_t {1} << bitCount)) {
-                    return Refuse(fmt, "the icon's palette claims " + std::to_string(colorsUsed) +
-                                           " colours" + which);
+                    // TRANSLATORS: Why a skin picture cannot be loaded; {colours} is a number.
+                    return which(Fill(Tr(t, "the icon's palette claims {colours} colours"),
+                                      {{"colours", N(colorsUsed)}}));
                 }
                 palette = entries * 4;
             }
             const std::uint64_t needed =
                 40 + palette + Stride(width, bitCount) * height + Stride(width, 1) * height;
-            if (needed > length) {
-                return Refuse(fmt, CutOff(std::uint64_t {offset} + needed, size) + which);
-            }
+            if (needed > length) return which(CutOff(t, std::uint64_t {offset} + needed, size));
         }
         if (i == 0 || width * height > shownWidth * shownHeight) {
             shownWidth = width;
@@ -220,20 +280,22 @@ bool SkipSubBlocks(const unsigned char* d, std::size_t size, std::size_t& at) {
     return false;
 }
 
-PictureCheck CheckGif(const unsigned char* d, std::size_t size) {
+PictureCheck CheckGif(const Texts& t, const unsigned char* d, std::size_t size) {
     const auto fmt = PictureFormat::Gif;
-    if (size < 13) return Refuse(fmt, CutOff(13, size));
+    if (size < 13) return Refuse(fmt, CutOff(t, 13, size));
     if (std::memcmp(d, "GIF87a", 6) != 0 && std::memcmp(d, "GIF89a", 6) != 0) {
-        return Refuse(fmt, "not a GIF87a or GIF89a picture");
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        return Refuse(fmt, Tr(t, "not a GIF87a or GIF89a picture"));
     }
     const std::int64_t width = U16(d + 6);
     const std::int64_t height = U16(d + 8);
-    if (const std::string problem = SizeProblem(width, height, kMaxPictureSide); !problem.empty()) {
+    if (const std::string problem = SizeProblem(t, width, height, kMaxPictureSide);
+        !problem.empty()) {
         return Refuse(fmt, problem);
     }
     std::size_t at = 13;
     if (d[10] & 0x80) at += 3u << ((d[10] & 7) + 1);  // global colour table
-    if (at > size) return Refuse(fmt, CutOff(at, size));
+    if (at > size) return Refuse(fmt, CutOff(t, at, size));
     // Extensions up to the first image, then that image whole.
     while (at < size) {
         const unsigned char kind = d[at++];
@@ -251,29 +313,42 @@ PictureCheck CheckGif(const unsigned char* d, std::size_t size) {
             at += 9;
             if (frameWidth == 0 || frameHeight == 0 || left + frameWidth > width ||
                 top + frameHeight > height) {
-                return Refuse(fmt, "the GIF's picture (" + Size(frameWidth, frameHeight) + " at " +
-                                       std::to_string(left) + "," + std::to_string(top) +
-                                       ") lies outside its " + Size(width, height));
+                // TRANSLATORS: Why a skin picture cannot be loaded. {size} and {whole} are
+                // "{width} x {height} pixels"; {left},{top} the place of the GIF's picture.
+                return Refuse(fmt, Fill(Tr(t,
+                                           "the GIF's picture ({size} at {left},{top}) lies "
+                                           "outside its {whole}"),
+                                        {{"size", Size(t, frameWidth, frameHeight)},
+                                         {"left", N(left)},
+                                         {"top", N(top)},
+                                         {"whole", Size(t, width, height)}}));
             }
             if (packed & 0x80) at += 3u << ((packed & 7) + 1);  // local colour table
             if (at >= size) break;
             const unsigned codeSize = d[at++];
-            if (codeSize < 2 || codeSize > 8) return Refuse(fmt, "damaged GIF picture data");
+            if (codeSize < 2 || codeSize > 8) {
+                // TRANSLATORS: Why a skin picture cannot be loaded.
+                return Refuse(fmt, Tr(t, "damaged GIF picture data"));
+            }
             if (!SkipSubBlocks(d, size, at)) break;
             return Accept(fmt, width, height);
         } else if (kind == 0x3B) {
-            return Refuse(fmt, "the GIF holds no picture");
+            // TRANSLATORS: Why a skin picture cannot be loaded.
+            return Refuse(fmt, Tr(t, "the GIF holds no picture"));
         } else {
-            return Refuse(fmt, "damaged GIF data (block type " + std::to_string(kind) + ")");
+            // TRANSLATORS: Why a skin picture cannot be loaded; {type} is a number.
+            return Refuse(fmt,
+                          Fill(Tr(t, "damaged GIF data (block type {type})"), {{"type", N(kind)}}));
         }
     }
-    return Refuse(fmt, "the file is cut off (the GIF's first picture is incomplete)");
+    // TRANSLATORS: Why a skin picture cannot be loaded.
+    return Refuse(fmt, Tr(t, "the file is cut off (the GIF's first picture is incomplete)"));
 }
 
 }  // namespace
 
-std::string PictureSizeProblem(std::int64_t width, std::int64_t height) {
-    return SizeProblem(width, height, kMaxPictureSide);
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height, const Texts& texts) {
+    return SizeProblem(texts, width, height, kMaxPictureSide);
 }
 
 PictureFormat FormatOfName(const std::string& path) {
@@ -312,34 +387,64 @@ const char* FormatName(PictureFormat format) {
 }
 
 namespace {
-std::string Named(PictureFormat format) {
-    return std::string(format == PictureFormat::Ico ? "an " : "a ") + FormatName(format);
+
+// Each fills {found} or {expected} in "the file holds {found}, not {expected}".
+constexpr const char* kPictureOf[] = {
+    // TRANSLATORS: Fills {found} and {expected} in "the file holds {found}, not {expected}",
+    // one of the reasons a skin picture cannot be loaded.
+    N_("a BMP picture"),
+    // TRANSLATORS: As "a BMP picture".
+    N_("an ICO picture"),
+    // TRANSLATORS: As "a BMP picture".
+    N_("a GIF picture")};
+constexpr const char* kNotPictureOf[] = {
+    // TRANSLATORS: Why a skin picture cannot be loaded: its content is not what its name
+    // says.
+    N_("not a BMP picture"),
+    // TRANSLATORS: As "not a BMP picture".
+    N_("not an ICO picture"),
+    // TRANSLATORS: As "not a BMP picture".
+    N_("not a GIF picture")};
+
+int IndexOf(PictureFormat format) {
+    return format == PictureFormat::Ico ? 1 : format == PictureFormat::Gif ? 2 : 0;
 }
+
 }  // namespace
 
-PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected) {
-    if (size == 0) return Refuse(expected, "the file is empty");
+PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected,
+                          const Texts& t) {
+    // TRANSLATORS: Why a skin picture cannot be loaded.
+    if (size == 0) return Refuse(expected, Tr(t, "the file is empty"));
     const PictureFormat content = FormatOfContent(data, size);
     if (content == PictureFormat::Unknown) {
         return Refuse(expected, expected == PictureFormat::Unknown
-                                    ? "not a BMP, ICO or GIF picture"
-                                    : "not " + Named(expected) + " picture");
+                                    ? NotAPicture(t)
+                                    : Tr(t, kNotPictureOf[IndexOf(expected)]));
     }
     if (expected != PictureFormat::Unknown && content != expected) {
-        return Refuse(content, "the file holds " + Named(content) + " picture, not " +
-                                   Named(expected) + " picture");
+        // TRANSLATORS: Why a skin picture cannot be loaded; {found} and {expected} are "a BMP
+        // picture", "an ICO picture" or "a GIF picture".
+        return Refuse(content, Fill(Tr(t, "the file holds {found}, not {expected}"),
+                                    {{"found", Tr(t, kPictureOf[IndexOf(content)])},
+                                     {"expected", Tr(t, kPictureOf[IndexOf(expected)])}}));
     }
     switch (content) {
         case PictureFormat::Bmp:
-            return CheckBmp(data, size);
+            return CheckBmp(t, data, size);
         case PictureFormat::Ico:
-            return CheckIco(data, size);
+            return CheckIco(t, data, size);
         case PictureFormat::Gif:
-            return CheckGif(data, size);
+            return CheckGif(t, data, size);
         case PictureFormat::Unknown:
             break;
     }
-    return Refuse(content, "not a BMP, ICO or GIF picture");
+    return Refuse(content, NotAPicture(t));
+}
+
+std::string NotAPicture(const Texts& texts) {
+    // TRANSLATORS: Why a skin picture cannot be loaded.
+    return Tr(texts, "not a BMP, ICO or GIF picture");
 }
 
 }  // namespace vexlo

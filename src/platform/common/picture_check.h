@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/texts.h"
+
 namespace vexlo {
 
 enum class PictureFormat { Unknown, Bmp, Ico, Gif };
@@ -32,7 +34,7 @@ struct PictureCheck {
     PictureFormat format = PictureFormat::Unknown;  // what the content is
     int width = 0;                                  // of the picture that will be shown
     int height = 0;
-    std::string reason;  // why not, when not ok
+    std::string reason;  // why not, when not ok, in the language of the texts given
     struct Size {
         int width;
         int height;
@@ -41,10 +43,16 @@ struct PictureCheck {
 };
 
 // Checks the whole file's bytes as the format `expected` (Unknown: whatever the content is).
-PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected);
+// The reasons fill the place of the reason in "The skin file ... cannot be loaded: ...".
+PictureCheck CheckPicture(const unsigned char* data, std::size_t size, PictureFormat expected,
+                          const Texts& texts = EnglishTexts());
 
 // Why a picture of this size is refused (empty, or more than the limits allow); empty when
 // it is fine. For sizes a decoder reports of the pictures it finds inside a file.
-std::string PictureSizeProblem(std::int64_t width, std::int64_t height);
+std::string PictureSizeProblem(std::int64_t width, std::int64_t height,
+                               const Texts& texts = EnglishTexts());
+
+// The reason for bytes that are none of the formats.
+std::string NotAPicture(const Texts& texts);
 
 }  // namespace vexlo

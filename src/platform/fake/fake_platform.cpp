@@ -512,6 +512,11 @@ bool FakeTray::balloon(const TrayIconRecord& record, const std::string& title,
 bool FakeHotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                  std::uint32_t virtualKey) {
     log.push_back("register " + std::to_string(id));
+    if (missingKeys.count(virtualKey)) {
+        refusal_ = HotkeyRefusal::NoSuchKey;
+        return false;
+    }
+    refusal_ = HotkeyRefusal::Taken;
     if (takenByOthers.count(id)) return false;
     for (const auto& r : registered) {
         if (r.window == window && r.id == id) return false;
@@ -601,7 +606,9 @@ LaunchResult FakeLauncher::start(const std::string& commandLine, int showCommand
 
 FakePlatform::FakePlatform()
     : platform {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
-                profile, sound,  launcher, messageBox, program, program, texts} {}
+                profile, sound,  launcher, messageBox, program, program, texts} {
+    hotkeys.useTexts(texts);
+}
 
 void FakePlatform::installSkin() {
     images.put(skinPath("\\back.bmp"), 220, 200);
@@ -643,6 +650,15 @@ void FakePlatform::chooseMenuItem(const std::string& caption) {
     for (const auto& item : windows.menus.back().second) {
         if (item.caption == caption) sink_->onMenuCommand(item.id);
     }
+}
+
+MonitorArea FakeScreen::monitor(MonitorChoice choice) {
+    asked.push_back(choice);
+    if (monitors.empty()) return {0, 0, widthPx, heightPx};
+    const int on = choice == MonitorChoice::Pointer  ? pointerOn
+                   : choice == MonitorChoice::Active ? activeOn
+                                                     : 0;
+    return monitors[on >= 0 && on < static_cast<int>(monitors.size()) ? on : 0];
 }
 
 }  // namespace vexlo::fake

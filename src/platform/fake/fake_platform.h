@@ -318,6 +318,13 @@ class FakeScreen : public Screen {
     int heightPx = 768;
     float twipsX = 15;
     float twipsY = 15;
+    // More monitors: index 0 is the primary one (widthPx × heightPx at 0, 0 when empty). The
+    // pointer and the active window lie on the monitor of the index given; -1: not known.
+    MonitorArea monitor(MonitorChoice choice) override;
+    std::vector<MonitorArea> monitors;
+    int pointerOn = -1;
+    int activeOn = -1;
+    std::vector<MonitorChoice> asked;
 };
 
 class FakeTray : public TrayService {
@@ -345,6 +352,7 @@ class FakeHotkeys : public HotkeyService {
     static constexpr WindowProc kCoreProc = 0xC0DE;
     bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                         std::uint32_t virtualKey) override;
+    HotkeyRefusal lastRefusal() const override { return refusal_; }
     bool unregisterHotKey(NativeHandle window, int id) override;
     WindowProc coreProcedure() const override { return kCoreProc; }
     WindowProc setWindowProc(NativeHandle window, WindowProc procedure) override;
@@ -363,7 +371,8 @@ class FakeHotkeys : public HotkeyService {
     bool press(std::uint32_t modifiers, std::uint32_t virtualKey);
 
     void setSink(EventSink* sink) { sink_ = sink; }
-    std::set<int> takenByOthers;  // ids whose combination another program holds
+    std::set<int> takenByOthers;          // ids whose combination another program holds
+    std::set<std::uint32_t> missingKeys;  // virtual keys the keyboard does not have
     struct Registration {
         NativeHandle window;
         int id;
@@ -384,6 +393,7 @@ class FakeHotkeys : public HotkeyService {
     std::vector<Call> passedOn;
 
   private:
+    HotkeyRefusal refusal_ = HotkeyRefusal::Taken;
     std::map<NativeHandle, WindowProc> procs_;
     EventSink* sink_ = nullptr;
 };

@@ -135,6 +135,9 @@ void AlsaMixer::closeDevice(Open& open) {
     if (open.config != nullptr) snd_config_delete(open.config);
     open.mixer = nullptr;
     open.config = nullptr;
+    open.keptLine = 0;
+    open.clean = false;
+    open.lost = false;
 }
 
 void AlsaMixer::openSession(Open& open) {
@@ -152,10 +155,12 @@ bool AlsaMixer::usable(Open& open) {
             closeDevice(open);
             open.nextAttempt = clock_();
             newDefault = true;
-        } else if (snd_mixer_handle_events(open.mixer) >= 0) {
+        } else if (const int events = open.lost ? -1 : snd_mixer_handle_events(open.mixer);
+                   events >= 0) {
             // Took in changes other programs made since the last transfer. An error there
             // means the connection is gone (the sound server ended): the element values are
-            // no longer the device's.
+            // no longer the device's. Events may also have added or removed elements.
+            if (events > 0) open.keptLine = 0;
             return true;
         } else {
             closeDevice(open);
@@ -214,6 +219,7 @@ AlsaMixer::Open* AlsaMixer::find(MixerHandle handle) {
 }
 
 MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
+    const std::lock_guard<std::mutex> hold(lock_);
     handle = 0;
     if (deviceId != 0) return MMSYSERR_BADDEVICEID;
     // Without the device (no sound server yet) the session is made all the same and the device
@@ -228,6 +234,7 @@ MMResult AlsaMixer::open(std::uint32_t deviceId, MixerHandle& handle) {
 }
 
 MMResult AlsaMixer::close(MixerHandle handle) {
+    const std::lock_guard<std::mutex> hold(lock_);
     const auto it = opens_.find(handle);
     if (it == opens_.end()) return MMSYSERR_INVALHANDLE;
     closeDevice(it->second);
@@ -256,8 +263,25 @@ AlsaMixer::Element AlsaMixer::element(Open& open, std::uint32_t componentType) {
     return {};
 }
 
+const AlsaMixer::Element& AlsaMixer::keptElement(Open& open, std::uint32_t componentType) {
+    if (open.keptLine == componentType) return open.kept;
+    open.kept = element(open, componentType);
+    open.keptChannels.clear();
+    if (open.kept.elem == nullptr) return open.kept;
+    open.keptLine = componentType;
+    for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
+        const auto channel = static_cast<snd_mixer_selem_channel_id_t>(ch);
+        if (open.kept.capture ? snd_mixer_selem_has_capture_channel(open.kept.elem, channel)
+                              : snd_mixer_selem_has_playback_channel(open.kept.elem, channel)) {
+            open.keptChannels.push_back(channel);
+        }
+    }
+    return open.kept;
+}
+
 MMResult AlsaMixer::lineByComponentType(MixerHandle handle, std::uint32_t componentType,
                                         std::uint32_t& lineId) {
+    const std::lock_guard<std::mutex> hold(lock_);
     Open* open = find(handle);
     if (open == nullptr) return MMSYSERR_INVALHANDLE;
     // While the device is away only the master line is known: every device has one.
@@ -270,6 +294,7 @@ MMResult AlsaMixer::lineByComponentType(MixerHandle handle, std::uint32_t compon
 
 MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
                                   std::uint32_t controlType, std::uint32_t cbControl, void* block) {
+    const std::lock_guard<std::mutex> hold(lock_);
     Open* open = find(handle);
     if (open == nullptr) return MMSYSERR_INVALHANDLE;
     if (block == nullptr || cbControl < kPublishedControlSize) { return MMSYSERR_INVALPARAM; }
@@ -326,6 +351,7 @@ MMResult AlsaMixer::controlByType(MixerHandle handle, std::uint32_t lineId,
 }
 
 MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& details) {
+    const std::lock_guard<std::mutex> hold(lock_);
     Open* open = find(handle);
     if (open == nullptr) return MMSYSERR_INVALHANDLE;
     if (details.paDetails == nullptr || details.cbDetails < 4 || details.cChannels == 0) {
@@ -340,23 +366,20 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
     };
     const bool fresh = open->justRead && kind == kMuteKind && open->mixer != nullptr;
     open->justRead = false;
+    open->clean = false;
     if (!fresh && !usable(*open)) {
         const auto last = open->lastValues.find(details.dwControlID);
         fill(last != open->lastValues.end() ? last->second : 0);
         return MMSYSERR_NODRIVER;
     }
-    const Element e = element(*open, details.dwControlID >> kKindBits);
+    const Element e = keptElement(*open, details.dwControlID >> kKindBits);
     if (e.elem == nullptr) return MIXERR_INVALCONTROL;
 
     // With one channel requested the control is read as one value: the loudest channel, and
     // muted only when every channel is off.
     long value = 0;
     bool any = false;
-    for (int ch = 0; ch <= SND_MIXER_SCHN_LAST; ++ch) {
-        const auto channel = static_cast<snd_mixer_selem_channel_id_t>(ch);
-        const bool present = e.capture ? snd_mixer_selem_has_capture_channel(e.elem, channel)
-                                       : snd_mixer_selem_has_playback_channel(e.elem, channel);
-        if (!present) continue;
+    for (const snd_mixer_selem_channel_id_t channel : open->keptChannels) {
         long v = 0;
         int on = 0;
         int rc = 0;
@@ -377,15 +400,49 @@ MMResult AlsaMixer::getControlDetails(MixerHandle handle, ControlDetails& detail
     const auto out = static_cast<std::uint32_t>(value);
     open->lastValues[details.dwControlID] = out;
     fill(out);
-    if (clock_() < open->settleUntil) {
-        // The server settling its levels after it came back: not a change anybody made.
-        const auto came = open->cameValues.try_emplace(details.dwControlID, out).first;
-        if (came->second != out) return MMSYSERR_NODRIVER;
+    if (open->settleUntil != 0) {
+        if (clock_() >= open->settleUntil) {
+            open->settleUntil = 0;  // settled: the clock need not be asked again
+        } else {
+            // The server settling its levels after it came back: not a change anybody made.
+            const auto came = open->cameValues.try_emplace(details.dwControlID, out).first;
+            if (came->second != out) return MMSYSERR_NODRIVER;
+        }
     }
+    // A level and its mute read together, as the watch reads them each tick: this handle is
+    // the watch's, and what it read is where things stand.
+    open->clean = fresh;
+    if (fresh) watch_ = handle;
     return MMSYSERR_NOERROR;
 }
 
+bool AlsaMixer::unchangedSinceLastRead() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (written_) {
+        written_ = false;
+        return false;
+    }
+    Open* open = find(watch_);
+    // A read now would do more than the last one: open the device again, follow another
+    // default output, or tell settling levels from changes.
+    if (open == nullptr || !open->clean || open->mixer == nullptr || open->settleUntil != 0 ||
+        open->defaultSeen != defaultChanges()) {
+        return false;
+    }
+    // The element values change only through the device's events: none, nothing new.
+    const int events = snd_mixer_handle_events(open->mixer);
+    if (events == 0) return true;
+    open->clean = false;
+    if (events > 0) {
+        open->keptLine = 0;
+    } else {
+        open->lost = true;
+    }
+    return false;
+}
+
 MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& details) {
+    const std::lock_guard<std::mutex> hold(lock_);
     Open* open = find(handle);
     if (open == nullptr) return MMSYSERR_INVALHANDLE;
     if (details.paDetails == nullptr || details.cbDetails < 4 || details.cChannels == 0) {
@@ -396,6 +453,10 @@ MMResult AlsaMixer::setControlDetails(MixerHandle handle, const ControlDetails& 
     // The simple mixer skips a write that equals the value it knows; that must be the value
     // the device has now, not one another program has changed since.
     open->justRead = false;
+    // What every handle read last is no longer what the device has, and the watch takes a
+    // tick even when the writer reads the new value back first.
+    for (auto& [other, session] : opens_) session.clean = false;
+    written_ = true;
     if (!usable(*open)) return MMSYSERR_NODRIVER;
     const Element e = element(*open, details.dwControlID >> kKindBits);
     if (e.elem == nullptr) return MIXERR_INVALCONTROL;

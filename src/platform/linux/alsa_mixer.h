@@ -29,6 +29,9 @@
 //
 // The watch reads the master mute right after the master level, every few milliseconds: that
 // read answers from the values the level's read took in, without asking the device again.
+// Between its reads, unchangedSinceLastRead() (from the watch's timer thread) takes in what
+// the device reported to the watch's handle and tells whether anything did; the mixer's calls
+// are serialised for it. Any write makes its next answer "changed".
 //
 // ALSA's pulse plugin binds the output that is the server's default when the device is opened
 // and stays with it. Given a counter of the server's default changes, the adapter opens the
@@ -42,7 +45,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/mixer_device.h"
 #include "platform/texts.h"
@@ -77,6 +82,7 @@ class AlsaMixer : public MixerDevice, public UsesTexts {
                            std::uint32_t cbControl, void* block) override;
     MMResult getControlDetails(MixerHandle handle, ControlDetails& details) override;
     MMResult setControlDetails(MixerHandle handle, const ControlDetails& details) override;
+    bool unchangedSinceLastRead() override;
 
     // Control ids: the line's component type in the upper bits, the control kind below.
     static constexpr std::uint32_t kVolumeKind = 1;
@@ -105,9 +111,22 @@ class AlsaMixer : public MixerDevice, public UsesTexts {
         // The last transfer was a read of a volume: the element values it took in are still
         // the device's, and a mute read right after answers from them.
         bool justRead = false;
+        // The last reads were a level and its mute, both answered, and nothing was written
+        // since.
+        bool clean = false;
+        // The device reported a broken connection between reads: the next transfer opens it
+        // again.
+        bool lost = false;
+        // The element of the line transferred last and its channels, found once and kept
+        // while the device's elements cannot have changed: until it reports events or closes.
+        std::uint32_t keptLine = 0;  // 0: nothing kept
+        Element kept;
+        std::vector<snd_mixer_selem_channel_id_t> keptChannels;
     };
     Open* find(MixerHandle handle);
     Element element(Open& open, std::uint32_t componentType);
+    // The same, kept for the next transfers, with the channels it has.
+    const Element& keptElement(Open& open, std::uint32_t componentType);
     // Opens the device; config receives the configuration read for it, if it needed one.
     snd_mixer_t* openDevice(snd_config_t*& config) const;
     // Opens the device of a session and notes which default output it bound.
@@ -126,6 +145,11 @@ class AlsaMixer : public MixerDevice, public UsesTexts {
     // Reports a change between "the device can be opened" and "it cannot" on stderr.
     void reachable(bool yes);
 
+    std::mutex lock_;
+    // A write since the watch last asked: the next answer is "changed", whoever read since.
+    bool written_ = false;
+    // The handle that read a level with its mute last: the watch's.
+    MixerHandle watch_ = 0;
     std::string device_;
     Clock clock_;
     std::map<MixerHandle, Open> opens_;

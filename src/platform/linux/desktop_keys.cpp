@@ -100,10 +100,17 @@ bool GnomeKeepsSuper() {
 }
 
 std::string BindCommandsHint(const Texts& texts) {
-    return Tr(texts,
-              "bind Super + = and Super + - to the commands \"vexlo --volume-up\" and \"vexlo "
-              "--volume-down\" in the desktop's own keyboard shortcuts (GNOME: Settings, "
-              "Keyboard, Custom Shortcuts; Sway and i3: bindsym in the config file)");
+    // TRANSLATORS: {gnome} is the way to GNOME's custom shortcuts, "Settings → Keyboard → ...".
+    return Fill(Tr(texts,
+                   "bind Super + plus and Super + minus to the commands \"vexlo --volume-up\" and "
+                   "\"vexlo --volume-down\" in the desktop's own keyboard shortcuts "
+                   "(GNOME: {gnome}; Sway and i3: bindsym in the config file)"),
+                // TRANSLATORS: Fills {gnome} in "bind ... (GNOME: {gnome}; ...)". Each step is
+                // the label GNOME Settings shows in the user's language ("Settings",
+                // "Keyboard", "View and Customize Shortcuts", "Custom Shortcuts").
+                {{"gnome", Tr(texts,
+                              "Settings → Keyboard → View and Customize Shortcuts → "
+                              "Custom Shortcuts")}});
 }
 
 }  // namespace vexlo::linux_platform

@@ -15,8 +15,8 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
       program(std::move(executableFolder), std::move(commandLine)),
       platform_ {mixer,   waveIn, windows,  images,     timers,  screen,  tray, hotkeys,
                  profile, sound,  launcher, messageBox, program, process, texts} {
-    for (UsesTexts* speaker :
-         std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound, &launcher})
+    for (UsesTexts* speaker : std::initializer_list<UsesTexts*> {&mixer, &tray, &shortcuts, &sound,
+                                                                 &launcher, &hotkeys, &images})
         speaker->useTexts(texts);
     tray.setMenuSource(&windows);
     if (use == Use::SkinPreview) return;
@@ -29,17 +29,18 @@ LinuxPlatform::LinuxPlatform(std::string executableFolder, std::string commandLi
 }
 
 void LinuxPlatform::reportHotkeys(const std::string& reason) {
-    PortalShortcuts::ReportOnStderr(reason);
+    PortalShortcuts::TellOnStderr(platform_.texts, reason);
     // A notification shows a few lines (some servers cut the rest): where the way out is to
     // bind the volume commands, that is all the core is told; standard error has the whole.
     const Texts& texts = platform_.texts;
-    std::string told = reason;
-    if (reason.find(BindCommandsHint(texts)) != std::string::npos) {
-        // The end of "Vexlo cannot use {keys}: {reason}."; "them" are the keys.
-        told = Tr(texts,
-                  "bind them to the commands \"vexlo --volume-up\" and \"vexlo --volume-down\" in "
-                  "the desktop's keyboard shortcuts");
-    }
+    const bool bindCommands = reason.find(BindCommandsHint(texts)) != std::string::npos;
+    // Ends "Vexlo cannot use {keys}: {reason}." in a notification; "them" are the
+    // keys.
+    const std::string told = !bindCommands
+                                 ? reason
+                                 : Tr(texts,
+                                      "bind them to the commands \"vexlo --volume-up\" and \"vexlo "
+                                      "--volume-down\" in the desktop's keyboard shortcuts");
     QTimer::singleShot(0, &shortcuts, [this, told] {
         port.deliver([&told](EventSink& sink) { sink.onHotkeysUnavailable(told); });
     });

@@ -42,6 +42,8 @@ class LinuxPlatform {
     QtTimerService timers;
     QtScreen screen;
     QtTray tray;
+    // The hotkeys hand activations from the portal to the core: the portal is made before
+    // them and destroyed after them, and they take their callback back when they go.
     PortalShortcuts shortcuts;  // the hotkeys in Wayland sessions
     XcbHotkeys hotkeys;
     LinuxProfile profile;

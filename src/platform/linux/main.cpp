@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "controller/application.h"
@@ -18,6 +19,7 @@
 #include "platform/common/catalogue.h"
 #include "platform/linux/desktop_keys.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/running_instance.h"
 #include "platform/linux/termination.h"
 #include "tray/frmHelper.h"
 
@@ -40,31 +42,31 @@ constexpr const char* kUsage =
        "\n"
        "Shows every change of the master volume on screen.\n"
        "\n"
-       "  vexlo              resident: the on-screen display, the tray icon (left press: the\n"
-       "                     mixer or the slider; right press: \"Open Mixer\" and \"Quit\") and\n"
-       "                     the hotkeys Super + = (louder) and Super + - (softer)\n"
+       "  vexlo              resident: the on-screen display, the tray icon (left\n"
+       "                     press: mixer or slider; right press: \"Open Mixer\" and\n"
+       "                     \"Quit\"); hotkeys Super + = (louder), Super + - (softer)\n"
        "  vexlo /control     the volume slider alone; a double-click on it quits\n"
        "  vexlo --volume-up, --volume-down\n"
-       "                     one step of the master volume, as Super + = and Super + - take,\n"
-       "                     and exit (for the desktop's own keyboard shortcuts; a running\n"
-       "                     Vexlo shows the change)\n"
+       "                     steps the master volume once, as Super + = and\n"
+       "                     Super + - do, and exits (for the desktop's own keyboard\n"
+       "                     shortcuts; a running Vexlo shows the change)\n"
        "  vexlo --volume-mute\n"
-       "                     mutes the master volume, or unmutes it when it is muted, and\n"
-       "                     exit, as the two above (Super + = also unmutes)\n"
+       "                     mutes the master volume, or unmutes it when muted, and\n"
+       "                     exits, as the two above (Super + = also unmutes)\n"
        "  vexlo --check-skin FOLDER\n"
-       "                     checks the skin in FOLDER: every file loads, and the sizes and\n"
-       "                     see-through colour fit the display; prints each finding with\n"
-       "                     what to change (exit 0: the skin is fine, 1: it is not)\n"
+       "                     checks the skin in FOLDER: every file loads, and sizes\n"
+       "                     and see-through colour fit the display; prints each\n"
+       "                     finding with what to change (exit 0: fine, 1: not fine)\n"
        "  vexlo --preview-skin FOLDER\n"
-       "                     shows the display with the skin in FOLDER, stepping through the\n"
-       "                     levels once a second; the volume stays as it is. Esc or a click\n"
-       "                     on the display ends it\n"
+       "                     shows the display with the skin in FOLDER, going through\n"
+       "                     the levels once a second; the volume stays as it is.\n"
+       "                     Esc or a click on the display ends it\n"
        "  vexlo --help, -h   this text\n"
        "  vexlo --version    the version\n"
        "\n"
-       "Settings: $XDG_CONFIG_HOME/vexlo/core.ini (~/.config/vexlo/core.ini), or core.ini\n"
-       "beside the program. Skin: share/vexlo/skin beside the program's folder, or the\n"
-       "program's own folder.\n");
+       "Settings: $XDG_CONFIG_HOME/vexlo/core.ini (~/.config/vexlo/core.ini), or\n"
+       "core.ini beside the program. Skin: share/vexlo/skin beside the program's\n"
+       "folder, or the program's own folder.\n");
 
 // What the command line asks for before any window exists.
 enum class Request { Run, Help, Version };
@@ -152,6 +154,7 @@ int RunVolumeCommand(vexlo::VolumeCommand command, const vexlo::Texts& texts) {
     StderrBoxes boxes;
     const vexlo::VolumeCommandResult result =
         vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
+    if (result.unchanged) vexlo::linux_platform::TellLevelUnchanged();
     if (result.ok) return 0;
     std::fprintf(stderr, "vexlo: %s.\n", result.error.c_str());
     return kCommandFailed;
@@ -272,6 +275,11 @@ int main(int argc, char** argv) {
         }
         guard.claim();
     }
+    // Volume commands that change nothing reach the resident program by its name.
+    std::unique_ptr<vexlo::linux_platform::RunningInstance> running;
+    if (!app.ControlOnlyMode()) {
+        running = std::make_unique<vexlo::linux_platform::RunningInstance>(adapters.port);
+    }
 
     app.start();
     if (app.ended()) return app.exitCode();
@@ -284,7 +292,7 @@ int main(int argc, char** argv) {
     }
     // The grabs succeed under GNOME, yet mutter keeps Super for its overview (keys chosen
     // without Super work).
-    const std::string superKeys = adapters.hotkeys.superGrabs();
+    const std::string superKeys = adapters.hotkeys.superGrabs(texts);
     if (!vexlo::linux_platform::PortalShortcuts::WaylandSession() && !superKeys.empty() &&
         GnomeKeepsSuper()) {
         adapters.reportHotkeys(Fill(Tr(texts,

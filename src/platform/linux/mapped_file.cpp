@@ -21,6 +21,7 @@ MappedFile::MappedFile(const std::string& path) {
         error_ = std::strerror(errno);
     } else if (S_ISDIR(st.st_mode)) {
         error_ = "it is a folder, not a file";
+        folder_ = true;
     } else if (st.st_size > 0) {
         size_ = static_cast<std::size_t>(st.st_size);
         void* data = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);

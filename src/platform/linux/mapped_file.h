@@ -17,6 +17,8 @@ class MappedFile {
     // Why the file could not be mapped (the system's words); empty when it was. An empty file
     // maps to no bytes.
     const std::string& error() const { return error_; }
+    // The path names a folder (error() says so in English).
+    bool folder() const { return folder_; }
     const unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
 
@@ -24,6 +26,7 @@ class MappedFile {
     const unsigned char* data_ = nullptr;
     std::size_t size_ = 0;
     std::string error_;
+    bool folder_ = false;
 };
 
 }  // namespace vexlo::linux_platform

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/bus_connection.h"
 #include "platform/linux/desktop_keys.h"
+#include "platform/linux/xcb_hotkeys.h"
 #include "platform/types.h"
 
 namespace {
@@ -57,6 +59,9 @@ const QString kAppId = QStringLiteral("io.github.vexlo.vexlo");
 const QString kSessionToken = QStringLiteral("vexlo");
 // The portal may be started on demand by the first call.
 constexpr int kCheckTimeoutMs = 10000;
+// How often the connection is looked at, and a lost bus tried again.
+constexpr int kBusCheckMs = 1000;
+const QString kBusPrefix = QStringLiteral("vexlo-portal");
 // Before a second try at a session the desktop refused.
 constexpr int kRetryDelayMs = 200;
 // KDE's global shortcuts service, which names the program's component after the session token.
@@ -80,11 +85,6 @@ QString Description(const vexlo::Texts& texts, int id) {
 QString PathText(const QVariant& value) {
     if (value.canConvert<QDBusObjectPath>()) return value.value<QDBusObjectPath>().path();
     return value.toString();
-}
-
-int Counter() {
-    static int next = 0;
-    return ++next;
 }
 
 QList<Shortcut> ShortcutList(const vexlo::Texts& texts,
@@ -166,12 +166,22 @@ bool PortalShortcuts::WaylandSession() {
 }
 
 void PortalShortcuts::ReportOnStderr(const std::string& text) {
-    std::fprintf(stderr, "vexlo: volume hotkeys: %s.\n", text.c_str());
+    TellOnStderr(EnglishTexts(), text);
+}
+
+void PortalShortcuts::TellOnStderr(const Texts& texts, const std::string& text) {
+    const std::string line =
+        // TRANSLATORS: A line on standard error after "vexlo: ". {reason} is a clause saying
+        // why the volume hotkeys do not work ("the desktop's shortcut dialog was declined; ...").
+        Fill(Tr(texts, "volume hotkeys: {reason}."), {{"reason", text}});
+    std::fprintf(stderr, "vexlo: %s\n", line.c_str());
 }
 
 std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey) {
-    // The shortcuts' own form: the modifiers, then the key's keysym name ("CTRL+ALT+Up").
-    const std::string key = DesktopKeyFor(virtualKey).name;
+    // The shortcuts' own form: the modifiers, then the key's keysym name ("CTRL+ALT+Up"); the
+    // plus key by what it gives on this layout ("LOGO+equal" on US keyboards, "LOGO+plus" on
+    // German ones): the desktops bind a keysym to the key that gives it.
+    const std::string key = XcbHotkeys::ShortcutKeyName(virtualKey);
     if (key.empty()) return "";
     std::string trigger;
     if (modifiers & MOD_CONTROL) trigger += "CTRL+";
@@ -182,22 +192,36 @@ std::string PortalShortcuts::TriggerFor(std::uint32_t modifiers, std::uint32_t v
 }
 
 PortalShortcuts::PortalShortcuts(QString busAddress, Report report)
-    : busAddress_(std::move(busAddress)),
-      connectionName_(QStringLiteral("vexlo-portal-%1").arg(Counter())),
-      bus_(connectionName_),
-      report_(std::move(report)) {
+    : busAddress_(std::move(busAddress)), bus_(QString()), report_(std::move(report)) {
     qDBusRegisterMetaType<Shortcut>();
     qDBusRegisterMetaType<QList<Shortcut>>();
     connect(&portalWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             &PortalShortcuts::onPortalOwner);
+    busCheck_.setInterval(kBusCheckMs);
+    connect(&busCheck_, &QTimer::timeout, this, &PortalShortcuts::checkBus);
 }
 
 PortalShortcuts::~PortalShortcuts() {
-    if (checked_ != 0) QDBusConnection::disconnectFromBus(connectionName_);
+    // Nothing of this object stays subscribed to the connection, and the connection outlives
+    // it: its close-down must not meet an object half destroyed.
+    busCheck_.stop();
+    dropSession();
+    portalWatcher_.setWatchedServices({});
+    ReleaseBus(bus_);
 }
 
 std::string PortalShortcuts::SettingsPlace(const Texts& texts, const std::string& desktop) {
-    if (IsKde(desktop)) return Tr(texts, "System Settings, Shortcuts, Vexlo");
+    // The steps as the desktops label them (Plasma 6, GNOME 48).
+    // TRANSLATORS: Fills {place} in "... assign one in {place}". Each step is the label KDE
+    // Plasma shows in the user's language: "System Settings" (systemsettings), "Keyboard"
+    // (its category), "Shortcuts" (the Shortcuts page, kcm_keys); keep the arrows.
+    if (IsKde(desktop)) return Tr(texts, "System Settings → Keyboard → Shortcuts → Vexlo");
+    if ((":" + desktop + ":").find(":GNOME:") != std::string::npos) {
+        // TRANSLATORS: Fills {place} as above. Each step is the label GNOME Settings shows in
+        // the user's language ("Settings", "Apps", "Global Shortcuts").
+        return Tr(texts, "Settings → Apps → Vexlo → Global Shortcuts");
+    }
+    // TRANSLATORS: Fills {place} as above, on other desktops.
     return Tr(texts, "the desktop's keyboard shortcut settings");
 }
 
@@ -222,15 +246,17 @@ void PortalShortcuts::failUnbound(const std::string& text) {
     fail(Fill(text, {{"hint", hint}}));
 }
 
-void PortalShortcuts::registerApp() {
-    // A program outside a sandbox names itself before its first portal call on a connection.
-    // Portals without the registry (before 1.18) answer that they know no such method;
-    // the program then has no id there, as before.
-    unregistered_ = false;
-    QDBusMessage registration =
+QDBusMessage PortalShortcuts::registration() const {
+    QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kRegistry, QStringLiteral("Register"));
-    registration << kAppId << QVariantMap();
-    const QDBusMessage reply = bus_.call(registration, QDBus::Block, kCheckTimeoutMs);
+    call << kAppId << QVariantMap();
+    return call;
+}
+
+void PortalShortcuts::tookRegistration(const QDBusMessage& reply) {
+    // Portals without the registry (before 1.18) answer that they know no such method; the
+    // program then has no id there, as before.
+    unregistered_ = false;
     if (reply.type() != QDBusMessage::ErrorMessage) return;
     const QString name = reply.errorName();
     if (name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Unknown")) ||
@@ -242,16 +268,30 @@ void PortalShortcuts::registerApp() {
     unregistered_ = true;
 }
 
+void PortalShortcuts::registerApp(std::function<void()> then) {
+    // A program outside a sandbox names itself before its first portal call on a connection.
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus_.asyncCall(registration(), kCheckTimeoutMs), this);
+    const int generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, generation, then = std::move(then)] {
+                watcher->deleteLater();
+                // The answer of a portal that has gone since.
+                if (generation != generation_) return;
+                tookRegistration(watcher->reply());
+                then();
+            });
+}
+
 bool PortalShortcuts::available() {
     if (checked_ != 0) return checked_ > 0;
     checked_ = -1;
     // A connection of its own: the registration must come before any other portal call on
-    // it, and Qt may already have asked the portal for its settings on the shared one.
-    bus_ = busAddress_.isEmpty()
-               ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_)
-               : QDBusConnection::connectToBus(busAddress_, connectionName_);
+    // it, and Qt may already have asked the portal for its settings on the shared one. The
+    // event loop does not run yet: this one time the answers are waited for.
+    bus_ = OpenBus(busAddress_, kBusPrefix);
     if (bus_.isConnected()) {
-        registerApp();
+        tookRegistration(bus_.call(registration(), QDBus::Block, kCheckTimeoutMs));
         QDBusMessage version = QDBusMessage::createMethodCall(
             kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
             QStringLiteral("Get"));
@@ -264,6 +304,7 @@ bool PortalShortcuts::available() {
             portalWatcher_.setConnection(bus_);
             portalWatcher_.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
             portalWatcher_.addWatchedService(kService);
+            busCheck_.start();
         }
     }
     if (checked_ < 0) {
@@ -284,6 +325,8 @@ void PortalShortcuts::bind(int id, const std::string& trigger) {
     // The others asked for in this turn of the event loop go with it.
     QTimer::singleShot(0, this, [this] {
         starting_ = false;
+        // Without a bus the session is asked for once it is back.
+        if (busGone_) return;
         if (!session_.isEmpty()) {
             // A shortcut asked for once the session stands: what the desktop holds is asked
             // first, as at the start.
@@ -299,7 +342,8 @@ void PortalShortcuts::release(int id) {
     wanted_.erase(id);
     if (!wanted_.empty() || session_.isEmpty()) return;
     bus_.asyncCall(
-        QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")));
+        QDBusMessage::createMethodCall(kService, session_, kSession, QStringLiteral("Close")),
+        kCheckTimeoutMs);
     dropSession();
 }
 
@@ -332,12 +376,61 @@ void PortalShortcuts::onPortalOwner(const QString&, const QString&, const QStrin
     if (newOwner == portalOwner_) return;
     portalOwner_ = newOwner;
     dropSession();
-    if (newOwner.isEmpty() || wanted_.empty()) return;
-    // The new portal knows nothing of the program: it is named again before anything else,
-    // and what is wanted is asked for in a new session.
-    registerApp();
+    if (newOwner.isEmpty()) return;
+    // The new portal knows nothing of the program: it is named again before anything else
+    // (also when nothing is wanted now), and what is wanted is asked for in a new session.
     creating_ = true;
-    createSession();
+    registerApp([this] {
+        if (wanted_.empty()) {
+            creating_ = false;
+            return;
+        }
+        createSession();
+    });
+}
+
+void PortalShortcuts::checkBus() {
+    if (!busGone_) {
+        if (bus_.isConnected()) return;
+        // The bus has gone, and the session and every subscription with it.
+        busGone_ = true;
+        dropSession();
+        portalWatcher_.setWatchedServices({});
+        ReleaseBus(bus_);
+        portalOwner_.clear();
+        if (!wanted_.empty() && report_) {
+            report_(Tr(texts(),
+                       "the session bus went away, and with it the desktop's shortcuts; they "
+                       "come back when the bus is back"));
+        }
+    }
+    bus_ = OpenBus(busAddress_, kBusPrefix);
+    if (!bus_.isConnected()) {
+        ReleaseBus(bus_);
+        return;  // tried again at the next check
+    }
+    busGone_ = false;
+    reconnected();
+}
+
+void PortalShortcuts::reconnected() {
+    // The portal on the new bus is followed from now on; where it runs already, it is asked
+    // as at the start.
+    portalWatcher_.setConnection(bus_);
+    portalWatcher_.addWatchedService(kService);
+    QDBusMessage owner = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    owner << kService;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(owner, kCheckTimeoutMs), this);
+    const int generation = generation_;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        if (generation != generation_) return;
+        const QDBusMessage reply = watcher->reply();
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return;
+        onPortalOwner(kService, QString(), reply.arguments().first().toString());
+    });
 }
 
 QString PortalShortcuts::nextToken() {
@@ -358,7 +451,7 @@ void PortalShortcuts::request(const QString& method, const QList<QVariant>& args
     bus_.connect(kService, watchedRequest_, kRequest, QStringLiteral("Response"), this, slot);
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kShortcuts, method);
     call.setArguments(args);
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCheckTimeoutMs), this);
     const QString expected = watchedRequest_;
     const int generation = generation_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -626,6 +719,8 @@ void PortalShortcuts::reportWithoutKey(const std::set<int>& ids) {
         failUnbound("{hint}");
         return;
     }
+    // TRANSLATORS: {names} are the shortcuts' names in quotes, joined by " and " ("Volume up"
+    // and "Volume down"); {place} the way to the desktop's shortcut settings.
     fail(Fill(Tr(texts(), "the desktop has no key for {names} yet; assign one in {place}"),
               {{"names", names}, {"place", SettingsPlace(texts(), CurrentDesktop())}}));
 }

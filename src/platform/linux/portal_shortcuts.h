@@ -23,12 +23,18 @@
 // the volume commands instead; without the program's desktop file, that it is missing. An
 // activation of a keyless shortcut still counts, since the desktop may send one once the user
 // has assigned a key. A restarted portal is named to again and gets a new session.
+//
+// The bus itself may go (its daemon restarted, a sandbox's proxy gone): that is told once, the
+// program connects again as soon as the bus is back and asks the portal there as at the start.
+// Only the first check (before the event loop runs) waits for answers, for 10 s at most; every
+// later call is asynchronous, with a time limit, so a portal that never answers stops nothing.
 #pragma once
 
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
 #include <cstdint>
 #include <functional>
@@ -52,8 +58,10 @@ class PortalShortcuts : public QObject, public UsesTexts {
 
     // True in a Wayland session: WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland.
     static bool WaylandSession();
-    // The default report: the reason on stderr.
+    // The default report: the reason on stderr, in English.
     static void ReportOnStderr(const std::string& text);
+    // The reason on stderr in the language of `texts`.
+    static void TellOnStderr(const Texts& texts, const std::string& text);
     // The portal's trigger for MOD_* modifiers and a virtual-key code ("LOGO+equal",
     // "CTRL+ALT+Page_Up"); empty when the key has no name there.
     static std::string TriggerFor(std::uint32_t modifiers, std::uint32_t virtualKey);
@@ -96,8 +104,14 @@ class PortalShortcuts : public QObject, public UsesTexts {
     void onPortalOwner(const QString& service, const QString& oldOwner, const QString& newOwner);
 
   private:
-    // Names the program to the portal by its application id; remembers a refusal.
-    void registerApp();
+    // Names the program to the portal by its application id, then calls then; remembers a
+    // refusal.
+    void registerApp(std::function<void()> then);
+    QDBusMessage registration() const;
+    void tookRegistration(const QDBusMessage& reply);
+    // Looks at the connection; once it has broken, tells so and connects again.
+    void checkBus();
+    void reconnected();
     void createSession();
     void listShortcuts();
     void bindWanted();
@@ -124,13 +138,14 @@ class PortalShortcuts : public QObject, public UsesTexts {
                  const char* slot);
 
     QString busAddress_;
-    QString connectionName_;
     QDBusConnection bus_;
     Report report_;
     Activated activated_;
     QDBusServiceWatcher portalWatcher_;
     QString portalOwner_;  // the unique name the session belongs to
-    int checked_ = 0;      // 0 not yet asked, 1 available, -1 not
+    QTimer busCheck_;      // while the portal is used: is the connection still there
+    bool busGone_ = false;
+    int checked_ = 0;  // 0 not yet asked, 1 available, -1 not
     bool reported_ = false;
     bool starting_ = false;
     bool creating_ = false;

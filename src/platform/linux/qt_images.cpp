@@ -24,10 +24,12 @@ HandleTable<const QtPicture>& Pictures() {
 }
 
 // What the file is, checked before any decoding: an empty string when the decoder may go on.
-std::string CheckFile(const std::string& path) {
+std::string CheckFile(const std::string& path, const Texts& texts) {
     const MappedFile file(path);
+    // TRANSLATORS: Why a skin picture cannot be loaded: its name is a folder's.
+    if (file.folder()) return Tr(texts, "it is a folder, not a file");
     if (!file.error().empty()) return file.error();
-    const PictureCheck check = CheckPicture(file.data(), file.size(), FormatOfName(path));
+    const PictureCheck check = CheckPicture(file.data(), file.size(), FormatOfName(path), texts);
     return check.ok ? std::string() : check.reason;
 }
 
@@ -82,7 +84,7 @@ std::shared_ptr<const Picture> QtImageLoader::load(const std::string& path, std:
     const std::string native = LinuxProgramInfo::NativePath(path);
     // The readers' own messages do not tell a missing, empty or cut-off file from one in
     // another format, and a bitmap missing its last rows would load with them blank.
-    error = CheckFile(native);
+    error = CheckFile(native, texts());
     if (!error.empty()) return nullptr;
 
     // Also bounds what the decoders themselves allocate: 32-bit pixels of the largest picture.
@@ -102,29 +104,37 @@ std::shared_ptr<const Picture> QtImageLoader::load(const std::string& path, std:
     do {
         const QSize announced = reader.size();
         if (!announced.isEmpty()) {  // some readers cannot tell before decoding
-            error = PictureSizeProblem(announced.width(), announced.height());
+            error = PictureSizeProblem(announced.width(), announced.height(), texts());
             if (!error.empty()) return nullptr;
         }
         QImage frame = reader.read();
         if (frame.isNull()) break;
         pixels += static_cast<long long>(frame.width()) * frame.height();
         if (pixels > kMaxPicturePixels) {
-            error = "its images hold more than " + std::to_string(kMaxPicturePixels) + " pixels";
+            // TRANSLATORS: Why a skin picture cannot be loaded; fills {reason} in "The skin
+            // file "{file}" cannot be loaded: {reason}.". {pixels} is a number.
+            error = Fill(Tr(texts(), "its images hold more than {pixels} pixels"),
+                         {{"pixels", std::to_string(kMaxPicturePixels)}});
             return nullptr;
         }
         frames.push_back(std::move(frame));
     } while (reader.jumpToNextImage());
     if (frames.empty()) {
-        const std::string reason = reader.errorString().toStdString();
-        error = reason.empty() || reason == "Unknown error" ? "not a picture this program can read"
-                                                            : reason;
+        // Qt's own messages are English: the kind of error is told instead.
+        error = reader.error() == QImageReader::InvalidDataError
+                    // TRANSLATORS: Why a skin picture cannot be loaded.
+                    ? Tr(texts(), "the picture's data is damaged")
+                    // TRANSLATORS: Why a skin picture cannot be loaded.
+                    : Tr(texts(), "not a picture this program can read");
         return nullptr;
     }
     // An icon whose later images fail to decode is damaged, even if its first one is fine.
     const int count = reader.imageCount();
     if (count > 0 && static_cast<int>(frames.size()) < count) {
-        error = "only " + std::to_string(frames.size()) + " of its " + std::to_string(count) +
-                " images can be read";
+        // TRANSLATORS: Why a skin picture cannot be loaded; {read} and {count} are numbers
+        // of the images an icon file holds.
+        error = Fill(Tr(texts(), "only {read} of its {count} images can be read"),
+                     {{"read", std::to_string(frames.size())}, {"count", std::to_string(count)}});
         return nullptr;
     }
     error.clear();

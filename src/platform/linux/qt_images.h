@@ -10,6 +10,7 @@
 
 #include "platform/images.h"
 #include "platform/linux/handles.h"
+#include "platform/texts.h"
 
 namespace vexlo::linux_platform {
 
@@ -39,10 +40,11 @@ class QtPicture : public Picture {
     std::size_t primary_ = 0;
 };
 
-class QtImageLoader : public ImageLoader {
+class QtImageLoader : public ImageLoader, public UsesTexts {
   public:
     // Paths use the program's backslashes; they are turned into this system's separators.
-    // Empty, cut-off and over-large files are refused with a reason before decoding.
+    // Empty, cut-off and over-large files are refused with a reason before decoding, in the
+    // language of the texts it is given (English until then).
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
     bool exists(const std::string& path) override;
 };

@@ -26,8 +26,10 @@
 #include <string>
 
 #include "platform/event_sink.h"
+#include "platform/linux/bus_connection.h"
 #include "platform/linux/qt_images.h"
 #include "platform/linux/qt_windows.h"
+#include "platform/linux/watch_timer.h"
 #include "platform/linux/x11_util.h"
 #include "platform/types.h"
 
@@ -75,6 +77,12 @@ class QtTimer : public Timer {
 
 std::unique_ptr<Timer> QtTimerService::createTimer(int intervalMs, bool enabled) {
     return std::make_unique<QtTimer>(port_, nextId_++, intervalMs, enabled);
+}
+
+std::unique_ptr<Timer> QtTimerService::createWatchTimer(int intervalMs, bool enabled,
+                                                        std::function<bool()> unchanged) {
+    return std::make_unique<WatchTimer>(port_, nextId_++, intervalMs, enabled,
+                                        std::move(unchanged));
 }
 
 // ---- Screen ------------------------------------------------------------------------------
@@ -139,6 +147,8 @@ QString InstalledIconName() {
     return QString();
 }
 constexpr int kProbeMs = 500;
+// How often the tray's connection is looked at, and a lost bus tried again.
+constexpr int kBusCheckMs = 1000;
 // A request of a StatusNotifier host to show the application's own menu is answered with the
 // core's popup unless the host opened the exported menu about then: a host may do both.
 constexpr int kContextSettleMs = 250;
@@ -197,20 +207,6 @@ qint64 NowMs() {
     return clock.elapsed();
 }
 
-bool StatusNotifierHostRuns() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || bus.interface() == nullptr) return false;
-    if (!bus.interface()->isServiceRegistered(kWatcherService)) return false;
-    // Qt gives its icons to the watcher only when a host has registered with it.
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, kProbeMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
-}
-
 bool XEmbedHostRuns() {
     xcb_connection_t* c = X11Connection();
     if (c == nullptr) return false;
@@ -232,15 +228,97 @@ bool XEmbedHostRuns() {
 
 }  // namespace
 
-QtTray::Host QtTray::SessionHost() {
-    if (StatusNotifierHostRuns()) return Host::StatusNotifier;
-    if (XEmbedHostRuns()) return Host::XEmbed;
-    return Host::None;
+QtTray::Host QtTray::sessionHost() {
+    askWatcher();
+    undecided_ = false;
+    if (sniHost_ == 1) return Host::StatusNotifier;
+    // The bus's first answer decides between the kinds (a StatusNotifier desktop may also
+    // offer an XEmbed tray); it comes by the next probe.
+    if (sniHost_ < 0 && bus_.isConnected()) {
+        undecided_ = true;
+        return Host::None;
+    }
+    return XEmbedHostRuns() ? Host::XEmbed : Host::None;
+}
+
+void QtTray::openBus() {
+    if (opened_) return;
+    opened_ = true;
+    bus_ = OpenBus(QString(), QStringLiteral("vexlo-tray"));
+    if (!bus_.isConnected()) return;  // no session bus: nothing to follow
+    busCheck_ = new QTimer(context_.get());
+    busCheck_->setInterval(kBusCheckMs);
+    QObject::connect(busCheck_, &QTimer::timeout, context_.get(), [this] { checkBus(); });
+    busCheck_->start();
+}
+
+void QtTray::askWatcher() {
+    openBus();
+    if (!bus_.isConnected()) {
+        sniHost_ = 0;
+        return;
+    }
+    if (asking_) return;
+    asking_ = true;
+    // Qt gives its icons to the watcher only when a host has registered with it.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcherService, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    get.setAutoStartService(false);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(get, kProbeMs), context_.get());
+    const int serial = ++askSerial_;
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, context_.get(), [this, watcher, serial] {
+            watcher->deleteLater();
+            if (serial != askSerial_) return;
+            asking_ = false;
+            const QDBusMessage reply = watcher->reply();
+            sniHost_ =
+                reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                        qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool()
+                    ? 1
+                    : 0;
+        });
+}
+
+void QtTray::watchWatcher() {
+    delete watcher_;
+    watcher_ = new QDBusServiceWatcher(kWatcherService, bus_,
+                                       QDBusServiceWatcher::WatchForRegistration, context_.get());
+    QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, context_.get(),
+                     [this] { watcherChanged(); });
+}
+
+void QtTray::checkBus() {
+    if (bus_.isConnected()) return;
+    if (!busLost_) {
+        // Gone: its subscriptions first, then the connection.
+        busLost_ = true;
+        delete watcher_;
+        watcher_ = nullptr;
+        ReleaseBus(bus_);
+        sniHost_ = -1;
+        // A question on the old bus may never be answered.
+        asking_ = false;
+        ++askSerial_;
+    }
+    bus_ = OpenBus(QString(), QStringLiteral("vexlo-tray"));
+    if (!bus_.isConnected()) {
+        ReleaseBus(bus_);
+        return;  // tried again at the next check
+    }
+    busLost_ = false;
+    // Items of a StatusNotifier host went with the old bus: made anew for the new one.
+    if (host_ == Host::StatusNotifier) {
+        watchWatcher();
+        watcherChanged();
+    }
 }
 
 QtTray::QtTray(EventPort& port, std::function<Host()> hostProbe)
     : port_(port), hostProbe_(std::move(hostProbe)), context_(new QObject) {
-    if (!hostProbe_) hostProbe_ = &QtTray::SessionHost;
+    if (!hostProbe_) hostProbe_ = [this] { return sessionHost(); };
     probeTimer_ = new QTimer(context_.get());
     probeTimer_->setInterval(kProbeMs);
     QObject::connect(probeTimer_, &QTimer::timeout, context_.get(), [this] { probe(); });
@@ -251,6 +329,10 @@ QtTray::~QtTray() {
     LiveTrays().erase(this);
     for (auto& [key, entry] : entries_) dropIcon(entry);
     if (windows_ != nullptr) windows_->setMenuCapture({});
+    // What is subscribed to the connection goes before it.
+    watcher_ = nullptr;
+    context_.reset();
+    ReleaseBus(bus_);
 }
 
 QSystemTrayIcon* QtTray::icon(NativeHandle window, std::uint32_t id) const {
@@ -390,7 +472,7 @@ void QtTray::probe() {
     }
     const Host host = hostProbe_();
     if (host == Host::None) {
-        if (!toldNoHost_) {
+        if (!toldNoHost_ && !undecided_) {
             toldNoHost_ = true;
             std::fprintf(stderr, "vexlo: %s\n",
                          Tr(texts(),
@@ -407,11 +489,8 @@ void QtTray::probe() {
     if (host_ == Host::None) {
         host_ = host;
         if (host_ == Host::StatusNotifier) {
-            watcher_ =
-                new QDBusServiceWatcher(kWatcherService, QDBusConnection::sessionBus(),
-                                        QDBusServiceWatcher::WatchForRegistration, context_.get());
-            QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, context_.get(),
-                             [this] { watcherChanged(); });
+            openBus();
+            watchWatcher();
         }
     }
     for (auto& [key, entry] : entries_) {
@@ -423,6 +502,7 @@ void QtTray::probe() {
 // once a host has registered with it.
 void QtTray::watcherChanged() {
     for (auto& [key, entry] : entries_) dropIcon(entry);
+    sniHost_ = -1;  // the new watcher is asked
     probe();
 }
 
@@ -431,8 +511,8 @@ void QtTray::notifyOrBalloon(Key key, const QString& title, const QString& text)
     // on demand): at normal urgency, so that every desktop shows it as a banner, and with the
     // application id, by which the desktop finds the program's entry and icon. Elsewhere the
     // tray's own balloon.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    openBus();
+    if (!bus_.isConnected()) {
         showEntryBalloon(key, title, text);
         return;
     }
@@ -445,7 +525,7 @@ void QtTray::notifyOrBalloon(Key key, const QString& title, const QString& text)
     call << QStringLiteral("Vexlo") << 0u << InstalledIconName() << title << text << QStringList()
          << hints << kBalloonMs;
     auto* watcher =
-        new QDBusPendingCallWatcher(bus.asyncCall(call, kNotifyTimeoutMs), context_.get());
+        new QDBusPendingCallWatcher(bus_.asyncCall(call, kNotifyTimeoutMs), context_.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
                      [this, watcher, key, title, text] {
                          watcher->deleteLater();
@@ -609,7 +689,7 @@ QString QtTray::callerName(const QString& sender) {
     if (known != callers_.end()) return known->second;
     QString name;
     QDBusConnectionInterface* bus =
-        sender.startsWith(u':') ? QDBusConnection::sessionBus().interface() : nullptr;
+        sender.startsWith(u':') && bus_.isConnected() ? bus_.interface() : nullptr;
     if (bus != nullptr) {
         const QDBusReply<uint> pid = bus->servicePid(sender);
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid.isValid() ? pid.value() : 0));

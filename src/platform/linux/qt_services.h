@@ -1,6 +1,7 @@
 // The small Qt-backed services: timers, the screen, the tray icon and message boxes.
 #pragma once
 
+#include <QDBusConnection>
 #include <QIcon>
 #include <QImage>
 #include <QObject>
@@ -34,6 +35,8 @@ class QtTimerService : public TimerService {
   public:
     explicit QtTimerService(EventPort& port) : port_(port) {}
     std::unique_ptr<Timer> createTimer(int intervalMs, bool enabled) override;
+    std::unique_ptr<Timer> createWatchTimer(int intervalMs, bool enabled,
+                                            std::function<bool()> unchanged) override;
 
   private:
     EventPort& port_;
@@ -47,6 +50,8 @@ class QtScreen : public Screen {
     // 1440 twips per logical inch.
     float twipsPerPixelX() const override;
     float twipsPerPixelY() const override;
+    // Qt's screens as they are now (qt_windows.cpp, beside the placement of windows).
+    MonitorArea monitor(MonitorChoice choice) override;
 };
 
 // Tray icons as QSystemTrayIcon (XEmbed or StatusNotifier, whichever the desktop offers).
@@ -61,6 +66,11 @@ class QtScreen : public Screen {
 // The wheel over an icon reaches the core as a tray wheel event of the record's window, as
 // reported: over an XEmbed icon Qt's wheel event, on a StatusNotifier host the host's Scroll
 // call.
+//
+// The tray asks the session bus on a connection of its own and never waits for an answer: a
+// probe takes the last answer and asks anew. When the bus goes (its daemon restarted), the
+// tray connects again once it is back, and icons on a StatusNotifier host are made anew there;
+// notifications go to the new bus too.
 class QtTray : public TrayService, public UsesTexts {
   public:
     enum class Host { None, XEmbed, StatusNotifier };
@@ -77,7 +87,6 @@ class QtTray : public TrayService, public UsesTexts {
     // exported menu (null on an XEmbed tray).
     QSystemTrayIcon* icon(NativeHandle window, std::uint32_t id) const;
     QMenu* exportedMenu(NativeHandle window, std::uint32_t id) const;
-    static Host SessionHost();
     // A Scroll or ContextMenu call of a StatusNotifier host on the item as the program gets it
     // (Qt answers Scroll itself and drops it, and drops ContextMenu's place); true when it was
     // one.
@@ -108,6 +117,13 @@ class QtTray : public TrayService, public UsesTexts {
     void fillMenu(Key key);
     void probe();
     void watcherChanged();
+    // The session's tray host as last heard; asks again meanwhile.
+    Host sessionHost();
+    void askWatcher();
+    void openBus();
+    void watchWatcher();
+    // Looks at the connection; once it has broken, connects again when the bus is back.
+    void checkBus();
     void notifyOrBalloon(Key key, const QString& title, const QString& text);
     void showEntryBalloon(Key key, const QString& title, const QString& text);
     void showBalloon(QSystemTrayIcon& icon, const QString& title, const QString& text,
@@ -125,6 +141,16 @@ class QtTray : public TrayService, public UsesTexts {
     std::unique_ptr<QObject> context_;
     QTimer* probeTimer_ = nullptr;
     QDBusServiceWatcher* watcher_ = nullptr;
+    QDBusConnection bus_ {QString()};  // opened on first use
+    bool opened_ = false;
+    QTimer* busCheck_ = nullptr;
+    // Whether a StatusNotifier host has registered with the watcher: -1 not heard yet, 0 no,
+    // 1 yes.
+    int sniHost_ = -1;
+    bool asking_ = false;
+    int askSerial_ = 0;  // answers to an older question (on a bus gone since) are ignored
+    bool busLost_ = false;
+    bool undecided_ = false;  // the last probe waits for the session's answer
     std::list<std::pair<std::vector<QImage>, QIcon>> iconCache_;  // most recent first
     std::map<Key, Entry> entries_;
     std::map<QString, QString> callers_;  // the process names of the hosts' connections

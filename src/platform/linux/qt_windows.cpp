@@ -17,6 +17,7 @@
 
 #include "platform/event_sink.h"
 #include "platform/linux/portal_shortcuts.h"
+#include "platform/linux/qt_services.h"
 #include "platform/linux/x11_util.h"
 #include "platform/types.h"
 
@@ -41,6 +42,35 @@ Qt::WindowFlags FlagsFor(WindowRole role) {
 QPoint PrimaryOrigin() {
     QScreen* primary = qGuiApp != nullptr ? QGuiApplication::primaryScreen() : nullptr;
     return primary != nullptr ? primary->geometry().topLeft() : QPoint();
+}
+
+// A screen's rectangle in the X server's pixels: Qt keeps a screen's corner where X has it and
+// divides only its size by the screen's scale.
+QRect NativeGeometry(const QScreen* screen) {
+    const QRect g = screen->geometry();
+    const qreal ratio = screen->devicePixelRatio();
+    return {g.topLeft(), QSize(qRound(g.width() * ratio), qRound(g.height() * ratio))};
+}
+
+// The screen that holds most of a rectangle given in the X server's pixels; null when none
+// holds any of it. Where screens overlap (a monitor that spans others, such as the X server's
+// own one for a whole output split by RandR monitors), the smaller one is the monitor meant.
+QScreen* ScreenHolding(const QRect& native) {
+    QScreen* best = nullptr;
+    qint64 most = 0;
+    qint64 bestSize = 0;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = NativeGeometry(screen);
+        const QRect common = area.intersected(native);
+        const qint64 held = common.isEmpty() ? 0 : qint64 {common.width()} * common.height();
+        const qint64 size = qint64 {area.width()} * area.height();
+        if (held > most || (held == most && held > 0 && size < bestSize)) {
+            most = held;
+            best = screen;
+            bestSize = size;
+        }
+    }
+    return best;
 }
 
 // How far apart, in pixels, the two presses of a double click may be.
@@ -574,6 +604,26 @@ void QtWindowSystem::popupMenu(NativeHandle, const std::vector<MenuItem>& items)
         });
     }
     menu->popup(menuPlace_.value_or(QCursor::pos()));
+}
+
+// ---- Monitors ----------------------------------------------------------------------------
+
+// Part of QtScreen (qt_services.h): the monitors are Qt's screens, which follow the X server's
+// RandR monitors as they come, go and move. The pointer and the active window are asked of X.
+MonitorArea QtScreen::monitor(MonitorChoice choice) {
+    QScreen* primary = qGuiApp != nullptr ? QGuiApplication::primaryScreen() : nullptr;
+    if (primary == nullptr) return {0, 0, width(), height()};
+    QScreen* chosen = nullptr;
+    int x = 0, y = 0, w = 1, h = 1;
+    if (choice == MonitorChoice::Pointer && X11PointerPosition(x, y)) {
+        chosen = ScreenHolding(QRect(x, y, 1, 1));
+    } else if (choice == MonitorChoice::Active && X11ActiveWindowRect(x, y, w, h)) {
+        chosen = ScreenHolding(QRect(x, y, std::max(1, w), std::max(1, h)));
+    }
+    if (chosen == nullptr) chosen = primary;
+    const QRect g = chosen->geometry();
+    const QPoint origin = primary->geometry().topLeft();
+    return {g.x() - origin.x(), g.y() - origin.y(), g.width(), g.height()};
 }
 
 }  // namespace vexlo::linux_platform

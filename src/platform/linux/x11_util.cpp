@@ -83,4 +83,53 @@ void AddNetWmStates(xcb_window_t window, const std::vector<std::string>& states)
     xcb_flush(c);
 }
 
+bool X11PointerPosition(int& x, int& y) {
+    xcb_connection_t* c = X11Connection();
+    const xcb_window_t root = X11Root();
+    if (c == nullptr || root == 0) return false;
+    xcb_query_pointer_reply_t* reply =
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
+    if (reply == nullptr) return false;
+    // Another screen of the display than this one: the position means nothing here.
+    const bool here = reply->same_screen != 0;
+    x = reply->root_x;
+    y = reply->root_y;
+    std::free(reply);
+    return here;
+}
+
+bool X11ActiveWindowRect(int& x, int& y, int& width, int& height) {
+    xcb_connection_t* c = X11Connection();
+    const xcb_window_t root = X11Root();
+    const xcb_atom_t property = X11Atom("_NET_ACTIVE_WINDOW");
+    if (c == nullptr || root == 0 || property == XCB_ATOM_NONE) return false;
+    xcb_window_t active = XCB_WINDOW_NONE;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, root, property, XCB_ATOM_WINDOW, 0, 1), nullptr);
+    if (reply != nullptr) {
+        if (reply->format == 32 && xcb_get_property_value_length(reply) >= 4) {
+            active = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+        }
+        std::free(reply);
+    }
+    if (active == XCB_WINDOW_NONE || active == root) return false;
+    // A window that is gone already answers with errors, which come back here as null replies.
+    xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(c, active);
+    xcb_translate_coordinates_cookie_t placeCookie =
+        xcb_translate_coordinates(c, active, root, 0, 0);
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(c, geometryCookie, nullptr);
+    xcb_translate_coordinates_reply_t* place =
+        xcb_translate_coordinates_reply(c, placeCookie, nullptr);
+    const bool found = geometry != nullptr && place != nullptr;
+    if (found) {
+        x = place->dst_x;
+        y = place->dst_y;
+        width = geometry->width;
+        height = geometry->height;
+    }
+    std::free(geometry);
+    std::free(place);
+    return found;
+}
+
 }  // namespace vexlo::linux_platform

@@ -151,13 +151,16 @@ FileBytes ReadWholeFile(const std::string& path, std::uint64_t limit) {
 
 namespace {
 
-std::shared_ptr<const Picture> LoadBitmapFile(const std::string& path, std::string& error) {
+std::shared_ptr<const Picture> LoadBitmapFile(const std::string& path, std::string& error,
+                                              const Texts& texts) {
     auto* bitmap = static_cast<HBITMAP>(
         LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     BITMAP info {};
     if (!bitmap || !GetObjectA(bitmap, sizeof info, &info)) {
         if (bitmap) DeleteObject(bitmap);
-        error = "not a readable bitmap";
+        // TRANSLATORS: Why a skin picture cannot be loaded; fills {reason} in "The skin file
+        // "{file}" cannot be loaded: {reason}.".
+        error = Tr(texts, "not a readable bitmap");
         return nullptr;
     }
     return std::make_shared<BitmapPicture>(bitmap, info.bmWidth, std::abs(info.bmHeight));
@@ -165,13 +168,14 @@ std::shared_ptr<const Picture> LoadBitmapFile(const std::string& path, std::stri
 
 std::shared_ptr<const Picture> LoadIconFile(const std::string& path,
                                             const std::vector<PictureCheck::Size>& held,
-                                            std::string& error) {
+                                            std::string& error, const Texts& texts) {
     auto* icon =
         static_cast<HICON>(LoadImageA(nullptr, path.c_str(), IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
     ICONINFO info {};
     if (!icon || !GetIconInfo(icon, &info)) {
         if (icon) DestroyIcon(icon);
-        error = "not a readable icon";
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        error = Tr(texts, "not a readable icon");
         return nullptr;
     }
     BITMAP bits {};
@@ -191,10 +195,12 @@ std::shared_ptr<const Picture> LoadIconFile(const std::string& path,
     return std::make_shared<IconPicture>(icon, width, height, std::move(sizes));
 }
 
-std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, std::string& error) {
+std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, std::string& error,
+                                       const Texts& texts) {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
     if (!memory) {
-        error = "out of memory";
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        error = Tr(texts, "out of memory");
         return nullptr;
     }
     void* bytes = GlobalLock(memory);
@@ -203,7 +209,8 @@ std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, s
     IStream* stream = nullptr;
     if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
         GlobalFree(memory);
-        error = "cannot read the file from memory";
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        error = Tr(texts, "cannot read the file from memory");
         return nullptr;
     }
     IPicture* picture = nullptr;
@@ -211,7 +218,8 @@ std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, s
                                       reinterpret_cast<void**>(&picture));
     stream->Release();  // frees the memory too
     if (FAILED(hr) || !picture) {
-        error = "not a readable GIF picture";
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        error = Tr(texts, "not a readable GIF picture");
         return nullptr;
     }
     OLE_XSIZE_HIMETRIC w = 0;
@@ -230,28 +238,30 @@ std::shared_ptr<const Picture> LoadGif(const std::vector<unsigned char>& data, s
 std::shared_ptr<const Picture> Win32ImageLoader::load(const std::string& path, std::string& error) {
     const FileBytes file = ReadWholeFile(path, 64 * 1024 * 1024);
     if (!file.error.empty()) {
-        error = file.error;
+        // TRANSLATORS: Why a skin picture cannot be loaded.
+        error = file.tooLarge ? Tr(texts(), "the file is too large") : file.error;
         return nullptr;
     }
     // Nothing is decoded before the bytes have passed the checks: the format the name
     // promises (an unknown extension takes what the content is), a sound header, an
     // affordable size, and all the data there.
-    const PictureCheck check = CheckPicture(file.data.data(), file.data.size(), FormatOfName(path));
+    const PictureCheck check =
+        CheckPicture(file.data.data(), file.data.size(), FormatOfName(path), texts());
     if (!check.ok) {
         error = check.reason;
         return nullptr;
     }
     switch (check.format) {
         case PictureFormat::Bmp:
-            return LoadBitmapFile(path, error);
+            return LoadBitmapFile(path, error, texts());
         case PictureFormat::Ico:
-            return LoadIconFile(path, check.sizes, error);
+            return LoadIconFile(path, check.sizes, error, texts());
         case PictureFormat::Gif:
-            return LoadGif(file.data, error);
+            return LoadGif(file.data, error, texts());
         case PictureFormat::Unknown:
             break;
     }
-    error = "not a BMP, ICO or GIF picture";
+    error = NotAPicture(texts());
     return nullptr;
 }
 

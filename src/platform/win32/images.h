@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/images.h"
+#include "platform/texts.h"
 #include "platform/win32/win.h"
 
 namespace vexlo::win32 {
@@ -18,7 +19,8 @@ class Win32Picture : public Picture {
     virtual void draw(HDC dc, int x, int y) const = 0;
 };
 
-class Win32ImageLoader : public ImageLoader {
+// Its reasons are in the language of the texts it is given (English until then).
+class Win32ImageLoader : public ImageLoader, public UsesTexts {
   public:
     std::shared_ptr<const Picture> load(const std::string& path, std::string& error) override;
     bool exists(const std::string& path) override {

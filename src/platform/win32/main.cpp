@@ -155,6 +155,7 @@ int Run(const char* commandLine) {
         Win32MessageBoxes boxes;
         const vexlo::VolumeCommandResult result =
             vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
+        if (result.unchanged) TellLevelUnchanged();
         if (result.ok) return 0;
         TellOnStandardError("vexlo: " + result.error + ".");
         return 1;
@@ -176,6 +177,8 @@ int Run(const char* commandLine) {
     Win32Process process(tray);
 
     launcher.useTexts(texts);
+    hotkeys.useTexts(texts);
+    images.useTexts(texts);
     vexlo::Platform platform {mixer,    waveIn,       windows, images,  timers,
                               screen,   tray,         hotkeys, profile, sound,
                               launcher, messageBoxes, program, process, texts};

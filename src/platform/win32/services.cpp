@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hotkeys/key_chord.h"
 #include "platform/common/sound_check.h"
 #include "platform/win32/images.h"
 #include "platform/win32/user_language.h"
@@ -207,7 +208,34 @@ Win32Hotkeys::~Win32Hotkeys() {
 
 bool Win32Hotkeys::registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                                   std::uint32_t virtualKey) {
+    // A key the keyboard layout does not have (no scan code) would register, and nothing
+    // could ever press it.
+    if (MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC) == 0) {
+        refusal_ = HotkeyRefusal::NoSuchKey;
+        return false;
+    }
+    refusal_ = HotkeyRefusal::Taken;
     return RegisterHotKey(reinterpret_cast<HWND>(window), id, modifiers, virtualKey) != FALSE;
+}
+
+std::string Win32Hotkeys::combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const {
+    // A key that types a character by that character on this layout, as its cap shows it
+    // ("Ü" for VK_OEM_1 on a German keyboard, ";" on a US one, "<" for the key beside the
+    // left Shift); the plus and minus keys, dead keys and keys without a character (arrows,
+    // F keys) by the core's names.
+    const UINT character = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_CHAR);
+    const auto wide = static_cast<wchar_t>(character & 0xffff);
+    char label[8] = {};
+    const UINT codePage = GetACP();
+    BOOL lost = FALSE;
+    if (virtualKey == VK_OEM_PLUS || virtualKey == VK_OEM_MINUS || (character & 0x80000000u) ||
+        wide <= L' ' ||
+        WideCharToMultiByte(codePage, 0, &wide, 1, label, sizeof label - 1, nullptr,
+                            codePage == CP_UTF8 ? nullptr : &lost) <= 0 ||
+        lost) {
+        return HotkeyService::combinationName(modifiers, virtualKey);
+    }
+    return WindowsCombination(modifiers, KeyLabel(label, texts()), texts());
 }
 
 bool Win32Hotkeys::unregisterHotKey(NativeHandle window, int id) {

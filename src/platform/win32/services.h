@@ -29,6 +29,8 @@ class Win32Screen : public Screen {
     int height() const override { return GetSystemMetrics(SM_CYSCREEN); }
     float twipsPerPixelX() const override;
     float twipsPerPixelY() const override;
+    // From the cursor and the foreground window, as the system finds them (windowing.cpp).
+    MonitorArea monitor(MonitorChoice choice) override;
 };
 
 // The tray record in the shell's 88-byte ANSI form.
@@ -76,9 +78,13 @@ class Win32Hotkeys : public HotkeyService {
   public:
     explicit Win32Hotkeys(Dispatcher& dispatcher);
     ~Win32Hotkeys() override;
+    // False with NoSuchKey for a key the keyboard layout lacks.
     bool registerHotKey(NativeHandle window, int id, std::uint32_t modifiers,
                         std::uint32_t virtualKey) override;
+    HotkeyRefusal lastRefusal() const override { return refusal_; }
     bool unregisterHotKey(NativeHandle window, int id) override;
+    // As the keyboard labels its keys: "Windows + Ctrl + Ü" on a German keyboard.
+    std::string combinationName(std::uint32_t modifiers, std::uint32_t virtualKey) const override;
     WindowProc coreProcedure() const override;
     WindowProc setWindowProc(NativeHandle window, WindowProc procedure) override;
     std::intptr_t callWindowProc(WindowProc procedure, NativeHandle window, std::uint32_t message,
@@ -87,6 +93,7 @@ class Win32Hotkeys : public HotkeyService {
   private:
     static LRESULT CALLBACK Trampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static Dispatcher* dispatcher_;
+    HotkeyRefusal refusal_ = HotkeyRefusal::Taken;
 };
 
 class Win32Profile : public ProfileFile {

@@ -3,12 +3,19 @@
 #include <windowsx.h>
 
 #include "platform/win32/images.h"
+#include "platform/win32/services.h"
 
 namespace vexlo::win32 {
 
 namespace {
 
 constexpr const char* kPictureClass = "VexloPicture";
+
+// Sent by a volume command to the running program's display window: the step changed nothing.
+UINT LevelUnchangedMessage() {
+    static const UINT message = RegisterWindowMessageA("Vexlo.LevelUnchanged");
+    return message;
+}
 
 const char* ClassName(WindowRole role) {
     switch (role) {
@@ -320,6 +327,11 @@ LRESULT CALLBACK Win32Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    // Only the display's main window has a class another program finds it by.
+    if (message != 0 && message == LevelUnchangedMessage()) {
+        if (dispatcher_.open()) dispatcher_.sink()->onLevelUnchanged();
+        return 0;
+    }
     switch (message) {
         case WM_ERASEBKGND:
             return 1;
@@ -456,6 +468,36 @@ void Win32WindowSystem::popupMenu(NativeHandle owner, const std::vector<MenuItem
     // Lets the menu close properly when the user clicks elsewhere next time.
     PostMessageA(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
+}
+
+void TellLevelUnchanged() {
+    if (HWND running = FindWindowA(ClassName(WindowRole::Main), nullptr)) {
+        PostMessageA(running, LevelUnchangedMessage(), 0, 0);
+    }
+}
+
+// ---- monitors ----
+
+// The primary monitor's corner is the origin of the screen's coordinates, so a monitor's
+// rectangle is already where windows are placed. The system answers the primary monitor for a
+// point or a window on none.
+MonitorArea Win32Screen::monitor(MonitorChoice choice) {
+    HMONITOR chosen = nullptr;
+    if (choice == MonitorChoice::Pointer) {
+        POINT cursor {};
+        if (GetCursorPos(&cursor)) chosen = MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY);
+    } else if (choice == MonitorChoice::Active) {
+        // The monitor holding most of the window; none active: the primary one.
+        if (HWND active = GetForegroundWindow()) {
+            chosen = MonitorFromWindow(active, MONITOR_DEFAULTTOPRIMARY);
+        }
+    }
+    if (chosen == nullptr) chosen = MonitorFromPoint(POINT {0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info {};
+    info.cbSize = sizeof info;
+    if (chosen == nullptr || !GetMonitorInfoA(chosen, &info)) return {0, 0, width(), height()};
+    const RECT& r = info.rcMonitor;
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
 }  // namespace vexlo::win32

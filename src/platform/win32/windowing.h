@@ -132,4 +132,8 @@ class Win32WindowSystem : public WindowSystem {
     Dispatcher& dispatcher_;
 };
 
+// For a volume command whose step changed nothing: the running program, if there is one, shows
+// its display as for such a key press.
+void TellLevelUnchanged();
+
 }  // namespace vexlo::win32

@@ -241,7 +241,7 @@ told_by_notification() {
     wait_until 3000 eval '[ "$(shell_value "Main.messageTray.getSources().some(s => s.title === \"Vexlo\" &&
         s.notifications.some(n => n.title === \"Vexlo\" && n.urgency === 1))")" = true ]' ||
         { why="the shell holds no notification of Vexlo at normal urgency: $(shell_value 'Main.messageTray.getSources().map(s => s.title + ": " + s.notifications.map(n => n.title + " " + n.urgency).join(", ")).join("; ")')"; return 1; }
-    [[ $calls == *'string "Vexlo" string "Vexlo cannot use Super + = and Super + -: bind them to the commands "vexlo --volume-up" and "vexlo --volume-down" in the desktop'"'"'s keyboard shortcuts." '*'string "urgency" variant byte 1'* ]] &&
+    [[ $calls == *'string "Vexlo" string "Vexlo cannot use Super + plus and Super + minus: bind them to the commands "vexlo --volume-up" and "vexlo --volume-down" in the desktop'"'"'s keyboard shortcuts." '*'string "urgency" variant byte 1'* ]] &&
         [[ $calls == *'string "desktop-entry" variant string "io.github.vexlo.vexlo"'* ]] ||
         { why="notification: $(cut -c1-600 <<<"$calls")"; return 1; }
 }

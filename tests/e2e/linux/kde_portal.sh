@@ -329,7 +329,7 @@ first_start_registers_one_component() {
 the_first_start_tells_once_that_the_keys_are_taken() {
     [ "$(keyless)" = 2 ] ||
         { fail "$(keyless) shortcut(s) without a key, expected 2 (zoom holds the keys)"; return 1; }
-    told_once 'the desktop has no key for "Volume up" and "Volume down" yet; assign one in System Settings, Shortcuts, Vexlo.'
+    told_once 'the desktop has no key for "Volume up" and "Volume down" yet; assign one in System Settings → Keyboard → Shortcuts → Vexlo.'
 }
 
 activation_steps_the_level_once_and_shows_the_display() {
@@ -424,9 +424,9 @@ free_keys_are_active_at_once_and_nothing_is_told() {
 # Plasma 6 keeps no shortcuts for a program it does not know; 5.27's portal does not ask.
 without_the_desktop_file_the_user_is_told_once_why() {
     if [ "$kwin" = 6 ]; then
-        told_once "the desktop does not know Vexlo as an application (io.github.vexlo.vexlo.desktop is not installed), so it keeps no shortcuts for it; install Vexlo's package, or bind Super + = and Super + - to the commands \"vexlo --volume-up\" and \"vexlo --volume-down\""
+        told_once "the desktop does not know Vexlo as an application (io.github.vexlo.vexlo.desktop is not installed), so it keeps no shortcuts for it; install Vexlo's package, or bind Super + plus and Super + minus to the commands \"vexlo --volume-up\" and \"vexlo --volume-down\""
     else
-        told_once 'the desktop has no key for "Volume up" and "Volume down" yet; assign one in System Settings, Shortcuts, Vexlo.'
+        told_once 'the desktop has no key for "Volume up" and "Volume down" yet; assign one in System Settings → Keyboard → Shortcuts → Vexlo.'
     fi
 }
 

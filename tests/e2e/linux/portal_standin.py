@@ -10,10 +10,11 @@ as desktops keep it. The test drives it through the interface org.vexlo.Test on 
     Activate(s shortcut_id)   emits Activated for the last session with that shortcut bound
     Change(s id, s trigger)   the user sets a key: ShortcutsChanged for the last session
     Calls() -> as             what the clients asked, one line per call
+    Flood(s id, u count)      count times Activated for that shortcut and ShortcutsChanged, at once
 
   portal_standin.py [--bind accept|decline] [--no-shortcuts] [--early] [--keyless ID]
                     [--unlisted ID] [--stale-session] [--kglobalaccel] [--no-active-key ID]
-                    [--holds ID] [--bind-response N] [--unknown-app] [--ready FILE]
+                    [--holds ID] [--bind-response N] [--unknown-app] [--silent] [--ready FILE]
     --bind decline   BindShortcuts answers 1 (the user cancelled)
     --holds ID       the desktop holds that shortcut for the application already, with its key
                      (a later start); ListShortcuts lists it
@@ -31,6 +32,8 @@ as desktops keep it. The test drives it through the interface org.vexlo.Test on 
                      /component/TOKEN answers allShortcutInfos for the session's shortcuts
     --no-active-key ID  there that shortcut has no active key (only a default one), as where
                      another shortcut of KDE holds the preferred key
+    --silent         owns the name and never answers a call (a portal that hangs)
+    --asked FILE     with --silent: written when the first call arrives
     --ready FILE     written once the name is owned
 """
 import argparse
@@ -256,6 +259,14 @@ class Portal(dbus.service.Object):
         raise dbus.exceptions.DBusException("not bound: " + shortcut_id,
                                             name="org.freedesktop.DBus.Error.InvalidArgs")
 
+    @dbus.service.method(CONTROL, in_signature="su")
+    def Flood(self, shortcut_id, count):
+        session, bound = list(self.sessions.items())[-1]
+        for _ in range(count):
+            self.Activated(dbus.ObjectPath(session), shortcut_id, dbus.UInt64(0),
+                           dbus.Dictionary({}, signature="sv"))
+            self.ShortcutsChanged(dbus.ObjectPath(session), self._listing(bound))
+
     @dbus.service.method(CONTROL, in_signature="ss")
     def Change(self, shortcut_id, trigger):
         session, bound = list(self.sessions.items())[-1]
@@ -263,6 +274,39 @@ class Portal(dbus.service.Object):
         self.options.keyless = [k for k in self.options.keyless if k != shortcut_id]
         self.options.unlisted = [k for k in self.options.unlisted if k != shortcut_id]
         self.ShortcutsChanged(dbus.ObjectPath(session), self._listing(bound))
+
+    @dbus.service.method(CONTROL, out_signature="as")
+    def Calls(self):
+        return dbus.Array(self.calls, signature="s")
+
+
+class SilentPortal(dbus.service.Object):
+    """A portal that has hung: every call stays unanswered (the test's own are answered)."""
+
+    def __init__(self, bus, asked):
+        super().__init__(bus, PATH)
+        self.asked = asked
+        self.calls = []
+
+    def _asked(self, call):
+        self.calls.append(call)
+        if self.asked:
+            with open(self.asked, "w") as f:
+                f.write("asked\n")
+
+    @dbus.service.method(REGISTRY, in_signature="sa{sv}", async_callbacks=("ok", "error"))
+    def Register(self, app_id, options, ok=None, error=None):
+        self._asked("Register %s" % app_id)
+
+    @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o",
+                         async_callbacks=("ok", "error"))
+    def CreateSession(self, options, ok=None, error=None):
+        self._asked("CreateSession")
+
+    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v",
+                         async_callbacks=("ok", "error"))
+    def Get(self, interface, prop, ok=None, error=None):
+        self._asked("Get %s" % prop)
 
     @dbus.service.method(CONTROL, out_signature="as")
     def Calls(self):
@@ -282,12 +326,14 @@ def main():
     parser.add_argument("--holds", action="append", default=[])
     parser.add_argument("--bind-response", type=int, default=0)
     parser.add_argument("--unknown-app", action="store_true")
+    parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--asked")
     parser.add_argument("--ready")
     options = parser.parse_args()
 
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    portal = Portal(bus, options)
+    portal = SilentPortal(bus, options.asked) if options.silent else Portal(bus, options)
     name = dbus.service.BusName(NAME, bus, do_not_queue=True)
     kde = None
     if options.kglobalaccel:

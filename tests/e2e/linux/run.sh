@@ -129,6 +129,38 @@ hotkeys_step_the_level_and_show_the_display() {
     level_is "$up" || { fail "keypad minus changed the level"; return 1; }
 }
 
+# At the top a press changes nothing: it is answered with the display as it stands, silently;
+# so is the volume command, through the running Vexlo's name on the session bus.
+a_press_at_the_top_shows_the_full_bar_without_a_click() {
+    pactl set-sink-volume "$sink" 65536
+    local bus=$sdir/bus
+    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
+    local -x DBUS_SESSION_BUS_ADDRESS
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    local rec=$sdir/monitor.raw
+    parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
+    local parec_pid=$!
+    pids+=("$parec_pid")
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    sleep 3
+    xdotool key super+equal
+    check_display "$vpid" 65536 osd-top 16 || return 1
+    level_is 65536 || { fail "level $(level) after a press at the top"; return 1; }
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    local out
+    out=$(once "$bin" --volume-up 2>&1) || { fail "--volume-up at the top: '$out'"; return 1; }
+    [ -z "$out" ] || { fail "--volume-up at the top said '$out'"; return 1; }
+    check_display "$vpid" 65536 command-top 16 || return 1
+    wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    interrupt "$parec_pid"
+    local loud
+    loud=$(loud_samples "$rec")
+    [ "${loud:-1}" -eq 0 ] || { fail "$loud loud samples: a click at the top"; return 1; }
+}
+
 outside_change_shows_the_display_and_clicks() {
     local rec=$sdir/monitor.raw
     parec --latency-msec=20 -d "$sink.monitor" --raw --format=s16le --rate=44100 --channels=1 >"$rec" &
@@ -288,23 +320,82 @@ time.sleep(60)' >"$sdir/grab.log" 2>&1 &
     start_vexlo
     wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeyup=Ctrl+Foo"; return 1; }
     wait_until 3000 eval 'notified_with "The setting hotkeyup=Ctrl+Foo in core.ini is not a key combination Vexlo can use (" &&
-        notified_with "); it uses Super + = instead."' || { fail "hotkeyup=Ctrl+Foo: $(cat "$notes")"; return 1; }
+        notified_with "); it uses Super + plus instead."' || { fail "hotkeyup=Ctrl+Foo: $(cat "$notes")"; return 1; }
     xdotool key super+equal
     wait_until 2000 level_is "$up" || { fail "Super+equal with hotkeyup=Ctrl+Foo: level $(level), expected $up"; return 1; }
     [ "$(wc -l <"$notes")" = 1 ] || { fail "told $(wc -l <"$notes") times: $(cat "$notes")"; return 1; }
+    kill "$vpid"
+    wait_until 3000 ended "$vpid" || { fail "did not end on SIGTERM"; return 1; }
+
+    # A key this keyboard does not have: told as such, not as another program's.
+    : >"$notes"
+    config '[general]\nhotkeyup=Ctrl+F13\n'
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon with hotkeyup=Ctrl+F13"; return 1; }
+    wait_until 3000 notified_with "Vexlo cannot use Ctrl + F13: the keyboard has no such key; choose other keys with the settings hotkeyup and hotkeydown in core.ini." ||
+        { fail "hotkeyup=Ctrl+F13: $(cat "$notes")"; return 1; }
+}
+
+# The plus and minus keys are those that carry "+" and "-" on the keyboard's layout, pressed
+# as they are: the US "= +" key; the German "+ *" key, where "=" is Shift + 0 and no hotkey.
+# A layout changed while the program runs is followed. The session's layout comes back after.
+hotkeys_follow_the_keyboard_layout() {
+    local before status
+    before=$(setxkbmap -query | sed -n 's/^layout: *//p')
+    presses_on_layouts
+    status=$?
+    setxkbmap "${before:-us}"
+    return $status
+}
+presses_on_layouts() {
+    local level=26214 next
+    setxkbmap de || { fail "setxkbmap de failed"; return 1; }
+    start_vexlo
+    wait_until 5000 has_tray_icon "$vpid" || { fail "no tray icon"; return 1; }
+    next=$(step_up $level)
+    xdotool key super+plus
+    wait_until 2000 level_is "$next" || { fail "German, Super + the + key: level $(level), expected $next"; return 1; }
+    level=$next
+    xdotool key super+shift+0
+    sleep 0.5
+    level_is $level || { fail "German, Super + Shift + 0 changed the level to $(level)"; return 1; }
+    next=$(step_down $level)
+    xdotool key super+minus
+    wait_until 2000 level_is "$next" || { fail "German, Super + -: level $(level), expected $next"; return 1; }
+    level=$next
+
+    # US, while it runs: the "= +" key; the German "+" key is "]" here.
+    setxkbmap us
+    sleep 0.5
+    xdotool key super+bracketright
+    sleep 0.5
+    level_is $level || { fail "US, Super + ] changed the level to $(level)"; return 1; }
+    next=$(step_up $level)
+    xdotool key super+equal
+    wait_until 2000 level_is "$next" || { fail "US after German, Super + the + key: level $(level), expected $next"; return 1; }
+    level=$next
+
+    # And German again.
+    setxkbmap de
+    sleep 0.5
+    next=$(step_up $level)
+    xdotool key super+plus
+    wait_until 2000 level_is "$next" || { fail "German after US, Super + the + key: level $(level), expected $next"; return 1; }
+    alive "$vpid" || { fail "exited"; return 1; }
 }
 
 portal_hotkeys_step_the_level_in_a_wayland_session() {
     # A Wayland session whose desktop offers global shortcuts: the stand-in portal on a bus
     # of the scenario's own.
-    local out bus_address up
+    local out bus_address up standin
     out=$(dbus-daemon --config-file="$test_bus_conf" --fork --print-address=1 --print-pid=1) ||
         { fail "no session bus"; return 1; }
     bus_address=$(sed -n 1p <<<"$out")
     pids+=("$(sed -n 2p <<<"$out")")
     DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" \
         --ready "$sdir/portal.ready" >"$sdir/portal.log" 2>&1 &
-    pids+=($!)
+    standin=$!
+    pids+=("$standin")
     wait_until 10000 test -e "$sdir/portal.ready" || { fail "the stand-in portal did not start"; return 1; }
     portal() {
         dbus-send --bus="$bus_address" --print-reply --dest=org.freedesktop.portal.Desktop \
@@ -331,6 +422,17 @@ portal_hotkeys_step_the_level_in_a_wayland_session() {
     wait_until 2000 level_is "$(step_down "$up")" ||
         { fail "volume-down: level $(level), expected $(step_down "$up")"; return 1; }
     ! grep -q portal "$sdir/vexlo.log" || { fail "reported: $(cat "$sdir/vexlo.log")"; return 1; }
+
+    # The portal comes back hung and answers nothing: the display and the watch go on.
+    stop_pids "$standin"
+    DBUS_SESSION_BUS_ADDRESS=$bus_address /usr/bin/python3 "$here/portal_standin.py" --silent \
+        --asked "$sdir/portal.asked" >>"$sdir/portal.log" 2>&1 &
+    standin=$!
+    pids+=("$standin")
+    wait_until 10000 test -e "$sdir/portal.asked" || { fail "the hung portal was not asked"; return 1; }
+    wait_until 5000 osd_hidden "$vpid" || { fail "the display did not go"; return 1; }
+    pactl set-sink-volume "$sink" 45000
+    wait_until 3000 osd_shown "$vpid" || { fail "no display while the portal hangs"; return 1; }
 
     # With the hotkeys off the program leaves the portal alone.
     kill "$vpid"
@@ -741,6 +843,86 @@ display_centred_on_the_primary_monitor() {
     [ "${g[*]}" = "1940 30 30 134" ] || { fail "slider at ${g[*]}, expected 1940 30 30 134"; return 1; }
 }
 
+# Two monitors side by side, the primary one on the right: the display appears centred on the
+# monitor the setting names, as it stands when the display appears, and stays there until it
+# has faded out.
+display_on_the_chosen_monitor() {
+    extra_display 3840x1080 || { fail "no second X display"; return 1; }
+    DISPLAY=$xdisplay xrandr --setmonitor LEFT 1920/510x1080/290+0+0 none &&
+        DISPLAY=$xdisplay xrandr --setmonitor '*RIGHT' 1920/510x1080/290+1920+0 none ||
+        { fail "xrandr --setmonitor failed"; return 1; }
+    DISPLAY=$xdisplay openbox --sm-disable >/dev/null 2>&1 &
+    pids+=($!)
+    local left="854 440" right="2774 440" level=20000
+    # appears_at "X Y" SHOT: a change shows all three windows there; then it fades out.
+    appears_at() {
+        level=$((level + 4000))
+        pactl set-sink-volume "$sink" "$level"
+        held_at "$1" "$2" || return 1
+        DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    }
+    held_at() {
+        local w g
+        DISPLAY=$xdisplay wait_until 3000 osd_shown "$vpid" || { fail "no display ($2)"; return 1; }
+        sleep 0.2
+        for w in $(DISPLAY=$xdisplay named "$vpid" Vexlo) $(DISPLAY=$xdisplay named "$vpid" Hidden); do
+            g=($(DISPLAY=$xdisplay geometry "$w"))
+            [ "${g[0]} ${g[1]}" = "$1" ] || { fail "$2: a window at ${g[*]}, expected $1"; return 1; }
+        done
+        [ -z "$2" ] || DISPLAY=$xdisplay import -window root "$art/$2.png"
+    }
+    config '[general]\nmonitor=pointer\n'
+    DISPLAY=$xdisplay xdotool mousemove 500 500
+    DISPLAY=$xdisplay start_vexlo
+    sleep 1
+    appears_at "$left" monitor-pointer-left || return 1
+    # Moved while shown: the display stays; it follows the pointer the next time.
+    pactl set-sink-volume "$sink" 50000
+    held_at "$left" "" || return 1
+    DISPLAY=$xdisplay xdotool mousemove 3000 500
+    sleep 0.3
+    pactl set-sink-volume "$sink" 52000
+    held_at "$left" "" || return 1
+    DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    appears_at "$right" monitor-pointer-right || return 1
+    # The active window on the left monitor, the pointer on the right; read at once.
+    config '[general]\nmonitor=Active\n'
+    DISPLAY=$xdisplay xmessage -geometry 500x300+200+300 "the active window" >/dev/null 2>&1 &
+    pids+=($!)
+    local other
+    DISPLAY=$xdisplay wait_until 3000 eval 'other=$(xdotool search --onlyvisible --name "^xmessage$" | head -1); [ -n "$other" ]' ||
+        { fail "no normal window"; return 1; }
+    DISPLAY=$xdisplay xdotool windowactivate --sync "$other"
+    appears_at "$left" monitor-active-left || return 1
+    config '[general]\nmonitor=primary\n'
+    appears_at "$right" monitor-primary || return 1
+    # Monitors rearranged and removed while running: the left one becomes 1280 x 1024, then it
+    # goes, and under the pointer is only the X server's own monitor of the whole 3840 x 1080
+    # output (Xvfb keeps it beside the ones set with xrandr).
+    config '[general]\nmonitor=pointer\n'
+    DISPLAY=$xdisplay xdotool mousemove 500 500
+    DISPLAY=$xdisplay xrandr --delmonitor LEFT &&
+        DISPLAY=$xdisplay xrandr --setmonitor SIDE 1280/340x1024/270+0+0 none ||
+        { fail "xrandr --setmonitor failed"; return 1; }
+    sleep 0.5
+    appears_at "534 412" monitor-left-rearranged || return 1
+    # A monitor with a scale of its own: on SIDE at 2, the display is twice as large, centred
+    # on SIDE's 640 x 512 logical pixels (X counts its own pixels: 428 312).
+    stop_pids "$vpid"
+    DISPLAY=$xdisplay QT_SCREEN_SCALE_FACTORS="SIDE=2;RIGHT=1" start_vexlo
+    sleep 1
+    pactl set-sink-volume "$sink" 30000
+    held_at "428 312" monitor-scaled || return 1
+    local g
+    g=($(DISPLAY=$xdisplay geometry "$(DISPLAY=$xdisplay named "$vpid" Vexlo)"))
+    [ "${g[2]} ${g[3]}" = "424 400" ] || { fail "display ${g[2]} x ${g[3]} on the scaled monitor"; return 1; }
+    DISPLAY=$xdisplay wait_until 4000 osd_hidden "$vpid" || { fail "display still shown"; return 1; }
+    DISPLAY=$xdisplay xrandr --delmonitor SIDE || { fail "xrandr --delmonitor failed"; return 1; }
+    sleep 0.5
+    appears_at "1814 440" monitor-left-removed || return 1
+    alive "$vpid" || { fail "exited"; return 1; }
+}
+
 scaled_desktop_doubles_everything() {
     extra_display 1024x768 || { fail "no second X display"; return 1; }
     echo 'Xft.dpi: 192' | DISPLAY=$xdisplay xrdb -merge
@@ -814,11 +996,15 @@ status_notifier_tray() {
     printf '#!/bin/sh\necho started >> "%s"\n' "$marker" >"$sdir/mixer.sh"
     chmod +x "$sdir/mixer.sh"
     config "[mixer]\npathtomixer=$sdir/mixer.sh\n"
-    dbus-daemon --config-file="$test_bus_conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    # At a path, so that the bus started again below is where the first one was.
+    test_bus_config "$sdir/bus.conf"
+    sed -i "s|<listen>.*</listen>|<listen>unix:path=$sdir/bus.socket</listen>|" "$sdir/bus.conf"
+    dbus-daemon --config-file="$sdir/bus.conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
     pids+=($!)
+    local bus_pid=$!
     wait_until 3000 test -s "$bus" || { fail "no session bus"; return 1; }
-    local -x DBUS_SESSION_BUS_ADDRESS
-    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus")
+    # Without the first bus's guid, which a new bus at the same place does not have.
+    local -x DBUS_SESSION_BUS_ADDRESS=unix:path=$sdir/bus.socket
     watcher_items() {
         gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path \
             /StatusNotifierWatcher --method org.freedesktop.DBus.Properties.Get \
@@ -869,6 +1055,33 @@ status_notifier_tray() {
     t0=$(now_ms)
     wait_until 3000 item_registered || { fail "no item for the new watcher"; return 1; }
     echo "    item registered $(($(now_ms) - t0)) ms after the new watcher and host started"
+    # The session bus itself ends and starts again at its address, with a watcher and a host:
+    # the item comes back on the new bus, and its menu works there.
+    kill "$bus_pid"
+    wait_until 3000 ended "$bus_pid" || { fail "the bus did not end"; return 1; }
+    rm -f "$sdir/bus.socket" "$bus"
+    dbus-daemon --config-file="$sdir/bus.conf" --nofork --nopidfile --print-address=3 3>"$bus" >/dev/null 2>&1 &
+    pids+=($!)
+    wait_until 3000 test -s "$bus" || { fail "no session bus the second time"; return 1; }
+    status-notifier-watcher >/dev/null 2>&1 &
+    pids+=($!)
+    gtk-sni-tray-standalone --bottom --end -s 24 >/dev/null 2>&1 &
+    pids+=($!)
+    t0=$(now_ms)
+    if [ "$(printf '%s\n' 6.8 "$(qtpaths6 --qt-version)" | sort -V | head -1)" = 6.8 ]; then
+        # Qt 6.8 asks its own first connection to the session bus, for every new icon, whether
+        # a StatusNotifier watcher runs, and that connection does not come back with the bus:
+        # the icon comes back in an XEmbed tray (Plasma's xembedsniproxy offers one), not as
+        # an item on the new bus.
+        start_tray
+        wait_until 5000 has_tray_icon "$vpid" || { fail "no icon in the XEmbed tray after the bus restarted"; return 1; }
+        echo "    Qt $(qtpaths6 --qt-version): the icon came back in the XEmbed tray"
+        quits "$vpid"
+        return
+    fi
+    wait_until 5000 item_registered || { fail "no item on the restarted bus"; return 1; }
+    echo "    item registered $(($(now_ms) - t0)) ms after the bus, watcher and host started again"
+    alive "$vpid" || { fail "ended when the bus restarted"; return 1; }
     # "Quit" of the exported menu ends the program. The item is registered before its menu is
     # filled again (hosts learn of the filling from LayoutUpdated): asked until it is there.
     local quit=""
@@ -893,7 +1106,7 @@ status_notifier_tray() {
 # LANG=C: the same in English, byte for byte as the program writes it.
 texts_in_the_users_language() {
     local -x DBUS_SESSION_BUS_ADDRESS
-    local notes item="" layout lang quit open problem help expect code
+    local notes item="" layout lang quit open problem help expect code reason app
     start_notifier || return 1
     status-notifier-watcher >/dev/null 2>&1 &
     pids+=($!)
@@ -906,9 +1119,14 @@ texts_in_the_users_language() {
         printf %s "Open Mixer" >"$sdir/t2"
         printf %s "$problem" >"$sdir/t3"
         env LANG=C "$bin" --help >"$sdir/t4"
+        printf %s '"{part}" is neither a key nor Super, Ctrl, Alt or Shift' >"$sdir/t5"
+        printf %s 'The skin file "{file}" cannot be loaded: {reason}.' >"$sdir/t6"
+        printf %s 'the file is cut off ({needed} bytes needed, {present} present)' >"$sdir/t7"
         quit=$(catalogue_text "${lang%%_*}" "$sdir/t1") open=$(catalogue_text "${lang%%_*}" "$sdir/t2")
-        expect=$(catalogue_text "${lang%%_*}" "$sdir/t3" setting=hotkeyup=Ctrl+Foo)
-        expect=${expect%%\{problem\}*}
+        # The sentence with the reason filled in, up to the keys used instead.
+        reason=$(catalogue_text "${lang%%_*}" "$sdir/t5" part=Foo)
+        expect=$(catalogue_text "${lang%%_*}" "$sdir/t3" setting=hotkeyup=Ctrl+Foo "problem=$reason")
+        expect=${expect%%\{keys\}*}
         catalogue_text "${lang%%_*}" "$sdir/t4" >"$sdir/help.expected"
         env LANG=$lang "$bin" --help >"$sdir/help.$lang"
         cmp -s "$sdir/help.$lang" "$sdir/help.expected" ||
@@ -940,6 +1158,20 @@ texts_in_the_users_language() {
         exit_code "$vpid"
         [ "$code" = 0 ] || { fail "$lang: exit code $code"; return 1; }
         wait_until 3000 eval '! sni_item' || { fail "$lang: the item stays registered"; return 1; }
+        # A skin picture cut off after 30 bytes: the box's sentence and its reason in one
+        # language.
+        app=$sdir/app-$lang
+        mkdir -p "$app"
+        cp "$bin" "$build"/*.bmp "$build"/*.ico "$build"/*.gif "$build"/*.wav "$app/"
+        head -c 30 "$build/back.bmp" >"$app/back.bmp"
+        reason=$(catalogue_text "${lang%%_*}" "$sdir/t7" needed=54 present=30)
+        expect=$(catalogue_text "${lang%%_*}" "$sdir/t6" "file=$app/back.bmp" "reason=$reason")
+        : >"$sdir/vexlo.log"
+        start_at env LANG=$lang "$app/vexlo"
+        wait_until 5000 has_dialog "$vpid" || { fail "$lang: no box for the cut-off skin file"; return 1; }
+        grep -qF "$expect" "$sdir/vexlo.log" ||
+            { fail "$lang: the skin file's message: $(cat "$sdir/vexlo.log"), expected $expect"; return 1; }
+        ends_after_box "$vpid" || return 1
     done
 }
 
@@ -1015,6 +1247,11 @@ run() {
     "$name"
     status=$?
     cleanup_pids
+    # A build with the sanitizers: any report of theirs fails the scenario.
+    if [ $status -eq 0 ] && grep -qs 'ERROR: AddressSanitizer\|ERROR: LeakSanitizer\|runtime error:' "$sdir/vexlo.log"; then
+        status=1
+        why="a sanitizer report: $(grep -m1 'ERROR: \|runtime error:' "$sdir/vexlo.log")"
+    fi
     local took=$(($(now_ms) - start))
     if [ $status -eq 0 ]; then
         passed=$((passed + 1))
@@ -1030,10 +1267,12 @@ run() {
 
 run starts_with_tray_icon_and_no_display
 run hotkeys_step_the_level_and_show_the_display
+run a_press_at_the_top_shows_the_full_bar_without_a_click
 run outside_change_shows_the_display_and_clicks
 run display_stays_above_and_takes_no_focus
 run hotkeys_off_registers_nothing
 run chosen_hotkeys_step_the_level_and_problems_are_told
+run hotkeys_follow_the_keyboard_layout
 run portal_hotkeys_step_the_level_in_a_wayland_session
 run tray_menu_quit_ends_the_program
 run tray_left_press_starts_the_mixer
@@ -1048,6 +1287,7 @@ run mute_shows_an_empty_bar_and_the_muted_tray
 run check_skin_table
 run preview_skin_shows_the_bar_at_every_level
 run display_centred_on_the_primary_monitor
+run display_on_the_chosen_monitor
 run scaled_desktop_doubles_everything
 # These stop the session's tray.
 run tray_icon_appears_when_a_tray_starts_later

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs a command inside a private test session: a virtual X display (Xvfb), a private
-# PulseAudio server with a null sink "vexlo_test" (ALSA's "default" then has a "Master"
-# control backed by it), and optionally a window manager, a tray and a compositor.
+# Runs a command inside a private test session: a virtual X display (Xvfb), a private session
+# bus that starts nothing on demand, a private PulseAudio server with a null sink "vexlo_test"
+# (ALSA's "default" then has a "Master" control backed by it), and optionally a window
+# manager, a tray and a compositor.
 # Everything it starts is stopped again by PID when the command ends.
 #
 #   with-session.sh [--desktop] [--no-compositor] [--display N] COMMAND [ARGS...]
@@ -82,6 +83,21 @@ if [ -z "$display" ] || ! kill -0 "${pids[0]}" 2>/dev/null; then
 fi
 export DISPLAY=":$display"
 unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+
+# The session bus, private to this session (without one, libdbus would start a bus for the
+# display on demand).
+exec 3>"$session_dir/bus"
+dbus-daemon --config-file="$(dirname "$0")/test-bus.conf" --nofork --nopidfile --print-address=3 \
+    >/dev/null 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+    [ -s "$session_dir/bus" ] && break
+    sleep 0.05
+done
+DBUS_SESSION_BUS_ADDRESS=$(head -1 "$session_dir/bus")
+[ -n "$DBUS_SESSION_BUS_ADDRESS" ] || { echo "with-session: no session bus" >&2; exit 1; }
+export DBUS_SESSION_BUS_ADDRESS
 
 # The sound server, private to this session.
 export XDG_RUNTIME_DIR="$session_dir/runtime"

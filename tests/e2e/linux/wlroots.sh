@@ -195,7 +195,7 @@ mako_shows_the_way_out() {
     }
     wait_until 5000 mako_has ||
         { why="mako shows no message of Vexlo: $shown"; return 1; }
-    [[ $shown == *'Vexlo cannot use Super + = and Super + -: bind them to the commands "vexlo --volume-up" and "vexlo --volume-down" in the desktop'"'"'s keyboard shortcuts.'* ]] ||
+    [[ $shown == *'Vexlo cannot use Super + plus and Super + minus: bind them to the commands "vexlo --volume-up" and "vexlo --volume-down" in the desktop'"'"'s keyboard shortcuts.'* ]] ||
         { why="mako shows: $shown"; return 1; }
 }
 

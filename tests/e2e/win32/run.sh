@@ -26,6 +26,7 @@ SCREEN_W=1024
 SCREEN_H=768
 PROGRAM_PID=""
 FAILURES=()
+TWO_HEADS_PIDS=()
 
 fail() { FAILURES+=("$*"); }
 check() {  # check "what" command...
@@ -151,13 +152,15 @@ focus_wine() {
 }
 
 # The display for n lit chunks: centred 212 x 200 windows, overlay 2 cut to 35 + 9n, the bar
-# showing n chunks of chunks.bmp.
+# showing n chunks of chunks.bmp. The corner is "X Y" when given ($3): where the display centred
+# on a monitor other than the 1024 x 768 screen's only one is.
 expect_display() {
-    local n=$1 label=$2 shot="$shots/$2.png"
+    local n=$1 label=$2 shot="$shots/$2.png" ox oy
+    read -r ox oy <<<"${3:-406 284}"
     display_windows
     check "$label: display window shown" viewable "$MAIN_WIN"
-    check "$label: display centred at 406,284 (got $WX,$WY ${WW}x$WH)" \
-        test "$WX,$WY,$WW,$WH" = "406,284,212,200"
+    check "$label: display centred at $ox,$oy (got $WX,$WY ${WW}x$WH)" \
+        test "$WX,$WY,$WW,$WH" = "$ox,$oy,212,200"
     local widths=() w
     for w in "${OVERLAYS[@]}"; do
         viewable "$w" && widths+=("$WW")
@@ -171,12 +174,12 @@ expect_display() {
     # Inside the last lit chunk: chunks.bmp; inside the first unlit one: back.bmp.
     if [ "$n" -gt 0 ]; then
         local x=$((9 * n - 5))
-        check "$label: chunk $n lit" test "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+        check "$label: chunk $n lit" test "$(pixel "$shot" $((ox + 34 + x)) $((oy + 168 + 6)))" = \
             "$(skin_pixel chunks.bmp $x 6)"
     fi
     if [ "$n" -lt 16 ]; then
         local x=$((9 * n + 4))
-        check "$label: chunk $((n + 1)) dark" test "$(pixel "$shot" $((406 + 34 + x)) $((284 + 168 + 6)))" = \
+        check "$label: chunk $((n + 1)) dark" test "$(pixel "$shot" $((ox + 34 + x)) $((oy + 168 + 6)))" = \
             "$(skin_pixel back.bmp $((34 + x)) $((168 + 6)))"
     fi
 }
@@ -339,6 +342,127 @@ scenario_hotkeys_show_the_display_and_click() {
     loud=$(loud_samples "$rec")
     check "click sound reached the sink ($loud loud samples)" test "$loud" -gt 100
     quit_from_tray hotkeys
+}
+
+# A desktop of two 640 x 480 heads side by side, the primary one on the left: a nested X server
+# (Xephyr, on the harness's display) with Xinerama, its own window manager, and Wine's server
+# started again on it. Wine lists one monitor per Xinerama head only when RandR is absent (it
+# prefers RandR's CRTCs, of which Xephyr has one for all heads); Xvfb's own Xinerama puts every
+# head at 0,0. two_heads_stop goes back to the harness's display.
+two_heads_start() {
+    TWO_HEADS_PIDS=()
+    HOST_DISPLAY=$DISPLAY
+    local number="$ENV_ROOT/two-heads.display"
+    rm -f "$number"
+    Xephyr -displayfd 3 +xinerama -extension RANDR -screen 640x480 -screen 640x480 -noreset \
+        -nolisten tcp 3>"$number" >"$ENV_ROOT/xephyr.log" 2>&1 &
+    TWO_HEADS_PIDS+=($!)
+    wait_until 10000 test -s "$number" || { fail "no nested X server (Xephyr)"; return 1; }
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    DISPLAY=":$(tr -dc 0-9 <"$number")"
+    wait_until 10000 eval 'xdpyinfo >/dev/null 2>&1' || { fail "$DISPLAY does not answer"; return 1; }
+    openbox --sm-disable >"$ENV_ROOT/openbox-two-heads.log" 2>&1 &
+    TWO_HEADS_PIDS+=($!)
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+two_heads_stop() {
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    stop_pids "${TWO_HEADS_PIDS[@]}"
+    TWO_HEADS_PIDS=()
+    export DISPLAY=$HOST_DISPLAY
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+# The setting "monitor" on two heads: each change (the mute switched inside the program, which
+# shows the display from hidden) finds the display centred on the head the setting names as it
+# stands then. The setting is read again at each change.
+scenario_display_on_the_chosen_monitor() {
+    two_heads_start && display_on_the_chosen_monitor
+    stop_program
+    two_heads_stop
+}
+
+display_on_the_chosen_monitor() {
+    local dir monitors left="214 140" right="854 140" editor
+    monitors=$(wine "$probe_exe" monitors </dev/null 2>/dev/null | tr -d '\r' | paste -sd'|')
+    [ "$monitors" = "0,0-640,480 primary|640,0-1280,480" ] ||
+        { fail "Wine lists the heads as $monitors (libXinerama of Wine's architecture missing?)"; return 1; }
+    dir=$(make_folder monitor '[general]\r\nmonitor=primary\r\n')
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; return 1; }
+    sleep 0.5
+    # shown_at N "X Y" LABEL: the mute switched to 1 - N/16 shows the display with N chunks
+    # there; then it fades out.
+    shown_at() {
+        program_mute "$dir" $((1 - $1 / 16)) >/dev/null
+        wait_display_shown 2 || { fail "$3: no display within 2 s"; return 1; }
+        sleep 0.2
+        expect_display "$1" "$3" "$2"
+        wait_display_hidden 3 || { fail "$3: display not gone"; return 1; }
+    }
+    # The pointer on the right head; the primary one is the left.
+    xdotool mousemove 960 240
+    shown_at 0 "$left" monitor-primary || return 1
+    printf '[general]\r\nmonitor = Pointer\r\n' >"$dir/core.ini"
+    shown_at 16 "$right" monitor-pointer-right || return 1
+    xdotool mousemove 320 240
+    shown_at 0 "$left" monitor-pointer-left || return 1
+    # The active window (a Wine window) on the right head, the pointer on the left.
+    printf '[general]\r\nmonitor=active\r\n' >"$dir/core.ini"
+    (exec wine notepad.exe </dev/null >/dev/null 2>&1) &
+    editor=$!
+    local w=""
+    if wait_until 15000 eval 'w=$(xdotool search --onlyvisible --name "Notepad" 2>/dev/null | head -1); [ -n "$w" ]'; then
+        xdotool windowmove --sync "$w" 700 100 windowactivate --sync "$w" >/dev/null 2>&1
+        sleep 0.5
+        shown_at 16 "$right" monitor-active-right
+        xdotool windowkill "$w" 2>/dev/null
+    else
+        fail "no Notepad window"
+    fi
+    wait_until 10000 ended "$editor" || kill "$editor" 2>/dev/null
+    wait "$editor" 2>/dev/null
+    quit_from_tray monitor
+}
+
+# Wine starts with the master at its top: Windows + plus changes nothing, and is answered with
+# the display as it stands (16 chunks), held and faded, without the click.
+scenario_press_at_the_top_shows_the_display() {
+    local dir rec parec_pid
+    dir=$(make_folder top)
+    rec="$ENV_ROOT/top.raw"
+    parec --latency-msec=20 -d vexlo_null.monitor --raw --format=s16le --rate=44100 \
+        --channels=1 >"$rec" 2>/dev/null &
+    parec_pid=$!
+    start_program "$dir"
+    tray_window 15 >/dev/null || { fail "no tray icon"; kill -INT $parec_pid; return; }
+    sleep 2.5  # the null sink buffers about 2 s
+    focus_wine || fail "cannot focus a Wine window"
+    xdotool key super+equal
+    sleep 0.3
+    expect_display 16 top
+    wait_display_hidden 3 || fail "display not gone 3 s after the press"
+    # The volume command at the top (Wine gives each process its own level, also at the top)
+    # has the running program show its display.
+    local rc
+    (cd "$dir" && timeout 20 wine vexlo.exe --volume-up </dev/null >"$dir/command.log" 2>&1)
+    rc=$?
+    check "--volume-up at the top ends with 0 (got $rc: $(tr -d '\r' <"$dir/command.log"))" test "$rc" = 0
+    sleep 0.3
+    expect_display 16 command-top
+    wait_display_hidden 3 || fail "display not gone 3 s after the command"
+    sleep 1
+    kill -INT $parec_pid
+    wait $parec_pid 2>/dev/null
+    local loud
+    loud=$(loud_samples "$rec")
+    check "no click for a press at the top ($loud loud samples)" test "${loud:-1}" -eq 0
+    quit_from_tray top
 }
 
 scenario_tray_left_press_starts_the_mixer() {
@@ -996,10 +1120,16 @@ scenario_user_language() {
 
         dir=$(make_folder "keys-$label" '[general]\r\nhotkeyup=Ctrl+Foo\r\nhotkeydown=Ctrl+Bar\r\n')
         printf %s 'The setting {setting} in core.ini is not a key combination Vexlo can use ({problem}); it uses {keys} instead.' >"$dir/t1"
-        sentence1=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="Windows + plus" \
-            problem='"Foo" is neither a key nor Super, Ctrl, Alt or Shift')
-        sentence2=$(catalogue_text "$lang" "$dir/t1" setting=hotkeydown=Ctrl+Bar keys="Windows + minus" \
-            problem='"Bar" is neither a key nor Super, Ctrl, Alt or Shift')
+        # The reason and the key names are fragments of the sentence's language too.
+        printf %s '"{part}" is neither a key nor Super, Ctrl, Alt or Shift' >"$dir/t2"
+        local win plus minus
+        win=$(catalogue_text "$lang" <(printf Windows))
+        plus=$(catalogue_text "$lang" <(printf plus))
+        minus=$(catalogue_text "$lang" <(printf minus))
+        sentence1=$(catalogue_text "$lang" "$dir/t1" setting=hotkeyup=Ctrl+Foo keys="$win + $plus" \
+            problem="$(catalogue_text "$lang" "$dir/t2" part=Foo)")
+        sentence2=$(catalogue_text "$lang" "$dir/t1" setting=hotkeydown=Ctrl+Bar keys="$win + $minus" \
+            problem="$(catalogue_text "$lang" "$dir/t2" part=Bar)")
         start_program "$dir"
         tray_window 15 >/dev/null || { fail "$label: no tray icon"; stop_program; continue; }
         parts=$(balloon_parts "$sentence1 $sentence2")
@@ -1022,6 +1152,24 @@ scenario_user_language() {
         check "$label: the menu on the screen reads \"$(paste -sd'|' <<<"$shown")\"" \
             test "$shown" = "$(printf '%s\n%s' "$(catalogue_text "$lang" <(printf Quit))" \
                 "$(catalogue_text "$lang" <(printf 'Open Mixer'))")"
+
+        # A skin picture cut off after 30 bytes: the box's sentence and its reason in one
+        # language.
+        local start
+        dir=$(make_folder "skin-$label")
+        head -c 30 "$skin/back.bmp" >"$dir/back.bmp"
+        printf %s 'The skin file "{file}" cannot be loaded: {reason}.' >"$dir/t1"
+        printf %s 'the file is cut off ({needed} bytes needed, {present} present)' >"$dir/t2"
+        want=$(catalogue_text "$lang" "$dir/t2" needed=54 present=30)
+        start=$(catalogue_text "$lang" "$dir/t1")
+        start=${start%%\{file\}*}
+        start_program "$dir"
+        text=""
+        wait_until 15000 eval 'text=$(box_text "$dir" | iconv -f "$cp" -t UTF-8); [ -n "$text" ]'
+        check "$label: the cut-off skin file's box says \"$start...$want.\" (got \"$text\")" \
+            eval '[[ $text == "$start"*"$want." ]]'
+        answer_box "$dir"
+        wait_program 10 || stop_program
 
         # A volume command that finds no sound device: its line as the console it was typed
         # in shows it, and redirected into a file, in the console's code page.
@@ -1074,7 +1222,7 @@ installer_language() {
 }
 
 # ---- run ----
-trap 'stop_program; env_stop; env_cleanup' EXIT
+trap 'stop_program; env_stop; stop_pids "${TWO_HEADS_PIDS[@]}"; env_cleanup' EXIT
 env_start || exit 1
 shots="$ENV_ROOT/shots"
 mkdir -p "$shots"
@@ -1083,6 +1231,8 @@ failed=0
 for scenario in \
     scenario_start_without_settings \
     scenario_hotkeys_show_the_display_and_click \
+    scenario_press_at_the_top_shows_the_display \
+    scenario_display_on_the_chosen_monitor \
     scenario_chosen_hotkeys \
     scenario_user_language \
     scenario_mute_shown \

@@ -13,5 +13,8 @@ int main(int argc, char** argv) {
     setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // What the adapters handed to the event loop to delete, as the program's loop would.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
 }

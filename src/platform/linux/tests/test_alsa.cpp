@@ -253,6 +253,60 @@ TEST_F(Mixer, AMuteReadRightAfterALevelReadAnswersFromThatRead) {
     EXPECT_EQ(ReadSoon(mute, 0), 0u);
 }
 
+// Between its reads the watch asks whether a read could find anything new; only then does the
+// program's thread take a tick. Anything another program changes and the program's own writes
+// must say "changed" until the watch's next reads (a level with its mute).
+TEST_F(Mixer, TellsTheWatchWhetherAReadCouldFindAnythingNew) {
+    const ControlRecord volume =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    const ControlRecord mute =
+        Find(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, MIXERCONTROL_CONTROLTYPE_MUTE);
+    auto tick = [&] {
+        Read(volume);
+        Read(mute);
+    };
+    auto unchanged = [&] { return mixer.unchangedSinceLastRead(); };
+    auto changed = [&] { return !mixer.unchangedSinceLastRead(); };
+    EXPECT_FALSE(unchanged());  // nothing read yet
+    tick();
+    EXPECT_TRUE(testing::WaitFor(unchanged));
+
+    SetSinkVolume(12345);
+    EXPECT_TRUE(testing::WaitFor(changed));
+    EXPECT_FALSE(unchanged());  // until the next read, whatever took the news in
+    EXPECT_EQ(Read(volume), 12345u);
+    Read(mute);
+    EXPECT_TRUE(testing::WaitFor(unchanged));
+
+    Shell("pactl set-sink-mute " + SinkName() + " 1");
+    EXPECT_TRUE(testing::WaitFor(changed));
+    Read(volume);
+    EXPECT_EQ(Read(mute), 1u);
+    EXPECT_TRUE(testing::WaitFor(unchanged));
+
+    // The program's own write, through another handle as the slider has one.
+    MixerHandle second = 0;
+    ASSERT_EQ(mixer.open(0, second), MMSYSERR_NOERROR);
+    std::uint32_t level = 20000;
+    ControlDetails details;
+    details.dwControlID = volume.dwControlID;
+    details.paDetails = &level;
+    ASSERT_EQ(mixer.setControlDetails(second, details), MMSYSERR_NOERROR);
+    ASSERT_EQ(mixer.getControlDetails(second, details), MMSYSERR_NOERROR);
+    EXPECT_FALSE(unchanged());  // the watch's handle has not read since the write
+    EXPECT_EQ(Read(volume), 20000u);
+    Read(mute);
+    EXPECT_TRUE(testing::WaitFor(unchanged));
+    mixer.close(second);
+
+    // A write read back at once through the same handle (the mute command reads the level
+    // after unmuting): the watch still takes one tick for it.
+    EXPECT_EQ(Write(volume, 25000), MMSYSERR_NOERROR);
+    EXPECT_EQ(Read(volume), 25000u);
+    Read(mute);
+    EXPECT_FALSE(unchanged());
+}
+
 TEST_F(Mixer, RefusesBadHandlesDevicesAndRequests) {
     MixerHandle other = 0;
     EXPECT_EQ(mixer.open(1, other), MMSYSERR_BADDEVICEID);
@@ -388,9 +442,12 @@ TEST_F(MixerReopen, KeepsTheLastLevelWhileTheServerIsAwayAndReopensAtMostEveryIn
     ASSERT_EQ(Read(mute), 0u);
     StopServer();
 
+    // The watch hears of the loss between its reads, and is told of a change while away.
+    EXPECT_TRUE(testing::WaitFor([&] { return !mixer.unchangedSinceLastRead(); }));
     // Away: reads fail but leave the last level, not 0; writes fail.
     std::uint32_t value = 0;
     EXPECT_EQ(ReadUntilLost(master, value), MMSYSERR_NODRIVER);
+    EXPECT_FALSE(mixer.unchangedSinceLastRead());
     EXPECT_EQ(value, 30000u);
     MMResult rc = 0;
     EXPECT_EQ(Read(mute, &rc), 0u);
@@ -475,6 +532,7 @@ TEST_F(MixerReopen, LevelsTheServerSettlesOnAfterItCameBackAreNoChangeUntilThePr
     EXPECT_EQ(ReadSoon(master, 30000), 30000u);
     EXPECT_EQ(Read(master, &rc), 30000u);
     EXPECT_EQ(rc, MMSYSERR_NODRIVER);
+    EXPECT_FALSE(mixer.unchangedSinceLastRead());  // the watch reads on while it settles
     now += AlsaMixer::kSettleMs;
     EXPECT_EQ(Read(master, &rc), 30000u);
     EXPECT_EQ(rc, MMSYSERR_NOERROR);

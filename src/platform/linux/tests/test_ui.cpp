@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -370,6 +371,44 @@ TEST(Timers, TickOnlyWhileEnabledAndMayBeDestroyedInTheirOwnTick) {
     sink.onTimerHook = [&](TimerId) { stopped.reset(); };
     stopped->setEnabled(true);
     ASSERT_TRUE(WaitFor([&] { return stopped == nullptr; }));
+    testing::Pump(30ms);
+    EXPECT_EQ(sink.timers.size(), 1u);
+}
+
+// A watch timer asks its watch each period on a thread of its own and ticks only for periods
+// with something new; disabled, it neither asks nor ticks; it too may end in its own tick.
+TEST(Timers, AWatchTimerTicksOnlyForPeriodsWithSomethingNew) {
+    EventPort port;
+    RecordingSink sink;
+    port.setSink(&sink);
+    QtTimerService service(port);
+    std::atomic<bool> unchanged {true};
+    std::atomic<int> asked {0};
+    auto watch = service.createWatchTimer(5, true, [&] {
+        ++asked;
+        return unchanged.load();
+    });
+    EXPECT_EQ(watch->interval(), 5);
+    ASSERT_TRUE(WaitFor([&] { return asked >= 5; }));
+    testing::Pump(20ms);
+    EXPECT_TRUE(sink.timers.empty());
+
+    unchanged = false;
+    ASSERT_TRUE(WaitFor([&] { return sink.timers.size() >= 2; }));
+    EXPECT_EQ(std::count(sink.timers.begin(), sink.timers.end(), watch->id()),
+              static_cast<long>(sink.timers.size()));
+
+    watch->setEnabled(false);
+    testing::Pump(20ms);
+    sink.timers.clear();
+    const int before = asked;
+    testing::Pump(50ms);
+    EXPECT_TRUE(sink.timers.empty());
+    EXPECT_EQ(asked, before);
+
+    sink.onTimerHook = [&](TimerId) { watch.reset(); };
+    watch->setEnabled(true);
+    ASSERT_TRUE(WaitFor([&] { return watch == nullptr; }));
     testing::Pump(30ms);
     EXPECT_EQ(sink.timers.size(), 1u);
 }
@@ -764,8 +803,8 @@ TEST_F(Hotkeys, AKeyHeldByAnotherClientIsRefusedAndReportedAsAConflict) {
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
     EXPECT_TRUE(hotkeys->conflict());
     // Named in the messages as the keys are labelled here.
-    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + -");
-    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + =");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_MINUS), "Super + minus");
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
 
     xcb_disconnect(other);
     testing::Pump(50ms);
@@ -809,7 +848,65 @@ TEST_F(Hotkeys, AChosenKeyIsGrabbedWhereTheKeyboardHasItAndNamedAsTheSettingsWri
     // A key the keyboard does not have is refused, and nobody holds it.
     testing::Shell("xmodmap -e 'keycode 191 = XF86Tools'");
     EXPECT_FALSE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_CONTROL, VK_F1 + 12));
+    EXPECT_EQ(hotkeys->lastRefusal(), HotkeyRefusal::NoSuchKey);
     EXPECT_FALSE(hotkeys->conflict());
+    EXPECT_EQ(hotkeys->combinationName(MOD_CONTROL, VK_F1 + 12), "Ctrl + F13");
+}
+
+TEST_F(Hotkeys, ThePlusAndMinusKeysAreWhereTheLayoutPutsThemAlsoAfterAChange) {
+    struct Restore {
+        ~Restore() { testing::Shell("setxkbmap us"); }
+    } restore;
+    hotkeys->setWindowProc(main->handle(), hotkeys->coreProcedure());
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_UP, MOD_WIN, VK_OEM_PLUS));
+    ASSERT_TRUE(hotkeys->registerHotKey(main->handle(), HOTKEY_DOWN, MOD_WIN, VK_OEM_MINUS));
+    // US: the "= +" key as it is; with Shift it is another combination.
+    PressKeys("super+equal super+shift+equal");
+    ASSERT_EQ(sink.messages.size(), 1u);
+    // German, while the keys are held: the "+ *" key. "=" is Shift + 0 there, no hotkey.
+    testing::Shell("setxkbmap de");
+    testing::Pump(300ms);
+    PressKeys("super+plus super+shift+0 super+minus");
+    ASSERT_EQ(sink.messages.size(), 3u);
+    EXPECT_EQ(sink.messages[1].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(sink.messages[2].wParam, static_cast<std::uintptr_t>(HOTKEY_DOWN));
+    EXPECT_EQ(hotkeys->combinationName(MOD_WIN, VK_OEM_PLUS), "Super + plus");
+    // A desktop's shortcut names the key by what it gives without Shift.
+    EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+plus");
+    // And back: the German "+" key is "]" here.
+    testing::Shell("setxkbmap us");
+    testing::Pump(300ms);
+    PressKeys("super+bracketright super+equal");
+    ASSERT_EQ(sink.messages.size(), 4u);
+    EXPECT_EQ(sink.messages[3].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
+    EXPECT_EQ(PortalShortcuts::TriggerFor(MOD_WIN, VK_OEM_PLUS), "LOGO+equal");
+
+    // Two layouts in one keymap, switched with a group lock: the keys of the active one. The
+    // keys go in by keycode (Super is 133; 21 is the US "= +" key, 35 the German "+" key).
+    testing::Shell("setxkbmap -layout us,de");
+    const char* const press = R"(/usr/bin/python3 -c '
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6"); t = ctypes.CDLL("libXtst.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+d = ctypes.c_void_p(x.XOpenDisplay(None))
+x.XkbLockGroup(d, 0x100, int(sys.argv[1])); x.XSync(d, 0)
+for code, down in ((133, 1), (int(sys.argv[2]), 1), (int(sys.argv[2]), 0), (133, 0)):
+    t.XTestFakeKeyEvent(d, code, down, 0)
+x.XSync(d, 0)' )";
+    const auto inGroup = [&](int group, int keycode) {
+        testing::Shell(press + std::to_string(group) + " " + std::to_string(keycode));
+        testing::Pump(150ms);
+    };
+    testing::Pump(300ms);
+    inGroup(1, 21);
+    EXPECT_EQ(sink.messages.size(), 4u);
+    inGroup(1, 35);
+    ASSERT_EQ(sink.messages.size(), 5u);
+    inGroup(0, 35);
+    EXPECT_EQ(sink.messages.size(), 5u);
+    inGroup(0, 21);
+    ASSERT_EQ(sink.messages.size(), 6u);
+    EXPECT_EQ(sink.messages[5].wParam, static_cast<std::uintptr_t>(HOTKEY_UP));
 }
 
 // ---- Hotkeys through the desktop's shortcut portal ----------------------------------------
@@ -946,6 +1043,56 @@ TEST_F(Portal, TheDesktopBindsTheShortcutsAndEachActivationIsTheHotkeyMessage) {
     EXPECT_TRUE(reports.empty());
 }
 
+TEST_F(Portal, TheAdapterMayGoWhileSignalsAndItsConnectionsCloseDownAreUnderWay) {
+    // The program's end (a quit, a logout) destroys the adapter while the desktop may still be
+    // sending; the connection's close-down then runs on QtDBus's thread, slowed down in these
+    // tests, and must not meet the adapter half destroyed (the sanitizers' build sees it).
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        auto adapter = std::make_unique<PortalShortcuts>(QString::fromStdString(address),
+                                                         [](const std::string&) {});
+        int activations = 0;
+        adapter->setActivated([&](int) { ++activations; });
+        ASSERT_TRUE(adapter->available());
+        adapter->bind(HOTKEY_UP, "LOGO+equal");
+        ASSERT_TRUE(WaitFor([&] { return adapter->bound(HOTKEY_UP); }));
+        testing::Shell("dbus-send --bus='" + address +
+                       "' --print-reply --dest=org.freedesktop.portal.Desktop "
+                       "/org/freedesktop/portal/desktop org.vexlo.Test.Flood string:volume-up "
+                       "uint32:40 >/dev/null 2>&1 &");
+        ASSERT_TRUE(WaitFor([&] { return activations > 0; }));
+        adapter.reset();
+        testing::Pump(std::chrono::milliseconds(round % 2 == 0 ? 0 : 30));
+    }
+    testing::Pump(200ms);
+}
+
+TEST_F(Portal, APortalThatComesBackHungHoldsNothingUp) {
+    // The portal restarts and then answers nothing: the program's calls wait for it with a
+    // time limit of 10 s, and meanwhile the event loop, and with it the display and the 5 ms
+    // watch, keeps going.
+    ASSERT_NO_FATAL_FAILURE(Start(""));
+    RegisterBoth();
+    ASSERT_TRUE(WaitFor([&] { return portal->bound(HOTKEY_UP) && portal->bound(HOTKEY_DOWN); }));
+    ::kill(std::stoi(standIn), SIGTERM);
+    ASSERT_TRUE(WaitFor([&] { return !portal->bound(HOTKEY_UP); }));
+    const std::string asked = dir.file("asked");
+    standIn = testing::Shell("DBUS_SESSION_BUS_ADDRESS='" + address + "' /usr/bin/python3 " +
+                             VEXLO_PORTAL_STANDIN + " --silent --asked " + asked + " >>" +
+                             dir.file("standin.log") + " 2>&1 & echo $!");
+    standIn.erase(standIn.find_last_not_of('\n') + 1);
+    QTimer watch;
+    watch.setInterval(5);
+    int ticksSinceAsked = 0;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (::access(asked.c_str(), F_OK) == 0) ++ticksSinceAsked;
+    });
+    watch.start();
+    EXPECT_TRUE(WaitFor([&] { return ticksSinceAsked >= 40; }, 8s));
+    EXPECT_FALSE(portal->bound(HOTKEY_UP));
+}
+
 TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToAssignIt) {
     struct Case {
         const char* args;
@@ -962,7 +1109,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // the session lists it.
         {"--early", "KDE", true, true, false, nullptr},
         {"--early --keyless volume-down", "KDE", true, false, false,
-         "no key for \"Volume down\" yet; assign one in System Settings, Shortcuts, Vexlo"},
+         "no key for \"Volume down\" yet; assign one in System Settings → Keyboard → Shortcuts → "
+         "Vexlo"},
         // KDE's first answer names the preferred keys even where another shortcut holds them;
         // its global shortcuts service knows they are not active.
         {"--early --kglobalaccel --no-active-key volume-up --no-active-key volume-down", "KDE",
@@ -976,7 +1124,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         // Outside KDE its service, running for some other program, is not asked.
         {"--kglobalaccel --no-active-key volume-up", "GNOME", true, true, true, nullptr},
         {"--unlisted volume-up --keyless volume-down", "ubuntu:GNOME", false, false, true,
-         "\"Volume up\" and \"Volume down\" yet; assign one in the desktop's keyboard"},
+         "\"Volume up\" and \"Volume down\" yet; assign one in Settings → Apps → Vexlo → "
+         "Global Shortcuts"},
         {"--unlisted volume-down", nullptr, true, false, true,
          "\"Volume down\" yet; assign one in the desktop's keyboard shortcut settings"},
         // GNOME answers 2 after the user added the keys in its dialog: the list decides.
@@ -984,7 +1133,7 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         {"--bind-response 2 --unlisted volume-up --unlisted volume-down", "GNOME", false, false,
          true,
          "the desktop did not add them (its shortcut dialog was cancelled, or it refused them); "
-         "Vexlo asks again at its next start, or bind Super + = and Super + - to the commands"},
+         "Vexlo asks again at its next start, or bind Super + plus and Super + minus to the commands"},
         // What the desktop holds from an earlier start is not bound again.
         {"--holds volume-up --holds volume-down", "GNOME", true, true, false, nullptr},
         {"--holds volume-up", "GNOME", true, true, true, nullptr},
@@ -1059,7 +1208,7 @@ TEST_F(Portal, ADeclinedBindIsReportedOnceWithTheWayOutAndTheUsersLaterChoiceCou
     testing::Pump(300ms);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("the desktop's shortcut dialog was declined; Vexlo asks again at "
-                              "its next start, or bind Super + = and Super + - to the commands "
+                              "its next start, or bind Super + plus and Super + minus to the commands "
                               "\"vexlo --volume-up\" and \"vexlo --volume-down\""),
               std::string::npos)
         << reports[0];

@@ -676,11 +676,25 @@ int Languages() {
     return 0;
 }
 
+// The monitors the system lists, one a line: "left,top-right,bottom", then " primary" for the
+// primary one.
+BOOL CALLBACK PrintMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM) {
+    MONITORINFO info {};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoA(monitor, &info)) return TRUE;
+    const RECT& r = info.rcMonitor;
+    std::printf("%ld,%ld-%ld,%ld%s\n", r.left, r.top, r.right, r.bottom,
+                (info.dwFlags & MONITORINFOF_PRIMARY) ? " primary" : "");
+    return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "languages") return Languages();
+    if (command == "monitors")
+        return EnumDisplayMonitors(nullptr, nullptr, PrintMonitor, 0) ? 0 : 1;
     if (command == "console" && argc > 2) {
         std::string line;
         for (int i = 2; i < argc; ++i) line += (i > 2 ? " " : "") + std::string(argv[i]);
@@ -730,7 +744,7 @@ int main(int argc, char** argv) {
                      "usage: vexlo_probe windows|stats|answer|close MATCH | gdi-check | "
                      "watch-taskbar S | broadcast-taskbar | tray-host S | audio [S] | "
                      "hold-hotkey S [MODIFIERS KEY] | mute MATCH [0|1] | tray-tips MATCH | "
-                     "console CMDLINE | languages\n");
+                     "console CMDLINE | languages | monitors\n");
         return 2;
     }
     if (command == "windows") return ListWindows(argv[2]);

@@ -346,5 +346,34 @@ TEST(Hotkeys, CoreProcedureHandsEveryMessageToTheCoreAndBack) {
     DestroyWindow(window);
 }
 
+TEST(Hotkeys, AKeyTheKeyboardLacksIsToldApartFromATakenOneAndKeysGoByTheirLabels) {
+    Dispatcher dispatcher;
+    Win32Hotkeys hotkeys(dispatcher);
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(window);
+    const auto handle = reinterpret_cast<NativeHandle>(window);
+    // The test display's keyboard has no F13: the layout gives it no scan code.
+    ASSERT_EQ(MapVirtualKeyA(VK_F13, MAPVK_VK_TO_VSC), 0u);
+    EXPECT_FALSE(hotkeys.registerHotKey(handle, 1, MOD_CONTROL, VK_F13));
+    EXPECT_EQ(hotkeys.lastRefusal(), HotkeyRefusal::NoSuchKey);
+    // Held by another registration: taken.
+    ASSERT_TRUE(RegisterHotKey(nullptr, 7, MOD_CONTROL | MOD_ALT, VK_F11));
+    EXPECT_FALSE(hotkeys.registerHotKey(handle, 2, MOD_CONTROL | MOD_ALT, VK_F11));
+    EXPECT_EQ(hotkeys.lastRefusal(), HotkeyRefusal::Taken);
+    UnregisterHotKey(nullptr, 7);
+    EXPECT_TRUE(hotkeys.registerHotKey(handle, 2, MOD_CONTROL | MOD_ALT, VK_F11));
+    EXPECT_TRUE(hotkeys.unregisterHotKey(handle, 2));
+
+    EXPECT_EQ(hotkeys.combinationName(MOD_WIN, VK_OEM_PLUS), "Windows + plus");
+    EXPECT_EQ(hotkeys.combinationName(MOD_CONTROL | MOD_ALT, VK_NEXT), "Ctrl + Alt + PageDown");
+    // Keys with a character by the character on them, also one the settings have no name
+    // for (the key beside the left Shift).
+    EXPECT_EQ(hotkeys.combinationName(MOD_CONTROL | MOD_SHIFT, 'A'), "Ctrl + Shift + A");
+    EXPECT_EQ(hotkeys.combinationName(MOD_WIN, VK_OEM_4), "Windows + [");
+    EXPECT_EQ(hotkeys.combinationName(MOD_WIN, VK_OEM_102), "Windows + <");
+    DestroyWindow(window);
+}
+
 }  // namespace
 }  // namespace vexlo::win32
