@@ -239,6 +239,7 @@ labwc_keys_step_the_level() {
     up=$(step_up "$start")
     wtype -M logo -k equal -m logo || { why="no virtual keyboard"; return 1; }
     wait_until 5000 level_is "$up" || { why="Super + =: level $(level), expected $up"; return 1; }
+    wait_until 3000 osd_shown "$vpid" || { why="no display after Super + ="; return 1; }
     wtype -M logo -k minus -m logo
     wait_until 5000 level_is "$start" || { why="Super + -: level $(level), expected $start"; return 1; }
 }
