@@ -6,7 +6,9 @@
 //
 // The choice is made when a device is opened and made again whenever the default render
 // device changes (the system reports it on a thread of its own; the report is posted to the
-// thread that made the mixer and handled there).
+// thread that made the mixer and handled there). The core keeps the control ids and the range
+// it was given at discovery, whichever side carries the master at the moment: values are
+// converted between that range and the side's own.
 //
 // Winmm answers each read through a message to a thread of its own, several times the cost of
 // the tick that asks. A winmm device opened with a callback window reports every change of its
@@ -14,10 +16,9 @@
 // cached values"), so while the master's last level and mute were read without a failure,
 // nothing was written since and no report came, a read now would answer the same: the watch
 // may skip it (unchangedSinceLastRead). A device is read again at least every
-// kWinmmMuteRecheckMs all the same, for one that reports less than it should. The endpoint's
-// side is read every time. The core keeps the control ids and the range
-// it was given at discovery, whichever side carries the master at the moment: values are
-// converted between that range and the side's own.
+// kWinmmMuteRecheckMs all the same, for one that reports less than it should: Wine's winmm
+// reports nothing of a write through another handle (its level belongs to the process, so
+// only the process itself can make one). The endpoint's side is read every time.
 //
 // Device 0 opens also when there is no output device at all (a headset plugged in after the
 // start): the master line is then described as the endpoint's, reads give the last level
