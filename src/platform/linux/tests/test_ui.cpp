@@ -1133,7 +1133,8 @@ TEST_F(Portal, WhatTheAnswerListsWithAKeyIsBoundAndTheRestIsToldOnceWithWhereToA
         {"--bind-response 2 --unlisted volume-up --unlisted volume-down", "GNOME", false, false,
          true,
          "the desktop did not add them (its shortcut dialog was cancelled, or it refused them); "
-         "Vexlo asks again at its next start, or bind Super + plus and Super + minus to the commands"},
+         "Vexlo asks again at its next start, or bind Super + plus and Super + minus to the "
+         "commands"},
         // What the desktop holds from an earlier start is not bound again.
         {"--holds volume-up --holds volume-down", "GNOME", true, true, false, nullptr},
         {"--holds volume-up", "GNOME", true, true, true, nullptr},
@@ -1208,8 +1209,8 @@ TEST_F(Portal, ADeclinedBindIsReportedOnceWithTheWayOutAndTheUsersLaterChoiceCou
     testing::Pump(300ms);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("the desktop's shortcut dialog was declined; Vexlo asks again at "
-                              "its next start, or bind Super + plus and Super + minus to the commands "
-                              "\"vexlo --volume-up\" and \"vexlo --volume-down\""),
+                              "its next start, or bind Super + plus and Super + minus to the "
+                              "commands \"vexlo --volume-up\" and \"vexlo --volume-down\""),
               std::string::npos)
         << reports[0];
     EXPECT_FALSE(portal->bound(HOTKEY_UP));
