@@ -154,10 +154,18 @@ int RunVolumeCommand(vexlo::VolumeCommand command, const vexlo::Texts& texts) {
     StderrBoxes boxes;
     const vexlo::VolumeCommandResult result =
         vexlo::RunVolumeCommand(command, mixer, waveIn, boxes, texts);
-    if (result.unchanged) vexlo::linux_platform::TellLevelUnchanged();
-    if (result.ok) return 0;
-    std::fprintf(stderr, "vexlo: %s.\n", result.error.c_str());
-    return kCommandFailed;
+    if (!result.ok) std::fprintf(stderr, "vexlo: %s.\n", result.error.c_str());
+    const int code = result.ok ? 0 : kCommandFailed;
+    if (result.unchanged) {
+        vexlo::linux_platform::TellLevelUnchanged();
+        // QtDBus's own thread may still be dispatching on its connection while the process
+        // ends, and then meets Qt's type registry already gone ("invalid type" warnings, now
+        // and then worse): the command ends here, with its output written, before the static
+        // objects go.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }
 
 // The skin author's commands: the check needs no display; the preview shows the display's
