@@ -121,7 +121,12 @@ TEST_F(AsGettext, TheProgramChoosesTheLanguageGettextChooses) {
         const std::string where = std::string("LANGUAGE=") + (row.language ? row.language : "-") +
                                   " LC_ALL=" + (row.lcAll ? row.lcAll : "-") +
                                   " LANG=" + (row.lang ? row.lang : "-");
-        EXPECT_EQ(Gettext(row.language, row.lcAll, row.lang), row.quit) << "gettext, " << where;
+        // GNU C library 2.36 (Debian 12) honours LANGUAGE under C.UTF-8, as the program does;
+        // 2.41 (Debian 13) takes C.UTF-8 for C there and answers in English.
+        const std::string gettext = Gettext(row.language, row.lcAll, row.lang);
+        const bool newerC = row.language != nullptr && row.lang != nullptr &&
+                            std::string(row.lang) == "C.UTF-8" && gettext == "Quit";
+        if (!newerC) EXPECT_EQ(gettext, row.quit) << "gettext, " << where;
         const CatalogueTexts texts(LanguageFallbacks(row.language, row.lcAll, nullptr, row.lang));
         EXPECT_EQ(Tr(texts, "Quit"), row.quit) << "Vexlo, " << where;
     }
