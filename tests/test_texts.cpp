@@ -126,7 +126,7 @@ TEST_F(AsGettext, TheProgramChoosesTheLanguageGettextChooses) {
         const std::string gettext = Gettext(row.language, row.lcAll, row.lang);
         const bool newerC = row.language != nullptr && row.lang != nullptr &&
                             std::string(row.lang) == "C.UTF-8" && gettext == "Quit";
-        if (!newerC) EXPECT_EQ(gettext, row.quit) << "gettext, " << where;
+        if (!newerC) { EXPECT_EQ(gettext, row.quit) << "gettext, " << where; }
         const CatalogueTexts texts(LanguageFallbacks(row.language, row.lcAll, nullptr, row.lang));
         EXPECT_EQ(Tr(texts, "Quit"), row.quit) << "Vexlo, " << where;
     }
