@@ -267,7 +267,10 @@ check_display() {  # check_display PID LEVEL SHOTNAME [CHUNKS]
     wait_until 2000 osd_shown "$pid" || { fail "no display for level $2"; return 1; }
     # On a loaded machine the windows come one after the other: the shot waits for the overlays
     # (a moment more for their paint), not longer than the display is held.
-    wait_until 800 eval '[ "$(overlay_widths "$pid")" = "$expect" ]'
+    # Their widths are taken as soon as they are right: on a loaded machine the checks below
+    # can outlast the hold, and a look after them would find the display gone.
+    widths=""
+    wait_until 800 eval 'widths=$(overlay_widths "$pid"); [ "$widths" = "$expect" ]'
     sleep 0.1
     shot "$3"
     main=$(named "$pid" Vexlo)
@@ -279,7 +282,6 @@ check_display() {  # check_display PID LEVEL SHOTNAME [CHUNKS]
     # Outside the window manager's care: no frame, no focus, no taskbar entry.
     xwininfo -id "$main" -all | grep -q 'Override Redirect State: yes' ||
         { fail "display window is managed"; return 1; }
-    widths=$(overlay_widths "$pid")
     [ "$widths" = "$expect" ] || { fail "overlay widths $widths, expected $expect"; return 1; }
     lit=$(lit_chunks "$art/$3.png" "${g[0]}" "${g[1]}")
     [ "$lit" = "$n" ] || { fail "$lit chunks lit for level $2, expected $n"; return 1; }
