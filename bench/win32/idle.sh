@@ -2,8 +2,7 @@
 # Idle cost of the Windows program under Wine beside its floor: CPU (% of one core) of
 # vexlo.exe and of its wineserver over 20 s with nothing happening, beside the same for a bare
 # Win32 program that wakes every 5 ms and reads the default endpoint's volume and mute
-# (idle_floor.c, the floor), their ratio, the wake-ups per second of the program's threads, and
-# the size of the executable.
+# (idle_floor.c, the floor), their ratio, and the size of the executable.
 #
 #   bench/win32/idle.sh BUILD_DIR [OTHER_BUILD_DIR]   (each holds vexlo.exe, e.g. build/win32)
 #
@@ -31,7 +30,7 @@ if [ "${1:-}" != --one ]; then
     fi
     out=$(mktemp -d /tmp/vexlo-idle.XXXXXX)
     trap 'rm -rf "$out"' EXIT
-    for _ in $(seq "${IDLE_ROUNDS:-3}"); do
+    for round in $(seq "${IDLE_ROUNDS:-3}"); do
         # All measure from a moment far enough ahead for every session to have started.
         at=$(($(date +%s) + 45))
         for run in "${runs[@]}"; do
@@ -46,7 +45,7 @@ if [ "${1:-}" != --one ]; then
         done
     done
     # The means of each, and each build against the floor (the program and its wineserver).
-    awk '$2 == "idle" { b = substr($1, 1, 1); v[b] += $6; w[b] += $9; k[b] += $14; n[b]++ }
+    awk '$2 == "idle" { b = substr($1, 1, 1); v[b] += $6; w[b] += $9; n[b]++ }
         END {
             split("F A B", order, " ")
             for (i = 1; i <= 3; i++) {
@@ -56,7 +55,6 @@ if [ "${1:-}" != --one ]; then
                     v[b] / n[b], w[b] / n[b], (v[b] + w[b]) / n[b]
                 if (b != "F" && v["F"] + w["F"] > 0)
                     printf "; %.2f x the floor", (v[b] + w[b]) / (v["F"] + w["F"])
-                printf "; %.0f wake-ups/s", k[b] / n[b]
                 printf "\n"
             }
         }' "$out/runs"
@@ -93,8 +91,6 @@ if [ -n "${IDLE_AT:-}" ]; then
 fi
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
-# Times the program's threads went to sleep and were woken, all threads together.
-wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ { n += $2 } END { print n + 0 }'; }
 # Our prefix's wineserver works in a folder named server-DEV-INODE of the prefix folder.
 server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
 server=""
@@ -107,15 +103,13 @@ echo "measuring $(tr -d '\0' <"/proc/$pid/cmdline" | head -c 60) (pid $pid), win
 hz=$(getconf CLK_TCK)
 p0=$(ticks "$pid")
 s0=$(ticks "$server")
-k0=$(wakeups "$pid")
 t0=$(date +%s%N)
 sleep "$seconds"
 p1=$(ticks "$pid")
 s1=$(ticks "$server")
-k1=$(wakeups "$pid")
 t1=$(date +%s%N)
 awk -v l="$label" -v hz="$hz" -v t="$(((t1 - t0) / 1000000))" -v p="$((p1 - p0))" \
-    -v s="$((s1 - s0))" -v k="$((k1 - k0))" 'BEGIN {
-        printf "%s: idle %.1f s, exe %.2f %%, wineserver %.2f %% of one core, %.0f wake-ups/s\n",
-            l, t / 1000, 100 * p / hz / (t / 1000), 100 * s / hz / (t / 1000), k / (t / 1000) }'
+    -v s="$((s1 - s0))" 'BEGIN {
+        printf "%s: idle %.1f s, exe %.2f %%, wineserver %.2f %% of one core\n", l, t / 1000,
+            100 * p / hz / (t / 1000), 100 * s / hz / (t / 1000) }'
 

@@ -62,10 +62,8 @@ std::int32_t Rescale(std::int64_t value, const Range& from, const Range& to) {
 
 }  // namespace
 
-MMRESULT OpenWinmmMixer(HMIXER* mixer, UINT deviceId, HWND notify) {
-    if (!notify) return mixerOpen(mixer, deviceId, 0, 0, MIXER_OBJECTF_MIXER);
-    return mixerOpen(mixer, deviceId, reinterpret_cast<DWORD_PTR>(notify), 0,
-                     MIXER_OBJECTF_MIXER | CALLBACK_WINDOW);
+MMRESULT OpenWinmmMixer(HMIXER* mixer, UINT deviceId) {
+    return mixerOpen(mixer, deviceId, 0, 0, MIXER_OBJECTF_MIXER);
 }
 
 Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches, WinmmOpener winmm,
@@ -73,13 +71,6 @@ Win32Mixer::Win32Mixer(EndpointFactory endpoints, WatchFactory watches, WinmmOpe
     : endpoints_(endpoints), winmm_(winmm ? winmm : &OpenWinmmMixer), retryMs_(retryMs) {
     window_ = std::make_unique<HiddenWindow>(
         "Vexlo mixer", true, [this](UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
-            if (message == MM_MIXM_CONTROL_CHANGE || message == MM_MIXM_LINE_CHANGE) {
-                // Winmm's mute is asked again too.
-                for (auto& [handle, session] : sessions_) session.winmmMuteKnown = false;
-                unsettle();
-                result = 0;
-                return true;
-            }
             if (message == WM_TIMER && wParam == kDeviceRetryTimer) {
                 findDevice();
                 result = 0;
@@ -141,23 +132,13 @@ bool Win32Mixer::waitingForDevice(MixerHandle handle) const {
     return s && waiting(*s);
 }
 
-MMRESULT Win32Mixer::openWinmm(Session& s, UINT deviceId) {
-    // With its reports if the device takes a window for them, else without.
-    HMIXER mixer = nullptr;
-    MMRESULT opened = winmm_(&mixer, deviceId, window_->hwnd());
-    s.reports = opened == MMSYSERR_NOERROR;
-    if (!s.reports) opened = winmm_(&mixer, deviceId, nullptr);
-    if (opened == MMSYSERR_NOERROR) s.mixer = mixer;
-    return opened;
-}
-
 void Win32Mixer::openWinmmIfNeeded(Session& s) {
     if (s.mixer || s.endpoint) return;
-    openWinmm(s, 0);
+    HMIXER mixer = nullptr;
+    if (winmm_(&mixer, 0) == MMSYSERR_NOERROR) s.mixer = mixer;
 }
 
 void Win32Mixer::retake(bool onlyWaiting) {
-    unsettle();
     for (auto& [handle, session] : sessions_) {
         if (!session.deviceZero || (onlyWaiting && !waiting(session))) continue;
         session.endpoint = settableEndpoint();
@@ -188,9 +169,10 @@ void Win32Mixer::retryWhileWaiting() {
 }
 
 MMResult Win32Mixer::open(std::uint32_t deviceId, MixerHandle& handle) {
-    unsettle();
     Session session;
-    const MMRESULT opened = openWinmm(session, deviceId);
+    HMIXER mixer = nullptr;
+    const MMRESULT opened = winmm_(&mixer, deviceId);
+    if (opened == MMSYSERR_NOERROR) session.mixer = mixer;
     session.deviceZero = deviceId == 0;
     if (session.deviceZero) session.endpoint = settableEndpoint();
     // Device 0 is the system's output, which may come later; any other is there or not.
@@ -207,7 +189,6 @@ MMResult Win32Mixer::open(std::uint32_t deviceId, MixerHandle& handle) {
 MMResult Win32Mixer::close(MixerHandle handle) {
     auto it = sessions_.find(handle);
     if (it == sessions_.end()) return MMSYSERR_INVALHANDLE;
-    unsettle();
     MMResult result = MMSYSERR_NOERROR;
     if (it->second.mixer) result = mixerClose(it->second.mixer);
     sessions_.erase(it);
@@ -416,13 +397,11 @@ MMResult Win32Mixer::getControlDetails(MixerHandle handle, ControlDetails& detai
         if (!told.described || details.dwControlID != told.id) continue;
         if (!details.paDetails || details.cbDetails < 4) return MMSYSERR_INVALPARAM;
         if (waiting(*s)) {
-            noteMasterRead(*s, volume, false);
             std::memcpy(details.paDetails, &told.last, sizeof told.last);
             return MMSYSERR_NODRIVER;
         }
         std::uint32_t value = 0;
         const MMResult result = readMaster(*s, volume, value);
-        noteMasterRead(*s, volume, result == MMSYSERR_NOERROR);
         if (result == MMSYSERR_NOERROR) {
             std::memcpy(details.paDetails, &value, sizeof value);
             told.last = value;
@@ -439,8 +418,6 @@ MMResult Win32Mixer::setControlDetails(MixerHandle handle, const ControlDetails&
     Session* s = find(handle);
     if (!s) return MMSYSERR_INVALHANDLE;
     if (!details.paDetails || details.cbDetails < 4) return MMSYSERR_INVALPARAM;
-    // Whatever it writes, the watch reads the device again.
-    unsettle();
     for (const bool volume : {true, false}) {
         const MasterControl& told = volume ? s->volume : s->mute;
         if (!told.described || details.dwControlID != told.id) continue;
@@ -467,23 +444,6 @@ MMResult Win32Mixer::setControlDetails(MixerHandle handle, const ControlDetails&
     }
     return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(s->mixer), &native,
                                   MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE);
-}
-
-void Win32Mixer::noteMasterRead(Session& s, bool volume, bool ok) {
-    // The watch reads the level and then, if that went through, the mute: settled by a
-    // whole read of a winmm master that reports its changes, unsettled by anything else.
-    const bool whole = ok && (volume ? !s.mute.described : s.levelJustRead);
-    s.levelJustRead = ok && volume;
-    if (whole && s.mixer && !s.endpoint && s.reports) {
-        settledAt_ = GetTickCount();
-        settled_ = true;
-    } else if (!ok || !volume || s.endpoint || !s.reports) {
-        unsettle();
-    }
-}
-
-bool Win32Mixer::unchangedSinceLastRead() {
-    return settled_ && GetTickCount() - settledAt_ < kWinmmMuteRecheckMs;
 }
 
 }  // namespace vexlo::win32

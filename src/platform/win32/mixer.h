@@ -10,16 +10,6 @@
 // it was given at discovery, whichever side carries the master at the moment: values are
 // converted between that range and the side's own.
 //
-// Winmm answers each read through a message to a thread of its own, several times the cost of
-// the tick that asks. A winmm device opened with a callback window reports every change of its
-// controls to it (MM_MIXM_CONTROL_CHANGE: "the application should refresh its display and
-// cached values"), so while the master's last level and mute were read without a failure,
-// nothing was written since and no report came, a read now would answer the same: the watch
-// may skip it (unchangedSinceLastRead). A device is read again at least every
-// kWinmmMuteRecheckMs all the same, for one that reports less than it should: Wine's winmm
-// reports nothing of a write through another handle (its level belongs to the process, so
-// only the process itself can make one). The endpoint's side is read every time.
-//
 // Device 0 opens also when there is no output device at all (a headset plugged in after the
 // start): the master line is then described as the endpoint's, reads give the last level
 // known (0 before any) and fail, and the session takes whichever side appears first, at the
@@ -82,10 +72,9 @@ std::unique_ptr<EndpointWatch> WatchDefaultEndpoint(IMMNotificationClient* clien
 
 using WatchFactory = std::unique_ptr<EndpointWatch> (*)(IMMNotificationClient* client);
 
-// mixerOpen of a device by number, flags MIXER_OBJECTF_MIXER; with a notify window, the
-// device's change reports (MM_MIXM_CONTROL_CHANGE, MM_MIXM_LINE_CHANGE) go to it.
-MMRESULT OpenWinmmMixer(HMIXER* mixer, UINT deviceId, HWND notify);
-using WinmmOpener = MMRESULT (*)(HMIXER* mixer, UINT deviceId, HWND notify);
+// mixerOpen of a device by number, flags MIXER_OBJECTF_MIXER.
+MMRESULT OpenWinmmMixer(HMIXER* mixer, UINT deviceId);
+using WinmmOpener = MMRESULT (*)(HMIXER* mixer, UINT deviceId);
 
 // The master control as the core sees it when the endpoint carried it at discovery.
 inline constexpr std::int32_t kEndpointMaximum = 65535;
@@ -116,8 +105,6 @@ class Win32Mixer : public MixerDevice {
     MMResult getControlDetails(MixerHandle handle, ControlDetails& details) override;
     MMResult setControlDetails(MixerHandle handle, const ControlDetails& details) override;
 
-    bool unchangedSinceLastRead() override;
-
     // Whether the open session carries its master line on the endpoint now (false: winmm).
     bool usesEndpoint(MixerHandle handle) const;
     // Whether the open session has neither side yet and waits for a device.
@@ -127,8 +114,6 @@ class Win32Mixer : public MixerDevice {
     void defaultEndpointChanged();
     // Whether device changes are being reported (the system accepted the listener).
     bool watchingDevices() const { return watch_ != nullptr; }
-    // The window winmm's change reports go to.
-    HWND reportWindow() const { return window_->hwnd(); }
     // The listener the device enumerator calls; null when no endpoints are used at all.
     DefaultEndpointListener* listener() const { return listener_.get(); }
 
@@ -161,11 +146,6 @@ class Win32Mixer : public MixerDevice {
         MasterControl mute;
         WinmmControl winmmVolume;
         WinmmControl winmmMute;
-        // Winmm reports its changes to this mixer's window.
-        bool reports = false;
-        // The level was read just now without a failure: the mute that follows completes a read
-        // of the whole master.
-        bool levelJustRead = false;
         // Winmm's mute as last read from the device, and when.
         bool winmmMuteKnown = false;
         std::uint32_t winmmMuteValue = 0;
@@ -179,18 +159,12 @@ class Win32Mixer : public MixerDevice {
     static bool waiting(const Session& s) { return s.deviceZero && !s.mixer && !s.endpoint; }
     // Runs the retry timer exactly while some session waits for a device.
     void retryWhileWaiting();
-    // Opens a winmm device for the session, with its change reports where it can.
-    MMRESULT openWinmm(Session& s, UINT deviceId);
     // A session without either side opens winmm device 0 if it is there now.
     void openWinmmIfNeeded(Session& s);
     // Device-0 sessions (all of them, or only those that wait) take whichever side is there
     // now; the retry is findDevice.
     void retake(bool onlyWaiting);
     void findDevice();
-    // Something may have changed or failed: the watch reads the device again.
-    void unsettle() { settled_ = false; }
-    // Notes a read of the master's level or mute, for unchangedSinceLastRead.
-    void noteMasterRead(Session& s, bool volume, bool ok);
     const WinmmControl& winmmMaster(Session& s, std::uint32_t controlType);
     MMResult readMaster(Session& s, bool volume, std::uint32_t& value);
     MMResult writeMaster(Session& s, bool volume, std::int32_t value);
@@ -204,10 +178,6 @@ class Win32Mixer : public MixerDevice {
     std::unique_ptr<HiddenWindow> window_;  // receives the device change reports
     std::unique_ptr<DefaultEndpointListener> listener_;
     std::unique_ptr<EndpointWatch> watch_;
-    // Set while a read of the master now would answer what its last read did, and since when
-    // (asked from the watch's thread).
-    std::atomic<bool> settled_ {false};
-    std::atomic<DWORD> settledAt_ {0};
 };
 
 }  // namespace vexlo::win32

@@ -81,9 +81,9 @@ std::unique_ptr<EndpointWatch> FakeWatches(IMMNotificationClient* client) {
 
 // Winmm's device 0, which a machine without an output device does not have.
 bool g_winmmPresent = true;
-MMRESULT FakeWinmm(HMIXER* mixer, UINT deviceId, HWND notify) {
+MMRESULT FakeWinmm(HMIXER* mixer, UINT deviceId) {
     if (!g_winmmPresent) return MMSYSERR_BADDEVICEID;
-    return OpenWinmmMixer(mixer, deviceId, notify);
+    return OpenWinmmMixer(mixer, deviceId);
 }
 
 class MixerTest : public ::testing::Test {
@@ -334,56 +334,6 @@ TEST_F(MixerTest, TheWinmmMuteShowsItsOwnSwitchAtOnceAndAnothersWithinTheRecheck
     Sleep(Win32Mixer::kWinmmMuteRecheckMs + 50);
     EXPECT_EQ(Read(h, mute.dwControlID), 0u) << "a switch made elsewhere";
     mixer.close(other);
-    mixer.close(h);
-}
-
-// The watch may skip a read only while the last whole read (level, then mute) of a winmm
-// master that reports its changes still stands: a write, a change report, a read of part of
-// it, an endpoint's master or the recheck time each bring the reads back.
-TEST_F(MixerTest, TheWatchSkipsAReadOnlyWhileTheLastWholeWinmmReadStands) {
-    g_endpoint.setResult = E_NOTIMPL;  // as under Wine: winmm carries the master
-    MixerHandle h = 0;
-    if (mixer.open(0, h) != MMSYSERR_NOERROR) GTEST_SKIP() << "no winmm mixer device here";
-    MMResult result;
-    const ControlRecord volume = Lookup(h, MIXERCONTROL_CONTROLTYPE_VOLUME, result);
-    ASSERT_EQ(result, MMSYSERR_NOERROR);
-    const ControlRecord mute = Lookup(h, MIXERCONTROL_CONTROLTYPE_MUTE, result);
-    ASSERT_EQ(result, MMSYSERR_NOERROR);
-    const auto wholeRead = [&] {
-        Read(h, volume.dwControlID);
-        Read(h, mute.dwControlID);
-        return mixer.unchangedSinceLastRead();
-    };
-    EXPECT_FALSE(mixer.unchangedSinceLastRead()) << "nothing read yet";
-    Read(h, volume.dwControlID);
-    EXPECT_FALSE(mixer.unchangedSinceLastRead()) << "the level alone";
-    ASSERT_TRUE(wholeRead());
-    Read(h, mute.dwControlID);
-    EXPECT_FALSE(mixer.unchangedSinceLastRead()) << "a mute read without its level";
-
-    ASSERT_TRUE(wholeRead());
-    ASSERT_EQ(Write(h, volume.dwControlID, volume.lMaximum / 3), MMSYSERR_NOERROR);
-    EXPECT_FALSE(mixer.unchangedSinceLastRead()) << "after a write";
-
-    ASSERT_TRUE(wholeRead());
-    PostMessageA(mixer.reportWindow(), MM_MIXM_CONTROL_CHANGE, 0, volume.dwControlID);
-    testing::Pump(2000, [&] { return !mixer.unchangedSinceLastRead(); });
-    EXPECT_FALSE(mixer.unchangedSinceLastRead()) << "after the device reported a change";
-
-    ASSERT_TRUE(wholeRead());
-    Sleep(Win32Mixer::kWinmmMuteRecheckMs + 50);
-    EXPECT_FALSE(mixer.unchangedSinceLastRead()) << "past the recheck time";
-    mixer.close(h);
-
-    // A master on the endpoint is read every time.
-    g_endpoint = EndpointState {};
-    ASSERT_EQ(mixer.open(0, h), MMSYSERR_NOERROR);
-    ASSERT_TRUE(mixer.usesEndpoint(h));
-    Lookup(h, MIXERCONTROL_CONTROLTYPE_VOLUME, result);
-    Lookup(h, MIXERCONTROL_CONTROLTYPE_MUTE, result);
-    Read(h, kEndpointVolumeId);
-    Read(h, kEndpointMuteId);
-    EXPECT_FALSE(mixer.unchangedSinceLastRead());
     mixer.close(h);
 }
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include "tests/test_support.h"
 
 namespace vexlo::win32 {
@@ -48,33 +46,6 @@ TEST_F(TimersTest, EnabledTimersTickAndDisabledOnesDoNot) {
     }
     EXPECT_GE(ticks, 3);
     EXPECT_LE(ticks, 16);
-}
-
-// A watch timer ticks only for periods its watch has something new in, and not while it is
-// disabled.
-TEST_F(TimersTest, AWatchTimerTicksOnlyWhenItsWatchHasSomethingNew) {
-    std::atomic<bool> unchanged {true};
-    std::atomic<int> asked {0};
-    auto watch = timers.createWatchTimer(5, true, [&] {
-        ++asked;
-        return unchanged.load();
-    });
-    EXPECT_TRUE(watch->enabled());
-    EXPECT_EQ(watch->interval(), 5);
-    Pump(1000, [&] { return asked >= 5; });
-    EXPECT_GE(asked, 5);
-    EXPECT_TRUE(sink.timers.empty());
-
-    unchanged = false;
-    EXPECT_GE(FirstTick(watch->id(), GetTickCount(), 2000), 0);
-
-    watch->setEnabled(false);
-    Pump(50);
-    sink.timers.clear();
-    const int before = asked;
-    Pump(100);
-    EXPECT_TRUE(sink.timers.empty());
-    EXPECT_EQ(asked, before) << "a disabled watch is not asked";
 }
 
 TEST_F(TimersTest, EnablingAnEnabledTimerKeepsItsPeriod) {
