@@ -58,32 +58,28 @@ void HotKey::Register(NativeHandle mainWindow) {
     settingsProblems_.clear();
     if ((!taken.empty() || !missing.empty()) && !toldUnavailable_) {
         toldUnavailable_ = true;
-        if (!taken.empty()) {
+        // One sentence for each reason, naming its keys.
+        const auto tell = [&](const std::vector<std::string>& keys, const std::string& several,
+                              const std::string& one) {
+            if (keys.empty()) return;
             text += std::string(text.empty() ? "" : " ") +
-                    UnavailableText(taken, taken.size() > 1
-                                               ? Tr(texts_,
-                                                    "another program holds them; choose other "
-                                                    "keys with the settings hotkeyup and "
-                                                    "hotkeydown in core.ini")
-                                               : Tr(texts_,
-                                                    "another program holds it; choose other "
-                                                    "keys with the settings hotkeyup and "
-                                                    "hotkeydown in core.ini"));
-        }
-        if (!missing.empty()) {
-            // A key the layout lacks (F13 on most keyboards): nobody holds it, nobody can press
-            // it.
-            text += std::string(text.empty() ? "" : " ") +
-                    UnavailableText(missing, missing.size() > 1
-                                                 ? Tr(texts_,
-                                                      "the keyboard has no such keys; choose "
-                                                      "other keys with the settings hotkeyup "
-                                                      "and hotkeydown in core.ini")
-                                                 : Tr(texts_,
-                                                      "the keyboard has no such key; choose "
-                                                      "other keys with the settings hotkeyup "
-                                                      "and hotkeydown in core.ini"));
-        }
+                    UnavailableText(keys, keys.size() > 1 ? several : one);
+        };
+        tell(taken,
+             Tr(texts_,
+                "another program holds them; choose other keys with the settings hotkeyup and "
+                "hotkeydown in core.ini"),
+             Tr(texts_,
+                "another program holds it; choose other keys with the settings hotkeyup and "
+                "hotkeydown in core.ini"));
+        // A key the layout lacks (F13 on most keyboards): nobody holds it, nobody can press it.
+        tell(missing,
+             Tr(texts_,
+                "the keyboard has no such keys; choose other keys with the settings hotkeyup "
+                "and hotkeydown in core.ini"),
+             Tr(texts_,
+                "the keyboard has no such key; choose other keys with the settings hotkeyup and "
+                "hotkeydown in core.ini"));
     }
     if (!text.empty()) Tell(text);
 }
